@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need from the machine's package manager,
+# only when something is missing.
+set -euo pipefail
+
+pkgs=(cmake ninja-build g++ pkg-config libgtest-dev libssl-dev netbase curl lftp python3)
+if [ "${NUBO_CONSOLE:-0}" = 1 ]; then
+  pkgs+=(qt6-base-dev qt6-base-dev-tools libgl-dev fonts-noto-cjk xvfb x11-apps imagemagick)
+fi
+
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -q
+"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

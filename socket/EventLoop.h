@@ -1,0 +1,95 @@
+#pragma once
+// The one event loop of the process: readiness of descriptors (epoll), posted calls
+// and timers. It exposes a single pollable descriptor and runOnce(), so that an
+// outer loop (the console's) can drive it; nothing here knows of sockets or FTP.
+//
+// Must be used from the thread that created it. Handlers are never called while
+// another handler of this loop runs, except when a handler itself calls runOnce().
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <unordered_map>
+
+namespace nubo {
+
+class TEventLoop {
+public:
+    // Receives readiness of one registered descriptor; events are epoll bits.
+    using IoHandler = std::function<void(uint32_t events)>;
+
+    TEventLoop();
+    ~TEventLoop();
+    TEventLoop(const TEventLoop&) = delete;
+    TEventLoop& operator=(const TEventLoop&) = delete;
+
+    // The loop of the calling thread, created on first use.
+    static TEventLoop& Current();
+
+    // Registration returns a token; events for a token that was removed are dropped,
+    // even when the kernel reuses the descriptor number for a new registration.
+    uint64_t Add(int fd, uint32_t events, IoHandler handler);
+    void Modify(uint64_t token, uint32_t events);
+    void Remove(uint64_t token);
+
+    // Calls run in posting order, after the handler that posted them returned.
+    // A call with a guard runs only while the guard's owner is still alive.
+    void Post(std::function<void()> fn);
+    void Post(std::weak_ptr<void> guard, std::function<void()> fn);
+
+    // Processes what is ready, waiting at most timeoutMs (-1: until something
+    // happens). Returns the number of handlers and calls run.
+    int RunOnce(int timeoutMs);
+    // Runs until Quit() is called.
+    void Run();
+    void Quit() { quit_ = true; }
+    bool QuitRequested() const { return quit_; }
+
+    // Pollable descriptor: readable when RunOnce has something to do.
+    int Fd() const { return epfd_; }
+    bool HasPosted() const { return !posted_.empty(); }
+
+private:
+    struct Watch {
+        int fd;
+        IoHandler handler;
+    };
+    void WakeUp();
+    int RunPosted();
+
+    int epfd_ = -1;
+    int wakeFd_ = -1;
+    bool woken_ = false;
+    bool quit_ = false;
+    uint64_t nextToken_ = 1;
+    std::unordered_map<uint64_t, std::shared_ptr<Watch>> watches_;
+    std::deque<std::function<void()>> posted_;
+};
+
+// A repeating timer on the loop (timerfd). Stops itself when destroyed.
+class TLoopTimer {
+public:
+    explicit TLoopTimer(TEventLoop& loop = TEventLoop::Current());
+    ~TLoopTimer();
+    TLoopTimer(const TLoopTimer&) = delete;
+    TLoopTimer& operator=(const TLoopTimer&) = delete;
+
+    std::function<void()> OnTimer;
+    void Start(unsigned intervalMs);
+    void Stop();
+    bool Enabled() const { return enabled_; }
+    unsigned Interval() const { return interval_; }
+
+private:
+    TEventLoop& loop_;
+    int fd_ = -1;
+    uint64_t token_ = 0;
+    unsigned interval_ = 0;
+    bool enabled_ = false;
+};
+
+// Milliseconds of a monotonic clock, as the 32-bit tick counter of the system.
+uint64_t TickCount();
+
+} // namespace nubo

@@ -1,0 +1,188 @@
+#pragma once
+// Non-blocking IPv4 TCP socket objects that report readiness, data, completion and
+// closing as events on the one event loop, with a send-buffer chain.
+//
+// Ownership: a socket owns its handle and its chain. Event handlers must not destroy
+// the socket that fires them; destroy it later (FreeLater, or a posted call).
+// Every operation and every event runs on the loop's thread.
+
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <netinet/in.h>
+#include <string>
+
+#include "socket/EventLoop.h"
+#include "socket/SocketErrors.h"
+#include "socket/WSockBuf.h"
+
+namespace nubo {
+
+enum TSocketState {
+    wsInvalidState,
+    wsOpened,
+    wsBound,
+    wsConnecting,
+    wsSocksConnected,
+    wsConnected,
+    wsAccepting,
+    wsListening,
+    wsClosed
+};
+
+enum TWSocketOption : unsigned { wsoNoReceiveLoop = 1, wsoTcpNoDelay = 2, wsoSIO_RCVALL = 4 };
+enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
+enum TSocketKeepAliveOnOff { wsKeepAliveOff, wsKeepAliveOnCustom, wsKeepAliveOnSystem };
+
+constexpr int INVALID_SOCKET = -1;
+
+// Process-wide limits of the layer.
+constexpr int kSendChunkSize = 1460; // default chunk of the send-buffer chain
+constexpr int kDiscardReadSize = 1024;
+
+const char* SocketStateName(TSocketState s);
+
+class TCustomWSocket {
+public:
+    explicit TCustomWSocket(TEventLoop& loop = TEventLoop::Current());
+    virtual ~TCustomWSocket();
+    TCustomWSocket(const TCustomWSocket&) = delete;
+    TCustomWSocket& operator=(const TCustomWSocket&) = delete;
+
+    // --- configuration (setters allowed only in wsClosed) ---
+    std::string Name; // component name, for diagnostics
+    const std::string& Addr() const { return addr_; }
+    void SetAddr(const std::string& v);
+    const std::string& Port() const { return port_; }
+    void SetPort(const std::string& v);
+    const std::string& Proto() const { return proto_; }
+    void SetProto(const std::string& v);
+    const std::string& LocalAddr() const { return localAddr_; }
+    void SetLocalAddr(const std::string& v);
+    const std::string& LocalPort() const { return localPort_; }
+    void SetLocalPort(const std::string& v);
+
+    int ListenBacklog = 5;
+    bool ReuseAddr = false; // datagram listeners only, as specified for the class
+    unsigned ComponentOptions = 0;
+    TSocketLingerOnOff LingerOnOff = wsLingerOn;
+    int LingerTimeout = 0;
+    TSocketKeepAliveOnOff KeepAliveOnOff = wsKeepAliveOnSystem;
+    int KeepAliveTime = 30000;
+    int KeepAliveInterval = 1000;
+    // Stream listeners normally never reuse addresses; a passive-port listener may.
+    bool ListenReuseAddr = false;
+    // Size of the chunks of the send-buffer chain (bytes).
+    int BufSize = kSendChunkSize;
+
+    // --- state ---
+    TSocketState State() const { return state_; }
+    int HSocket() const { return fd_; }
+    void SetHSocket(int fd); // adopt a handle (see Dup errors)
+    bool AllSent() const { return allSent_; }
+    int LastError = 0;
+    int64_t ReadCount() const { return readCount_; }
+    int RcvdCount();
+    virtual std::string PeerAddr();
+    std::string PeerPort();
+    std::string BoundAddr() const;
+    std::string BoundPort() const;
+    int SockName(sockaddr_in& addr) const; // 0 or the socket error number
+    int64_t QueuedBytes() const { return queued_; }
+    TEventLoop& Loop() const { return loop_; }
+
+    // --- operations ---
+    void Listen();
+    int Accept();
+    void Connect();
+    int Send(const void* data, int len);
+    int SendStr(const std::string& s);
+    int Receive(void* buf, int size);
+    void Close();
+    void Abort();
+    void Shutdown(int how);
+    void CloseLater();
+    void FreeLater(); // the object deletes itself from the loop; it must be heap-allocated
+    void Pause();
+    void Resume();
+
+    // --- events ---
+    std::function<void(TCustomWSocket&, uint16_t)> OnSessionAvailable;
+    std::function<void(TCustomWSocket&, uint16_t)> OnSessionConnected;
+    std::function<void(TCustomWSocket&, uint16_t)> OnSessionClosed;
+    std::function<void(TCustomWSocket&, uint16_t)> OnDataAvailable;
+    std::function<void(TCustomWSocket&, uint16_t)> OnDataSent;
+    std::function<void(TCustomWSocket&, int)> OnSendData;
+    std::function<void(TCustomWSocket&, TSocketState, TSocketState)> OnChangeState;
+    std::function<void(TCustomWSocket&)> OnError;
+    std::function<void(TCustomWSocket&, const std::exception&, bool&)> OnBgException;
+
+protected:
+    // Hooks for derived classes; the defaults fire the events above.
+    virtual void TriggerDataAvailable(uint16_t err);
+    virtual void TriggerSessionClosed(uint16_t err);
+    virtual void TriggerDataSent(uint16_t err);
+    virtual void TriggerSessionConnected(uint16_t err);
+    virtual void AssignDefaultValue();
+    bool destroying_ = false;
+
+private:
+    struct Resolved {
+        bool ok = false;
+        uint32_t value = 0;
+    };
+    void ChangeState(TSocketState s);
+    void RaiseError(int code, const std::string& label); // "Error N in function Label"
+    void RaiseText(const std::string& msg, int code = 0); // fixed-text error
+    void SetNonBlocking(int fd);
+    void Register(uint32_t events);
+    void Unregister();
+    void WantWrite(bool on);
+    void PostWritable();
+    void HandleEvents(int fd, uint32_t events);
+    void DoConnectComplete(uint16_t err);
+    void DoReceiveLoop(uint16_t err, bool receiveLoop);
+    void DoWritable(uint16_t err);
+    void DoClosedByPeer(uint16_t err);
+    bool TryToSend();
+    void InternalClose(bool shutdownSend, uint16_t err);
+    void DeleteBufferedData();
+    void ApplyLinger();
+    void ResolveForUse(const char* prefix, bool withLocal);
+    void CheckClosedFor(const char* what) const;
+    void ConnectionLost(int code);
+
+    TEventLoop& loop_;
+    std::shared_ptr<char> alive_; // guards posted calls
+    int fd_ = INVALID_SOCKET;
+    TSocketState state_ = wsClosed;
+    uint64_t token_ = 0;
+    uint32_t events_ = 0;
+    bool paused_ = false;
+    bool allSent_ = true;
+    bool closedFired_ = false;
+    int64_t readCount_ = 0;
+    int64_t queued_ = 0;
+    std::deque<std::unique_ptr<TBuffer>> chain_;
+
+    std::string addr_, port_, proto_ = "tcp", localAddr_ = "0.0.0.0", localPort_ = "0";
+    bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = true;
+    Resolved addrRes_, portRes_, protoRes_, localPortRes_;
+    sockaddr_in remote_{};
+    int sockType_ = 0;
+    int sndBufSize_ = 0, rcvBufSize_ = 0;
+};
+
+class TWSocket : public TCustomWSocket {
+public:
+    using TCustomWSocket::TCustomWSocket;
+};
+
+// Name resolution with the layer's messages; each throws ESocketException.
+uint32_t WSocketResolveHost(const std::string& host); // network order
+uint16_t WSocketResolvePort(const std::string& port, const std::string& proto);
+int WSocketResolveProto(const std::string& proto);
+
+} // namespace nubo

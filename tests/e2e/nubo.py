@@ -1,0 +1,159 @@
+"""Starts the real nuboftpd in a temporary folder on a free loopback port.
+
+    with NuboServer() as srv:
+        ftp = srv.ftp()            # ftplib.FTP, connected, not logged in
+        srv.raw()                  # a RawClient for byte-exact replies
+
+Only the process started here is ever stopped, by its PID.
+"""
+import ftplib
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+
+BINARY = os.environ.get("NUBOFTPD", "nuboftpd")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def engine_path(native):
+    """The client-visible form of a native absolute folder: /tmp/x -> C:/tmp/x/."""
+    return "C:" + native.rstrip("/") + "/"
+
+
+class RawClient:
+    """A control connection that reads replies as raw bytes."""
+
+    def __init__(self, port, timeout=10):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+        self.buf = b""
+
+    def send(self, data):
+        if isinstance(data, str):
+            data = data.encode("latin-1")
+        self.sock.sendall(data)
+
+    def cmd(self, line):
+        self.send(line + "\r\n")
+        return self.reply()
+
+    def line(self):
+        while b"\r\n" not in self.buf:
+            chunk = self.sock.recv(65536)
+            if not chunk:
+                raise EOFError("connection closed; pending %r" % self.buf)
+            self.buf += chunk
+        line, self.buf = self.buf.split(b"\r\n", 1)
+        return line.decode("latin-1")
+
+    def reply(self):
+        """One complete reply, lines joined by CR LF (multi-line aware)."""
+        first = self.line()
+        lines = [first]
+        if len(first) >= 4 and first[3] == "-":
+            code = first[:3]
+            while True:
+                nxt = self.line()
+                lines.append(nxt)
+                if nxt.startswith(code + " "):
+                    break
+        return "\r\n".join(lines)
+
+    def login(self, user="anonymous", password="x"):
+        self.cmd("USER " + user)
+        return self.cmd("PASS " + password)
+
+    def closed(self, timeout=5):
+        """True once the server has closed the connection."""
+        self.sock.settimeout(timeout)
+        try:
+            while True:
+                chunk = self.sock.recv(65536)
+                if not chunk:
+                    return True
+                self.buf += chunk
+        except (ConnectionResetError, socket.timeout):
+            return False
+
+    def close(self):
+        self.sock.close()
+
+
+class NuboServer:
+    def __init__(self, args=(), workdir=None):
+        self.args = list(args)
+        self.own_dir = workdir is None
+        self.dir = workdir or tempfile.mkdtemp(prefix="nubo-e2e-")
+        self.port = None
+        self.proc = None
+        self.clients = []
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+        if self.own_dir:
+            shutil.rmtree(self.dir, ignore_errors=True)
+
+    def start(self):
+        self.port = free_port()
+        self.log_path = os.path.join(self.dir, "stdout.txt")
+        self.log = open(self.log_path, "ab")
+        self.proc = subprocess.Popen(
+            [BINARY, "--dir", self.dir, "--port", str(self.port)] + self.args,
+            stdout=self.log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        deadline = time.time() + 20
+        while time.time() < deadline:
+            if self.proc.poll() is not None:
+                raise RuntimeError("nuboftpd exited: " + self.output())
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                return
+            except OSError:
+                time.sleep(0.05)
+        raise RuntimeError("nuboftpd did not listen: " + self.output())
+
+    def output(self):
+        with open(self.log_path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def stop(self):
+        for c in self.clients:
+            try:
+                c.close()
+            except Exception:
+                pass
+        self.clients = []
+        if self.proc and self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        if self.proc:
+            self.log.close()
+        self.proc = None
+
+    def ftp(self, timeout=10):
+        f = ftplib.FTP()
+        f.connect("127.0.0.1", self.port, timeout=timeout)
+        self.clients.append(f)
+        return f
+
+    def raw(self, greet=True):
+        c = RawClient(self.port)
+        self.clients.append(c)
+        if greet:
+            c.greeting = c.reply()
+        return c
