@@ -10,16 +10,6 @@ namespace nubo {
         Answer = "502 Command not implemented.";                                                            \
     }
 
-// File management commands.
-NUBO_PENDING_COMMAND(CommandDELE)
-NUBO_PENDING_COMMAND(CommandSIZE)
-NUBO_PENDING_COMMAND(CommandRNFR)
-NUBO_PENDING_COMMAND(CommandRNTO)
-NUBO_PENDING_COMMAND(CommandMKD)
-NUBO_PENDING_COMMAND(CommandRMD)
-NUBO_PENDING_COMMAND(CommandMDTM)
-NUBO_PENDING_COMMAND(CommandMD5)
-
 // Data connections, transfers and listings.
 NUBO_PENDING_COMMAND(CommandPORT)
 NUBO_PENDING_COMMAND(CommandPASV)
