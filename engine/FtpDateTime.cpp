@@ -1,5 +1,6 @@
 #include "engine/FtpDateTime.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace nubo {
@@ -36,6 +37,14 @@ int SignedNumber(const std::string& s) {
     const bool negative = sign < s.size() && s[sign] == '-' && sign != s.size() - 1;
     return negative ? -v : v;
 }
+
+std::string ZoneSuffix(const std::string& s, size_t from) {
+    size_t end = from;
+    while (end < s.size() && (s[end] == '+' || s[end] == '-' || (s[end] >= '0' && s[end] <= '9'))) ++end;
+    return s.substr(std::min(from, s.size()), end - std::min(from, s.size()));
+}
+
+int ZoneMinutes(const std::string& suffix) { return SignedNumber(suffix.substr(0, 4)); }
 
 std::string TimeText(TDateTime t) {
     const TDateParts p = DecodeDateTime(t);

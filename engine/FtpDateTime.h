@@ -17,6 +17,11 @@ TDateTime ParseTimeText(const std::string& s);
 // first sign is '-' and is not the text's last character.
 int SignedNumber(const std::string& s);
 
+// The zone suffix after a time: the run of '+', '-' and digits from position From.
+std::string ZoneSuffix(const std::string& s, size_t from);
+// The minutes a zone suffix names: the signed number of its first four characters.
+int ZoneMinutes(const std::string& suffix);
+
 // YYYYMMDDHHMMSS.mmm, every number padded with "0" to its width.
 std::string TimeText(TDateTime t);
 

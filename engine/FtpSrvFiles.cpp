@@ -227,18 +227,14 @@ void TFtpServer::CommandMDTM(TFtpCtrlSocket& Client, TFtpString& Keyword, TFtpSt
                 Answer = kMdtmSyntax;
                 return;
             }
-            size_t end = 14;
-            while (end < Params.size() && (Params[end] == '+' || Params[end] == '-' ||
-                                           (Params[end] >= '0' && Params[end] <= '9')))
-                ++end;
-            const std::string zoneSuffix = Params.substr(14, end - 14);
+            const std::string zone = ZoneSuffix(Params, 14);
             if (mfmt) {
                 raw = true;
-            } else if (!zoneSuffix.empty()) {
+            } else if (!zone.empty()) {
                 raw = true;
-                time += SignedNumber(zoneSuffix.substr(0, 4)) / 1440.0;
+                time += ZoneMinutes(zone) / 1440.0;
             }
-            argStart = end;
+            argStart = 14 + zone.size();
         }
         while (argStart < Params.size() && Params[argStart] == ' ') ++argStart;
         std::string FilePath = ResolveFilePath(Client, Client.CurrentDir, Params.substr(argStart, 999));
