@@ -3,7 +3,6 @@
 // followed like what they point to; a dangling link is a missing file; nothing here ever
 // creates a link. Anything that is neither a regular file nor a folder counts as missing.
 
-#include <cstdint>
 #include <string>
 
 #include "platform/DateTime.h"
@@ -12,10 +11,6 @@ namespace nubo {
 
 bool FileExists(const std::string& path);      // a regular file
 bool DirectoryExists(const std::string& path); // a folder
-
-// The size of the first entry matching the path made full (wildcards allowed, every
-// attribute included; a folder counts 0), or -1 when nothing matches.
-int64_t FileSizeOf(const std::string& path);
 
 // Removes a file (never a folder). Through a link it removes the link.
 bool RemoveFile(const std::string& path);

@@ -44,11 +44,6 @@ bool DirectoryExists(const std::string& path) {
     return StatNative(path, st) && S_ISDIR(st.st_mode);
 }
 
-int64_t FileSizeOf(const std::string& path) {
-    TSearchRec rec;
-    return FindFirstEntry(ExpandFileName(path), faAnyFile, rec) ? rec.Size : -1;
-}
-
 bool RemoveFile(const std::string& path) {
     std::string native = NativePath(path);
     return FileExists(path) && unlink(native.c_str()) == 0;
