@@ -1,0 +1,288 @@
+#include "engine/FtpSrv.h"
+
+#include <algorithm>
+
+namespace nubo {
+
+namespace {
+// The server's own listener asks for the largest backlog the system grants, so that
+// a burst of connecting clients is never dropped by the kernel.
+constexpr int kServerBacklog = 65535;
+} // namespace
+
+TFtpServer::TFtpServer(TEventLoop& loop)
+    : loop_(loop), alive_(std::make_shared<char>(0)), acceptRetry_(loop) {
+    listener_ = std::make_unique<TWSocket>(loop);
+    listener_->Name = "ServerWSocket";
+    ConnectionClass = [](TFtpServer& s) { return std::make_unique<TFtpCtrlSocket>(s.Loop()); };
+
+    const std::pair<const char*, TFtpSrvCommandProc> table[] = {
+        {"PORT", &TFtpServer::CommandPORT}, {"STOR", &TFtpServer::CommandSTOR}, {"RETR", &TFtpServer::CommandRETR},
+        {"CWD", &TFtpServer::CommandCWD},   {"XPWD", &TFtpServer::CommandXPWD}, {"PWD", &TFtpServer::CommandPWD},
+        {"USER", &TFtpServer::CommandUSER}, {"PASS", &TFtpServer::CommandPASS}, {"LIST", &TFtpServer::CommandLIST},
+        {"NLST", &TFtpServer::CommandNLST}, {"TYPE", &TFtpServer::CommandTYPE}, {"SYST", &TFtpServer::CommandSYST},
+        {"QUIT", &TFtpServer::CommandQUIT}, {"DELE", &TFtpServer::CommandDELE}, {"SIZE", &TFtpServer::CommandSIZE},
+        {"REST", &TFtpServer::CommandREST}, {"RNFR", &TFtpServer::CommandRNFR}, {"RNTO", &TFtpServer::CommandRNTO},
+        {"MKD", &TFtpServer::CommandMKD},   {"RMD", &TFtpServer::CommandRMD},   {"ABOR", &TFtpServer::CommandABOR},
+        {"PASV", &TFtpServer::CommandPASV}, {"NOOP", &TFtpServer::CommandNOOP}, {"CDUP", &TFtpServer::CommandCDUP},
+        {"APPE", &TFtpServer::CommandAPPE}, {"STRU", &TFtpServer::CommandSTRU}, {"XMKD", &TFtpServer::CommandMKD},
+        {"XRMD", &TFtpServer::CommandRMD},  {"MDTM", &TFtpServer::CommandMDTM}, {"MODE", &TFtpServer::CommandMODE},
+        {"OVER", &TFtpServer::CommandOVER}, {"STOU", &TFtpServer::CommandSTOU}, {"FEAT", &TFtpServer::CommandFEAT},
+        {"MLST", &TFtpServer::CommandMLST}, {"MLSD", &TFtpServer::CommandMLSD}, {"MFMT", &TFtpServer::CommandMDTM},
+        {"MD5", &TFtpServer::CommandMD5},
+    };
+    for (const auto& [keyword, proc] : table) RegisterCommand(keyword, proc);
+}
+
+TFtpServer::~TFtpServer() {
+    destroying_ = true;
+    clients_.clear();
+    listener_.reset();
+}
+
+void TFtpServer::RegisterCommand(const std::string& keyword, TFtpSrvCommandProc proc) {
+    if (commandCount_ > kMaxCommands - 1) throw FtpServerException("Too many command");
+    commands_[size_t(commandCount_++)] = {keyword, proc};
+}
+
+TFtpCtrlSocket* TFtpServer::Connection(int index) const {
+    if (index < 0 || index >= ConnectionCount()) return nullptr;
+    return clients_[size_t(index)].get();
+}
+
+// --- start and stop ---------------------------------------------------------
+
+void TFtpServer::Start() {
+    if (listener_->State() == wsListening) return;
+    listener_->SetPort(Port);
+    listener_->SetProto("tcp");
+    listener_->SetAddr(Addr);
+    listener_->ListenBacklog = kServerBacklog;
+    listener_->OnSessionAvailable = [this](TCustomWSocket&, uint16_t err) { ServerSessionAvailable(err); };
+    listener_->OnChangeState = [this](TCustomWSocket&, TSocketState, TSocketState s) { ServerChangeState(s); };
+    listener_->ComponentOptions = wsoNoReceiveLoop;
+    listener_->Listen();
+}
+
+void TFtpServer::Stop() { listener_->Close(); }
+
+void TFtpServer::ServerChangeState(TSocketState newState) {
+    if (destroying_) return;
+    if (newState == wsListening && OnStart) OnStart(*this);
+    if (newState == wsClosed && OnStop) OnStop(*this);
+}
+
+void TFtpServer::SetPasvPortRangeStart(int v) {
+    if (v < 0 || v > 65535) throw ERangeError("Invalid PasvPortRangeStart " + std::to_string(v) + ".");
+    if (v == pasvStart_) return;
+    if (std::any_of(pasvInUse_.begin(), pasvInUse_.end(), [](uint8_t f) { return f != 0; }))
+        throw FtpServerException("Unable to change PasvPortRangeStart when port is in use.");
+    pasvStart_ = v;
+}
+
+void TFtpServer::SetPasvPortRangeSize(int v) {
+    if (v < 0 || v > 65535) throw ERangeError("Invalid PasvPortRangeSize " + std::to_string(v) + ".");
+    if (v == PasvPortRangeSize()) return;
+    for (size_t i = size_t(v); i < pasvInUse_.size(); ++i)
+        if (pasvInUse_[i]) throw FtpServerException("Unable to change PasvPortRangeSize when port is in use.");
+    pasvInUse_.resize(size_t(v), 0);
+}
+
+// --- accepting --------------------------------------------------------------
+
+void TFtpServer::ServerSessionAvailable(uint16_t err) {
+    if (err != 0) throw FtpServerException("Session available error #" + std::to_string(err));
+    int fd;
+    try {
+        fd = listener_->Accept();
+    } catch (const ESocketException&) {
+        // Out of descriptors or a transient failure: the listener stays, and rests a
+        // moment so that a connection it cannot take does not spin the loop.
+        listener_->Pause();
+        acceptRetry_.OnTimer = [this] {
+            acceptRetry_.Stop();
+            listener_->Resume();
+        };
+        acceptRetry_.Start(100);
+        return;
+    }
+    if (fd == INVALID_SOCKET) return;
+
+    ++connectionCounter_;
+    clients_.push_back(ConnectionClass(*this));
+    TFtpCtrlSocket& client = *clients_.back();
+    client.Name = "ClientWSocket" + std::to_string(connectionCounter_);
+    client.DataChannel->Name = "DataWSocket" + std::to_string(connectionCounter_);
+    client.ConnectionId = connectionCounter_;
+    client.Banner = Banner;
+    try {
+        client.AssignHandle(fd);
+    } catch (const ESocketException&) {
+        PostMsg(MsgClientClosed, client);
+        return;
+    }
+    client.OnCommand = [this](TFtpCtrlSocket& c, const char* buf, int len) { ClientCommand(c, buf, len); };
+    client.OnSessionClosed = [this](TCustomWSocket& s, uint16_t) {
+        PostMsg(MsgClientClosed, static_cast<TFtpCtrlSocket&>(s));
+    };
+    client.OnDataSent = [this](TCustomWSocket& s, uint16_t) { ClientDataSent(static_cast<TFtpCtrlSocket&>(s)); };
+
+    TFtpCtrlSocket* self = &client;
+    const int id = client.ConnectionId;
+    try {
+        if (OnClientConnect) OnClientConnect(*this, client, 0);
+    } catch (...) {
+        // A failing host handler costs this connection only, never the listener.
+        if (IsListed(self, id)) client.Close();
+        return;
+    }
+    if (!IsListed(self, id) || client.State() != wsConnected) return;
+    if (MaxClients > 0 && MaxClients < ConnectionCount()) {
+        client.Banner = "421 Too many users connected.";
+        client.SendGreeting();
+        client.Close();
+    } else {
+        client.SendGreeting();
+    }
+}
+
+bool TFtpServer::IsListed(TFtpCtrlSocket* client, int id) const {
+    for (const auto& c : clients_)
+        if (c.get() == client) return id < 0 || c->ConnectionId == id;
+    return false;
+}
+
+// --- dispatch ---------------------------------------------------------------
+
+void TFtpServer::ClientCommand(TFtpCtrlSocket& Client, const char* buf, int len) {
+    try {
+        TFtpString keyword, params, answer;
+        SplitCommandLine(buf, len, keyword, params);
+        if (OnClientCommand) OnClientCommand(*this, Client, keyword, params, answer);
+        if (!answer.empty()) {
+            SendReply(Client, answer);
+            return;
+        }
+        if (keyword.empty()) {
+            SendReply(Client, Fmt("500 '%s': command not understood.", params));
+            return;
+        }
+        for (int i = 0; i < commandCount_; ++i) {
+            if (commands_[size_t(i)].Keyword == keyword) {
+                (this->*commands_[size_t(i)].Proc)(Client, keyword, params, answer);
+                SendReply(Client, answer);
+                return;
+            }
+        }
+        SendReply(Client, Fmt("500 '%s': command not understood.", keyword));
+    } catch (const std::exception& e) {
+        SendReply(Client, std::string("501 ") + e.what());
+    }
+}
+
+void TFtpServer::SendReply(TFtpCtrlSocket& Client, TFtpString Answer) {
+    try {
+        if (OnAnswerToClient) OnAnswerToClient(*this, Client, Answer);
+        Client.SendAnswer(Answer);
+    } catch (...) {
+        // A reply that cannot be sent is lost; the connection's own close reports the rest.
+    }
+}
+
+bool TFtpServer::CheckLoggedIn(TFtpCtrlSocket& Client, TFtpString& Answer) {
+    if (Client.FtpState == ftpcReady) return true;
+    Answer = "530 Please login with USER and PASS.";
+    return false;
+}
+
+bool TFtpServer::Validate(const TFtpSrvValidateXferEvent& ev, TFtpCtrlSocket& Client, TFtpString& FilePath) {
+    bool allowed = true;
+    if (ev) ev(*this, Client, FilePath, allowed);
+    return allowed;
+}
+
+// --- private messages -------------------------------------------------------
+
+void TFtpServer::PostMsg(TFtpSrvMessage msg, TFtpCtrlSocket& Client) {
+    TFtpCtrlSocket* c = &Client;
+    const int id = msg == MsgStartSend ? 0 : Client.ConnectionId;
+    loop_.Post(alive_, [this, msg, id, c] { HandleMessage(msg, id, c); });
+}
+
+void TFtpServer::HandleMessage(TFtpSrvMessage msg, int id, TFtpCtrlSocket* client) {
+    // A message that outlived its connection, or whose number now belongs to another
+    // connection, does nothing. The start-send message carries no number, but it is
+    // still checked against the list so that it can never reach a freed connection.
+    if (!IsListed(client, msg == MsgStartSend ? -1 : id)) return;
+    switch (msg) {
+    case MsgCloseRequest:
+        if (client->AllSent())
+            client->Close();
+        else
+            client->CloseWhenSent = true;
+        break;
+    case MsgClientClosed: RemoveClient(client); break;
+    case MsgAbortData: AbortData(*client); break;
+    case MsgCloseData: CloseData(*client); break;
+    case MsgStartSend: StartSend(*client); break;
+    }
+}
+
+void TFtpServer::ClientDataSent(TFtpCtrlSocket& Client) {
+    if (!Client.CloseWhenSent) return;
+    Client.CloseWhenSent = false;
+    PostMsg(MsgCloseRequest, Client);
+}
+
+void TFtpServer::RemoveClient(TFtpCtrlSocket* client) {
+    auto it = std::find_if(clients_.begin(), clients_.end(), [&](const auto& c) { return c.get() == client; });
+    if (it == clients_.end()) return;
+    std::unique_ptr<TFtpCtrlSocket> owned = std::move(*it);
+    clients_.erase(it);
+    // The object is freed when `owned` goes out of scope, whatever the steps raise.
+    try {
+        TWSocket& data = *owned->DataChannel;
+        if (owned->DataOpen && data.OnSessionClosed) data.OnSessionClosed(data, WSAENOTCONN);
+    } catch (...) {
+    }
+    try {
+        if (owned->PassiveOn) ReleasePasvPort(*owned);
+    } catch (...) {
+    }
+    try {
+        if (OnClientDisconnect) OnClientDisconnect(*this, *owned, 0);
+    } catch (...) {
+    }
+}
+
+void TFtpServer::DropAllClients() {
+    while (!clients_.empty()) RemoveClient(clients_.front().get());
+}
+
+// --- paths ------------------------------------------------------------------
+
+std::string TFtpServer::ResolveFilePath(TFtpCtrlSocket& Client, const std::string& Directory,
+                                        const std::string& FileName) {
+    std::string f = StripLeadingBackslash(ToLocalSeparators(FileName));
+    std::string newName;
+    if (OnBuildFilePath) OnBuildFilePath(*this, Client, Directory, f, newName);
+    if (!newName.empty()) return newName;
+    if (IsUNC(f)) return f;
+    if (!f.empty() && f[0] == '\\') {
+        const std::string& home = Client.HomePath;
+        return home.substr(0, home.empty() ? 0 : home.size() - 1) + f;
+    }
+    std::string drive, rest;
+    if (f.size() >= 2 && f[1] == ':') {
+        drive = UpperCase(f.substr(0, 2));
+        rest = f.substr(2);
+    } else {
+        drive = Directory.substr(0, 2);
+        rest = f;
+    }
+    if (!rest.empty() && rest[0] == '\\') return drive + rest;
+    if (drive != Directory.substr(0, 2)) throw FtpServerException("No current dir for '" + drive + "'");
+    return Directory + rest;
+}
+
+} // namespace nubo

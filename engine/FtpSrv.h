@@ -1,0 +1,210 @@
+#pragma once
+// The FTP server component: listening socket, connection list, command table and
+// dispatch, replies, private messages. It decides nothing about who may do what:
+// every decision of policy is an event whose in/out parameters the host sets.
+//
+// Must be used on the event loop's thread. Connections are freed only from the
+// posted client-closed message (or DropAllClients), never inside their own events.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/FtpSrvC.h"
+#include "engine/FtpSrvT.h"
+#include "socket/WSocket.h"
+
+namespace nubo {
+
+class FtpServerException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+class ERangeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum TFtpsOption : unsigned { ftpsCwdCheck = 1, ftpsCdupHome = 2 };
+
+class TFtpServer;
+
+// Event types; every reference parameter is in/out.
+using TFtpSrvNotifyEvent = std::function<void(TFtpServer& Sender)>;
+using TFtpSrvClientConnectEvent = std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, int AError)>;
+using TFtpSrvClientCommandEvent =
+    std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& Keyword, TFtpString& Params,
+                       TFtpString& Answer)>;
+using TFtpSrvAnswerToClientEvent =
+    std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& Answer)>;
+using TFtpSrvAuthenticateEvent = std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client,
+                                                    const TFtpString& UserName, const TFtpString& Password,
+                                                    bool& Authenticated)>;
+using TFtpSrvChangeDirectoryEvent =
+    std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, const TFtpString& Directory, bool& Allowed)>;
+using TFtpSrvBuildDirectoryEvent =
+    std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& Directory, bool Detailed)>;
+using TFtpSrvDataSessionConnectedEvent =
+    std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, TWSocket& Data, int AError)>;
+using TFtpSrvRetrDataSentEvent = TFtpSrvDataSessionConnectedEvent;
+using TFtpSrvValidateXferEvent =
+    std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed)>;
+using TFtpSrvDataAvailableEvent = std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, TWSocket& Data,
+                                                     const char* Buf, int Len, int AError)>;
+using TFtpSrvGetUniqueFileNameEvent =
+    std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FileName)>;
+using TFtpSrvGetProcessingEvent =
+    std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, bool& DelayedSend)>;
+using TFtpSrvBuildFilePathEvent =
+    std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, const TFtpString& Directory,
+                       const TFtpString& FileName, TFtpString& NewFileName)>;
+using TFtpSrvCalculateMd5Event = std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client,
+                                                    TFtpString& FilePath, TFtpString& Md5Sum, bool& Allowed)>;
+
+// The five private messages of the server.
+enum TFtpSrvMessage { MsgCloseRequest = 0x401, MsgClientClosed, MsgAbortData, MsgCloseData, MsgStartSend };
+
+class TFtpServer {
+public:
+    using TFtpSrvCommandProc = void (TFtpServer::*)(TFtpCtrlSocket& Client, TFtpString& Keyword,
+                                                    TFtpString& Params, TFtpString& Answer);
+    using TConnectionFactory = std::function<std::unique_ptr<TFtpCtrlSocket>(TFtpServer&)>;
+
+    explicit TFtpServer(TEventLoop& loop = TEventLoop::Current());
+    virtual ~TFtpServer();
+    TFtpServer(const TFtpServer&) = delete;
+    TFtpServer& operator=(const TFtpServer&) = delete;
+
+    // --- properties ---
+    std::string Name = "FtpServer";
+    std::string Addr = "0.0.0.0";
+    std::string Port = "ftp";
+    std::string Banner = "Nubo FTP Server (Version %s)";
+    int UserData = 0;
+    int MaxClients = 0;
+    std::string PasvIpAddr;
+    unsigned Options = 0;
+    int PasvPortRangeStart() const { return pasvStart_; }
+    void SetPasvPortRangeStart(int v);
+    int PasvPortRangeSize() const { return int(pasvInUse_.size()); }
+    void SetPasvPortRangeSize(int v);
+    // Block size of file transfers (the control line keeps RcvSize).
+    int XferBlockSize = 256 * 1024;
+    TConnectionFactory ConnectionClass;
+
+    // --- operations ---
+    void Start();
+    void Stop();
+    bool Listening() const { return listener_->State() == wsListening; }
+    void DropAllClients();
+    int ConnectionCount() const { return int(clients_.size()); }
+    TFtpCtrlSocket* Connection(int index) const;
+    void RegisterCommand(const std::string& keyword, TFtpSrvCommandProc proc);
+    void SendReply(TFtpCtrlSocket& Client, TFtpString Answer);
+    // Local path of a client's file argument (path rules of the working directory).
+    virtual std::string ResolveFilePath(TFtpCtrlSocket& Client, const std::string& Directory,
+                                        const std::string& FileName);
+    void PostMsg(TFtpSrvMessage msg, TFtpCtrlSocket& Client);
+    TWSocket& ListenSocket() { return *listener_; }
+    TEventLoop& Loop() const { return loop_; }
+
+    // --- events ---
+    TFtpSrvNotifyEvent OnStart, OnStop;
+    TFtpSrvClientConnectEvent OnClientConnect, OnClientDisconnect;
+    TFtpSrvClientCommandEvent OnClientCommand;
+    TFtpSrvAnswerToClientEvent OnAnswerToClient;
+    TFtpSrvAuthenticateEvent OnAuthenticate;
+    TFtpSrvChangeDirectoryEvent OnChangeDirectory, OnMakeDirectory;
+    TFtpSrvBuildFilePathEvent OnBuildFilePath;
+    TFtpSrvValidateXferEvent OnValidateSize, OnValidateDele, OnValidateRmd, OnValidateRnFr, OnValidateRnTo,
+        OnValidateMfmt, OnValidatePut, OnValidateGet;
+    TFtpSrvCalculateMd5Event OnCalculateMd5;
+    TFtpSrvGetUniqueFileNameEvent OnGetUniqueFileName;
+    TFtpSrvGetProcessingEvent OnGetProcessing;
+    TFtpSrvDataSessionConnectedEvent OnStorSessionConnected, OnStorSessionClosed, OnRetrSessionConnected,
+        OnRetrSessionClosed;
+    TFtpSrvDataAvailableEvent OnStorDataAvailable;
+    TFtpSrvRetrDataSentEvent OnRetrDataSent;
+    TFtpSrvBuildDirectoryEvent OnBuildDirectory, OnAlterDirectory;
+
+    // --- command handlers (one per table slot; XMKD, XRMD and MFMT share) ---
+    virtual void CommandPORT(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandSTOR(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandRETR(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandCWD(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandXPWD(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandPWD(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandUSER(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandPASS(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandLIST(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandNLST(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandTYPE(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandSYST(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandQUIT(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandDELE(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandSIZE(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandREST(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandRNFR(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandRNTO(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandMKD(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandRMD(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandABOR(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandPASV(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandNOOP(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandCDUP(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandAPPE(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandSTRU(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandMDTM(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandMODE(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandOVER(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandSTOU(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandFEAT(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandMLST(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandMLSD(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandMD5(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+
+protected:
+    // The login guard: false (and the 530 reply in Answer) when not logged in.
+    static bool CheckLoggedIn(TFtpCtrlSocket& Client, TFtpString& Answer);
+    // Fires a validation event with Allowed entering True; returns Allowed.
+    bool Validate(const TFtpSrvValidateXferEvent& ev, TFtpCtrlSocket& Client, TFtpString& FilePath);
+    // Private message handlers.
+    virtual void HandleMessage(TFtpSrvMessage msg, int id, TFtpCtrlSocket* client);
+    void ClientDataSent(TFtpCtrlSocket& Client);
+    // Data-side steps of the transfer commands.
+    virtual void StartSend(TFtpCtrlSocket& Client);
+    virtual void AbortData(TFtpCtrlSocket& Client);
+    virtual void CloseData(TFtpCtrlSocket& Client);
+    void ReleasePasvPort(TFtpCtrlSocket& Client);
+
+private:
+    struct TCommandSlot {
+        std::string Keyword;
+        TFtpSrvCommandProc Proc = nullptr;
+    };
+    static constexpr int kMaxCommands = 37;
+
+    void ServerSessionAvailable(uint16_t err);
+    void ServerChangeState(TSocketState newState);
+    void ClientCommand(TFtpCtrlSocket& Client, const char* buf, int len);
+    void RemoveClient(TFtpCtrlSocket* client);
+    bool IsListed(TFtpCtrlSocket* client, int id) const;
+
+    TEventLoop& loop_;
+    std::shared_ptr<char> alive_;
+    bool destroying_ = false;
+    std::unique_ptr<TWSocket> listener_;
+    TLoopTimer acceptRetry_;
+    std::vector<std::unique_ptr<TFtpCtrlSocket>> clients_;
+    int connectionCounter_ = 0;
+    std::array<TCommandSlot, kMaxCommands> commands_;
+    int commandCount_ = 0;
+    int pasvStart_ = 0;
+    std::vector<uint8_t> pasvInUse_;
+};
+
+} // namespace nubo

@@ -1,0 +1,140 @@
+#include "engine/FtpSrvC.h"
+
+#include <cstring>
+
+namespace nubo {
+
+TFtpCtrlSocket::TFtpCtrlSocket(TEventLoop& loop) : TCustomWSocket(loop) {
+    DataChannel = std::make_unique<TWSocket>(loop);
+    DataChannel->Name = "DataWSocket";
+    SetRcvSize(2048);
+    OnDataAvailable = [this](TCustomWSocket&, uint16_t) { ReceiveLines(); };
+}
+
+TFtpCtrlSocket::~TFtpCtrlSocket() {
+    LineFill = 0;
+    SetRcvSize(0);
+    DataChannel.reset();
+}
+
+void TFtpCtrlSocket::SetRcvSize(int size) {
+    if (LineFill != 0) throw EFtpCtrlSocketException("Data in buffer, can't change size");
+    if (rcvSize_ < 0) rcvSize_ = 0;
+    if (size == rcvSize_) return;
+    lineBuffer_.reset();
+    rcvSize_ = size;
+    if (size > 0) lineBuffer_ = std::make_unique<char[]>(size_t(size));
+}
+
+void TFtpCtrlSocket::AssignHandle(int fd) {
+    SetHSocket(fd);
+    peerAddr_ = TCustomWSocket::PeerAddr();
+}
+
+void TFtpCtrlSocket::SendGreeting() {
+    GreetingTick = TickCount();
+    ActivityTick = 0;
+    FtpState = ftpcWaitingUserCode;
+    SendAnswer(Banner);
+}
+
+void TFtpCtrlSocket::SendAnswer(const std::string& line) { SendStr(line + "\r\n"); }
+
+void TFtpCtrlSocket::RefreshActivity() { ActivityTick = TickCount(); }
+
+// Assembles lines in the one fixed buffer. A line that does not fit is replaced by
+// the command OVER, so a client can never make the buffer grow.
+void TFtpCtrlSocket::ReceiveLines() {
+    if (rcvSize_ < 2) return;
+    char* buf = lineBuffer_.get();
+    int n = Receive(buf + LineFill, rcvSize_ - LineFill - 1);
+    if (n <= 0) return;
+    LineFill += n;
+    buf[LineFill] = 0;
+    while (true) {
+        char* lf = static_cast<char*>(std::memchr(buf, '\n', size_t(LineFill)));
+        if (!lf) {
+            if (LineFill < rcvSize_ - 1) return;
+            std::memcpy(buf, "OVER\r\n", 6);
+            LineFill = 6;
+            buf[6] = 0;
+            lf = buf + 5;
+        }
+        int c = int(lf - buf);
+        ActivityTick = TickCount();
+        int len = (c > 1 && buf[c - 1] == '\r') ? c - 1 : c;
+        char saved = buf[len];
+        buf[len] = 0;
+        if (OnCommand) OnCommand(*this, buf, len);
+        buf[len] = saved;
+        // The handler cannot free this object, but it may have changed the buffer size.
+        if (lineBuffer_.get() != buf) return;
+        if (c + 1 >= LineFill) {
+            LineFill = 0;
+            return;
+        }
+        std::memmove(buf, buf + c + 1, size_t(LineFill - c - 1));
+        LineFill -= c + 1;
+        buf[LineFill] = 0;
+    }
+}
+
+void TFtpCtrlSocket::ChangeDir(const std::string& newDir) {
+    const std::string D = CurrentDir;
+    if (newDir == D) return;
+    std::string V = StripLeadingBackslash(newDir);
+    std::string drive = DrivePart(V);
+    if (IsUNC(drive)) throw EFtpCtrlSocketException("Cannot accept UNC path");
+    std::string path;
+    if (drive.empty()) {
+        drive = DrivePart(D);
+        path = V;
+    } else {
+        path = V.substr(2);
+    }
+    if (path.find(':') != std::string::npos) throw EFtpCtrlSocketException("Invalid directory name syntax");
+    const std::string dPath = D.size() > 2 ? D.substr(2) : std::string();
+    auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; };
+    const bool sameDrive = !drive.empty() && !D.empty() && upper(drive[0]) == upper(D[0]);
+    if (path == "..") {
+        // Back to the nearest '\' before the last character of the current path.
+        path.clear();
+        for (long i = long(dPath.size()) - 2; i >= 0; --i) {
+            if (dPath[size_t(i)] == '\\') {
+                path = dPath.substr(0, size_t(i) + 1);
+                break;
+            }
+        }
+    }
+    if (!path.empty() && path[0] != '\\') {
+        if (!sameDrive) throw EFtpCtrlSocketException("Cannot accept path not relative to current directory");
+        if (path.find(".\\") != std::string::npos)
+            throw EFtpCtrlSocketException("Cannot accept relative path using dot notation");
+        path = path == "." ? dPath : dPath + path;
+    } else if (path.find(".\\") != std::string::npos) {
+        throw EFtpCtrlSocketException("Cannot accept relative path using dot notation");
+    }
+    if (path.empty()) path = sameDrive ? dPath : "\\";
+    if (path.empty() || path.back() != '\\') path += '\\';
+    CurrentDir = drive + path;
+}
+
+TTempDirStep::TTempDirStep(TFtpCtrlSocket& client, const std::string& arg)
+    : client_(client), saved_(client.CurrentDir) {
+    std::string a = ToLocalSeparators(arg);
+    std::string folder = FolderPart(a);
+    if (!folder.empty() && folder != "\\") {
+        std::string root = OverlapRoot(client.CurrentDir, a);
+        if (!root.empty()) client.ChangeDir(root);
+    }
+}
+
+TTempDirStep::~TTempDirStep() {
+    try {
+        client_.ChangeDir(saved_);
+    } catch (...) {
+        client_.CurrentDir = saved_; // the remembered value was valid before; put it back as it was
+    }
+}
+
+} // namespace nubo

@@ -1,0 +1,107 @@
+#pragma once
+// One client's control connection: assembles command lines, sends the greeting and
+// replies, and holds everything the engine and the host know about the client.
+// Owned by the TFtpServer that accepted it; freed only by the server's close message.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "engine/FtpSrvT.h"
+#include "socket/WSocket.h"
+
+namespace nubo {
+
+class TStream;
+
+enum TFtpCtrlState { ftpcInvalid, ftpcWaitingUserCode, ftpcWaitingPassword, ftpcReady, ftpcWaitingAnswer };
+
+class EFtpCtrlSocketException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TFtpCtrlSocket : public TCustomWSocket {
+public:
+    explicit TFtpCtrlSocket(TEventLoop& loop = TEventLoop::Current());
+    ~TFtpCtrlSocket() override;
+
+    // --- properties ---
+    TFtpCtrlState FtpState = ftpcInvalid;
+    std::string Banner = "Nubo FTP Server ready";
+    int RcvSize() const { return rcvSize_; }
+    void SetRcvSize(int size);
+    std::string UserName;
+    std::string PassWord;
+    int UserData = 0;
+    // One assembled command line; buf[len] is a zero byte while the event runs.
+    std::function<void(TFtpCtrlSocket&, const char* buf, int len)> OnCommand;
+
+    // --- fields ---
+    std::unique_ptr<TWSocket> DataChannel;
+    int LineFill = 0;
+    uint64_t GreetingTick = 0;
+    uint64_t ActivityTick = 0;
+    bool CloseWhenSent = false;
+    std::string HomePath = "C:\\TEMP\\";
+    std::string CurrentDir = "C:\\TEMP\\";
+    bool AbortFlag = false;
+    int ConnectionId = 0;
+    bool BinaryType = false;
+    std::string ActiveAddr, ActivePort;
+    std::string TransferName;
+    std::string TransferPath;
+    bool DataOpen = false;
+    TStream* TransferStream = nullptr;
+    bool OwnsStream = false;
+    std::string EndReason;
+    bool EofPosted = false;
+    uint8_t LastCommandCode = 0;
+    int64_t TransferBytes = 0;
+    int64_t RestartOffset = 0;
+    std::string RenameSource;
+    std::string RenameTarget;
+    bool PassiveOn = false;
+    bool PassivePending = false;
+    bool PassiveLinked = false;
+    uint64_t XferStartTick = 0;
+    bool LoggedIn = false;
+    bool RetrInProgress = false;
+    bool StorInProgress = false;
+    int64_t TotalUpload = 0;
+    int64_t TotalDownload = 0;
+
+    // The client's address, cached when the handle is assigned: still valid after close.
+    std::string PeerAddr() override { return peerAddr_; }
+    void AssignHandle(int fd);
+
+    void SendGreeting();
+    void SendAnswer(const std::string& line); // line + CR LF
+    virtual void ChangeDir(const std::string& newDir);
+    void SetAbortFlag(bool v) { AbortFlag = v; }
+    void RefreshActivity();
+
+private:
+    void ReceiveLines();
+    std::unique_ptr<char[]> lineBuffer_;
+    int rcvSize_ = 0;
+    std::string peerAddr_;
+};
+
+// The temporary change of directory that file commands make before resolving an
+// argument with a folder part; the remembered directory comes back on every exit.
+class TTempDirStep {
+public:
+    TTempDirStep(TFtpCtrlSocket& client, const std::string& arg);
+    ~TTempDirStep();
+    TTempDirStep(const TTempDirStep&) = delete;
+    TTempDirStep& operator=(const TTempDirStep&) = delete;
+
+private:
+    TFtpCtrlSocket& client_;
+    std::string saved_;
+};
+
+} // namespace nubo

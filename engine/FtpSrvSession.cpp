@@ -1,0 +1,144 @@
+// Commands of the working directory, login and session parameters.
+#include "engine/FtpSrv.h"
+
+namespace nubo {
+
+namespace {
+void ChangeDirCommand(TFtpServer& server, TFtpCtrlSocket& Client, const std::string& params, TFtpString& Answer) {
+    const std::string saved = Client.CurrentDir;
+    try {
+        Client.ChangeDir(TrimBlanks(ToLocalSeparators(params)));
+        bool allowed = true;
+        if (server.OnChangeDirectory) server.OnChangeDirectory(server, Client, Client.CurrentDir, allowed);
+        if (allowed) {
+            Answer = Fmt("250 CWD command successful. \"%s\" is current directory.", ToClientSeparators(Client.CurrentDir));
+            return;
+        }
+        Client.CurrentDir = saved;
+        Answer = Fmt("501 CWD failed. %s", "No permission");
+    } catch (const std::exception& e) {
+        Client.CurrentDir = saved; // the remembered directory was accepted before
+        Answer = Fmt("501 CWD failed. %s", e.what());
+    }
+}
+} // namespace
+
+void TFtpServer::CommandCWD(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
+    if (!CheckLoggedIn(Client, Answer)) return;
+    Client.LastCommandCode = 3;
+    ChangeDirCommand(*this, Client, Params, Answer);
+}
+
+void TFtpServer::CommandCDUP(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
+    if (!CheckLoggedIn(Client, Answer)) return;
+    Client.LastCommandCode = 20;
+    Params = "..";
+    ChangeDirCommand(*this, Client, Params, Answer);
+}
+
+void TFtpServer::CommandPWD(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
+    if (!CheckLoggedIn(Client, Answer)) return;
+    Client.LastCommandCode = 5;
+    Answer = Fmt("257 \"%s\" is current directory.", ToClientSeparators(Client.CurrentDir));
+}
+
+void TFtpServer::CommandXPWD(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
+    if (!CheckLoggedIn(Client, Answer)) return;
+    Client.LastCommandCode = 4;
+    Answer = Fmt("257 \"%s\" is current directory.", ToClientSeparators(Client.CurrentDir));
+}
+
+void TFtpServer::CommandUSER(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
+    Client.LastCommandCode = 6;
+    Client.UserName = TrimBlanks(Params);
+    Client.FtpState = ftpcWaitingPassword;
+    Answer = Fmt("331 Password required for %s.", Client.UserName);
+}
+
+void TFtpServer::CommandPASS(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
+    if (Client.FtpState != ftpcWaitingPassword) {
+        Answer = "503 Login with USER first.";
+        return;
+    }
+    Client.LastCommandCode = 7;
+    Client.PassWord = TrimBlanks(Params);
+    bool authenticated = true;
+    if (OnAuthenticate) OnAuthenticate(*this, Client, Client.UserName, Client.PassWord, authenticated);
+    if (authenticated) {
+        Client.FtpState = ftpcReady;
+        Client.ChangeDir(Client.HomePath);
+        Answer = Fmt("230-\r\n230 User %s logged in.", Client.UserName);
+    } else {
+        Client.FtpState = ftpcWaitingUserCode;
+        Answer = "530 Login incorrect.";
+    }
+}
+
+void TFtpServer::CommandQUIT(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
+    Client.LastCommandCode = 12;
+    Answer = "221 Goodbye.";
+    PostMsg(MsgCloseRequest, Client);
+}
+
+void TFtpServer::CommandNOOP(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
+    Client.LastCommandCode = 17;
+    Answer = Fmt("200 Ok. Parameter was '%s'.", Params);
+}
+
+void TFtpServer::CommandSYST(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
+    if (!CheckLoggedIn(Client, Answer)) return;
+    Client.LastCommandCode = 11;
+    Answer = "215 UNIX Type: L8 Velmora";
+}
+
+void TFtpServer::CommandTYPE(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
+    if (!CheckLoggedIn(Client, Answer)) return;
+    Client.LastCommandCode = 10;
+    const std::string t = UpperCase(TrimBlanks(Params));
+    if (t == "A" || t == "A N" || t == "I") {
+        Answer = Fmt("200 Type set to %s.", Params);
+        Client.BinaryType = t == "I";
+    } else {
+        Answer = Fmt("500 'TYPE %s': command not understood.", Params);
+    }
+}
+
+void TFtpServer::CommandMODE(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
+    if (!CheckLoggedIn(Client, Answer)) return;
+    if (Params.empty())
+        Answer = "501 Missing argument for MODE";
+    else if (Params == "S" || Params == "s")
+        Answer = "200 MODE Ok";
+    else
+        Answer = "502 MODE other than S not supported";
+}
+
+void TFtpServer::CommandSTRU(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
+    Client.LastCommandCode = 24;
+    Answer = Fmt("200 Ok. STRU parameter '%s' ignored.", Params);
+}
+
+void TFtpServer::CommandFEAT(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
+    if (!CheckLoggedIn(Client, Answer)) return;
+    Client.LastCommandCode = 27;
+    Answer = "211-Extensions supported:\r\n"
+             "  SIZE\r\n"
+             "  REST STREAM\r\n"
+             "  MDTM\r\n"
+             "  MDTM YYYYMMDDHHMMSS[+-TZ] filename\r\n"
+             "  MLST size*;type*;perm*;create*;modify*;\r\n"
+             "  MFMT\r\n"
+             "  MD5\r\n"
+             "211 END";
+}
+
+void TFtpServer::CommandOVER(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
+    Client.Shutdown(0);
+    char junk[1024];
+    while (Client.Receive(junk, sizeof junk) > 0) {
+    }
+    Answer = "500 Command too long";
+    PostMsg(MsgCloseRequest, Client);
+}
+
+} // namespace nubo
