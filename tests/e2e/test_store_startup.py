@@ -3,7 +3,6 @@ import datetime
 import os
 import re
 import shutil
-import signal
 import socket
 import subprocess
 import tempfile
@@ -30,38 +29,22 @@ def read(path):
         return f.read()
 
 
-class Process:
-    """nuboftpd in a folder, without --port: it uses the settings file's port."""
+class ConfigPortServer(NuboServer):
+    """nuboftpd without --port: it listens on the settings file's port, if at all."""
 
-    def __init__(self, folder):
-        self.out_path = os.path.join(folder, "stdout.txt")
-        self.out = open(self.out_path, "ab")
-        self.proc = subprocess.Popen([BINARY, "--dir", folder], stdout=self.out,
+    def start(self):
+        self.log_path = os.path.join(self.dir, "stdout.txt")
+        self.log = open(self.log_path, "ab")
+        self.proc = subprocess.Popen([BINARY, "--dir", self.dir], stdout=self.log,
                                      stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-
-    def output(self):
-        with open(self.out_path, "rb") as f:
-            return f.read().decode("utf-8", "replace")
 
     def wait_output(self, text, timeout=10):
         deadline = time.time() + timeout
-        while time.time() < deadline:
+        while time.time() < deadline and self.proc.poll() is None:
             if text in self.output():
                 return True
-            if self.proc.poll() is not None:
-                break
             time.sleep(0.05)
         return text in self.output()
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        self.out.close()
 
 
 class StartUpTest(unittest.TestCase):
@@ -74,7 +57,8 @@ class StartUpTest(unittest.TestCase):
         return os.path.join(self.dir, name)
 
     def run_server(self):
-        p = Process(self.dir)
+        p = ConfigPortServer(workdir=self.dir)
+        p.start()
         self.addCleanup(p.stop)
         return p
 
