@@ -16,6 +16,7 @@
 
 #include "engine/FtpSrvC.h"
 #include "engine/FtpSrvT.h"
+#include "platform/Stream.h"
 #include "socket/WSocket.h"
 
 namespace nubo {
@@ -175,11 +176,35 @@ protected:
     // Private message handlers.
     virtual void HandleMessage(TFtpSrvMessage msg, int id, TFtpCtrlSocket* client);
     void ClientDataSent(TFtpCtrlSocket& Client);
-    // Data-side steps of the transfer commands.
+    // --- data connections ---
+    void OpenStorChannel(TFtpCtrlSocket& Client);
+    void OpenRetrChannel(TFtpCtrlSocket& Client);
+    std::string TakePasvPort();
+    void ReleasePasvPort(TFtpCtrlSocket& Client);
     virtual void StartSend(TFtpCtrlSocket& Client);
     virtual void AbortData(TFtpCtrlSocket& Client);
     virtual void CloseData(TFtpCtrlSocket& Client);
-    void ReleasePasvPort(TFtpCtrlSocket& Client);
+    // The listing of LIST, NLST (kind 0), LIST (1) or MLSD (2) into Stream.
+    void BuildListing(TFtpCtrlSocket& Client, const std::string& Argument, int Kind, TStream& Stream);
+
+private:
+    enum class TDataHandlers { None, Stor, Retr };
+    void SetDataHandlers(TFtpCtrlSocket& Client, TDataHandlers set);
+    void ClientPassiveSessionAvailable(TFtpCtrlSocket& Client);
+    void ClientStorSessionConnected(TFtpCtrlSocket& Client, uint16_t AError);
+    void ClientStorDataAvailable(TFtpCtrlSocket& Client, uint16_t AError);
+    void ClientStorSessionClosed(TFtpCtrlSocket& Client, uint16_t AError);
+    void ClientRetrSessionConnected(TFtpCtrlSocket& Client, uint16_t AError);
+    void ClientRetrDataSent(TFtpCtrlSocket& Client, uint16_t AError);
+    void ClientRetrSessionClosed(TFtpCtrlSocket& Client, uint16_t AError);
+    void SendNextBlock(TFtpCtrlSocket& Client);
+    void EndDataSession(TFtpCtrlSocket& Client);
+    void FailTransfer(TFtpCtrlSocket& Client, const std::string& reason);
+    // After a refused or failed transfer command in passive mode: the client's passive
+    // connection is taken into a session that ends without reply.
+    void DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer, TDataHandlers set);
+    void ListingCommand(TFtpCtrlSocket& Client, TFtpString& Params, TFtpString& Answer, int Kind);
+    std::string PassiveReplyAddress(TFtpCtrlSocket& Client, const sockaddr_in& local);
 
 private:
     struct TCommandSlot {

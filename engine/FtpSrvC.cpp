@@ -12,9 +12,10 @@ TFtpCtrlSocket::TFtpCtrlSocket(TEventLoop& loop) : TCustomWSocket(loop) {
 }
 
 TFtpCtrlSocket::~TFtpCtrlSocket() {
+    DataChannel.reset(); // its close handlers may look at the stream: close it first
+    FreeStream();
     LineFill = 0;
     SetRcvSize(0);
-    DataChannel.reset();
 }
 
 void TFtpCtrlSocket::SetRcvSize(int size) {
@@ -41,6 +42,19 @@ void TFtpCtrlSocket::SendGreeting() {
 void TFtpCtrlSocket::SendAnswer(const std::string& line) { SendStr(line + "\r\n"); }
 
 void TFtpCtrlSocket::RefreshActivity() { ActivityTick = TickCount(); }
+
+void TFtpCtrlSocket::ReleaseOwnedStream() {
+    if (!OwnsStream) return; // a host's stream stays until the next listing replaces it
+    delete TransferStream;
+    TransferStream = nullptr;
+    OwnsStream = false;
+}
+
+void TFtpCtrlSocket::FreeStream() {
+    delete TransferStream;
+    TransferStream = nullptr;
+    OwnsStream = false;
+}
 
 // Assembles lines in the one fixed buffer. A line that does not fit is replaced by
 // the command OVER, so a client can never make the buffer grow.

@@ -8,13 +8,13 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "engine/FtpSrvT.h"
+#include "platform/Stream.h"
 #include "socket/WSocket.h"
 
 namespace nubo {
-
-class TStream;
 
 enum TFtpCtrlState { ftpcInvalid, ftpcWaitingUserCode, ftpcWaitingPassword, ftpcReady, ftpcWaitingAnswer };
 
@@ -72,6 +72,16 @@ public:
     bool StorInProgress = false;
     int64_t TotalUpload = 0;
     int64_t TotalDownload = 0;
+    // Code of the command that started the running transfer: its end reply and its
+    // file opening follow that command, whatever was received meanwhile.
+    uint8_t XferCommandCode = 0;
+    // Block buffer of the running transfer, allocated when a transfer needs it.
+    std::vector<char> XferBuffer;
+
+    // Frees TransferStream when the engine created it (OwnsStream).
+    void ReleaseOwnedStream();
+    // Frees whatever stream TransferStream holds.
+    void FreeStream();
 
     // The client's address, cached when the handle is assigned: still valid after close.
     std::string PeerAddr() override { return peerAddr_; }

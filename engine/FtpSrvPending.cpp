@@ -20,26 +20,4 @@ NUBO_PENDING_COMMAND(CommandRMD)
 NUBO_PENDING_COMMAND(CommandMDTM)
 NUBO_PENDING_COMMAND(CommandMD5)
 
-// Data connections, transfers and listings.
-NUBO_PENDING_COMMAND(CommandPORT)
-NUBO_PENDING_COMMAND(CommandPASV)
-NUBO_PENDING_COMMAND(CommandSTOR)
-NUBO_PENDING_COMMAND(CommandRETR)
-NUBO_PENDING_COMMAND(CommandAPPE)
-NUBO_PENDING_COMMAND(CommandSTOU)
-NUBO_PENDING_COMMAND(CommandREST)
-NUBO_PENDING_COMMAND(CommandLIST)
-NUBO_PENDING_COMMAND(CommandNLST)
-NUBO_PENDING_COMMAND(CommandMLST)
-NUBO_PENDING_COMMAND(CommandMLSD)
-
-void TFtpServer::CommandABOR(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString& Answer) {
-    Answer = "502 Command not implemented.";
-}
-
-void TFtpServer::StartSend(TFtpCtrlSocket&) {}
-void TFtpServer::AbortData(TFtpCtrlSocket&) {}
-void TFtpServer::CloseData(TFtpCtrlSocket&) {}
-void TFtpServer::ReleasePasvPort(TFtpCtrlSocket& Client) { Client.PassiveOn = false; }
-
 } // namespace nubo

@@ -2,6 +2,9 @@
 
 #include <cctype>
 
+#include "platform/FileSearch.h"
+#include "platform/PathMap.h"
+
 namespace nubo {
 
 std::string ToLocalSeparators(std::string s) {
@@ -100,6 +103,12 @@ std::string Fmt(const std::string& fmt, const std::string& a, const std::string&
     size_t p = fmt.find("%s");
     if (p == std::string::npos) return fmt;
     return fmt.substr(0, p) + a + Fmt(fmt.substr(p + 2), b);
+}
+
+int64_t FileSizeOf(const std::string& path) {
+    TSearchRec rec;
+    if (!FindFirstEntry(ExpandFileName(path), faAnyFile, rec)) return -1;
+    return rec.Size;
 }
 
 } // namespace nubo

@@ -1,7 +1,10 @@
 #pragma once
-// Pure helpers of the engine: path text rules, command-line splitting. No I/O.
+// Helpers of the engine: path text rules, command-line splitting, file sizes.
 
+#include <cstdint>
 #include <string>
+
+#include "platform/FileSearch.h"
 
 namespace nubo {
 
@@ -34,5 +37,15 @@ void SplitCommandLine(const char* buf, int len, std::string& keyword, std::strin
 // Replaces the first "%s" of fmt by arg (the reply texts carry at most one or two).
 std::string Fmt(const std::string& fmt, const std::string& a);
 std::string Fmt(const std::string& fmt, const std::string& a, const std::string& b);
+
+// 64-bit size of the first entry matching the path made absolute (hidden entries
+// included), or -1 when nothing matches.
+int64_t FileSizeOf(const std::string& path);
+
+// The engine's listing lines: the Unix-style LIST line (with CR LF), the MLSD/MLST
+// fact string (without), and a UTC file time as yyyymmddhhnnss.
+std::string FormatListLine(const TSearchRec& entry, int currentYear);
+std::string FormatFacts(const TSearchRec& entry);
+std::string FileTimeText(int64_t fileTime);
 
 } // namespace nubo

@@ -10,6 +10,7 @@
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -507,18 +508,38 @@ int TCustomWSocket::Send(const void* data, int len) {
     if (len > 0) {
         const char* p = static_cast<const char*>(data);
         int left = len;
-        if (chain_.empty()) chain_.push_back(std::make_unique<TBuffer>(BufSize));
         queued_ += len;
         while (left > 0) {
-            int n = chain_.back()->Write(p, left);
+            if (chain_.empty() || !chain_.back().Buf || chain_.back().Buf->Room() == 0)
+                chain_.push_back(TChainItem{std::make_unique<TBuffer>(BufSize)});
+            int n = chain_.back().Buf->Write(p, left);
             p += n;
             left -= n;
-            if (left > 0) chain_.push_back(std::make_unique<TBuffer>(BufSize));
         }
     }
     TryToSend();
     if (fd_ != INVALID_SOCKET && allSent_) PostWritable();
     return std::max(len, 0);
+}
+
+int64_t TCustomWSocket::SendFile(int fileFd, int64_t offset, int64_t len) {
+    if (state_ != wsConnected && state_ != wsSocksConnected) {
+        LastError = WSAENOTCONN;
+        RaiseError(WSAENOTCONN, "Send");
+        return -1;
+    }
+    allSent_ = false;
+    if (len > 0) {
+        queued_ += len;
+        TChainItem item;
+        item.FileFd = fileFd;
+        item.FileOff = offset;
+        item.FileLen = len;
+        chain_.push_back(std::move(item));
+    }
+    TryToSend();
+    if (fd_ != INVALID_SOCKET && allSent_) PostWritable();
+    return std::max<int64_t>(len, 0);
 }
 
 int TCustomWSocket::SendStr(const std::string& s) {
@@ -530,30 +551,44 @@ int TCustomWSocket::SendStr(const std::string& s) {
 // connection was lost during the attempt.
 bool TCustomWSocket::TryToSend() {
     while (true) {
+        while (!chain_.empty() && chain_.front().Empty()) chain_.pop_front();
         if (fd_ == INVALID_SOCKET || chain_.empty()) {
             allSent_ = true;
             return true;
         }
-        // Drop drained chunks but keep the last one for reuse.
-        while (chain_.size() > 1 && chain_.front()->Unread() == 0) chain_.pop_front();
-        if (chain_.front()->Unread() == 0) {
-            allSent_ = true;
-            return true;
-        }
+        TChainItem& front = chain_.front();
+        ssize_t sent;
+        size_t offered;
         iovec iov[64];
         int cnt = 0;
-        for (auto& b : chain_) {
-            int n;
-            const char* p = b->Peek(n);
-            if (n == 0) continue;
-            iov[cnt].iov_base = const_cast<char*>(p);
-            iov[cnt].iov_len = size_t(n);
-            if (++cnt == 64) break;
+        if (!front.Buf) {
+            off_t off = off_t(front.FileOff);
+            offered = size_t(std::min<int64_t>(front.FileLen, int64_t(1) << 30));
+            sent = ::sendfile(fd_, front.FileFd, &off, offered);
+            if (sent == 0) {
+                // The file ended early (it was truncated meanwhile): nothing more to send.
+                queued_ = std::max<int64_t>(0, queued_ - front.FileLen);
+                front.FileLen = 0;
+                continue;
+            }
+        } else {
+            // Gather the buffer chunks up to the next file range in one call.
+            offered = 0;
+            for (auto& item : chain_) {
+                if (!item.Buf) break;
+                int n;
+                const char* p = item.Buf->Peek(n);
+                if (n == 0) continue;
+                iov[cnt].iov_base = const_cast<char*>(p);
+                iov[cnt].iov_len = size_t(n);
+                offered += size_t(n);
+                if (++cnt == 64) break;
+            }
+            msghdr msg{};
+            msg.msg_iov = iov;
+            msg.msg_iovlen = size_t(cnt);
+            sent = ::sendmsg(fd_, &msg, MSG_NOSIGNAL);
         }
-        msghdr msg{};
-        msg.msg_iov = iov;
-        msg.msg_iovlen = size_t(cnt);
-        ssize_t sent = ::sendmsg(fd_, &msg, MSG_NOSIGNAL);
         if (sent < 0) {
             int code = LastSysError();
             if (code == WSAEWOULDBLOCK || errno == EINTR) {
@@ -571,21 +606,22 @@ bool TCustomWSocket::TryToSend() {
             RaiseError(code, "TryToSend failed");
             return false;
         }
-        if (sent > 0) {
-            queued_ = std::max<int64_t>(0, queued_ - sent);
-            if (OnSendData) OnSendData(*this, int(sent));
+        queued_ = std::max<int64_t>(0, queued_ - sent);
+        if (!front.Buf) {
+            front.FileOff += sent;
+            front.FileLen -= sent;
+        } else {
+            size_t left = size_t(sent);
+            for (auto& item : chain_) {
+                if (left == 0 || !item.Buf) break;
+                int n = std::min<int>(item.Buf->Unread(), int(std::min<size_t>(left, INT_MAX)));
+                item.Buf->Remove(n);
+                left -= size_t(n);
+            }
         }
-        size_t left = size_t(sent);
-        for (auto& b : chain_) {
-            if (left == 0) break;
-            int n = std::min<int>(b->Unread(), int(std::min<size_t>(left, INT_MAX)));
-            b->Remove(n);
-            left -= size_t(n);
-        }
+        if (OnSendData) OnSendData(*this, int(sent));
         // A partial send means the kernel is full: wait for writability.
-        size_t total = 0;
-        for (int i = 0; i < cnt; ++i) total += iov[i].iov_len;
-        if (size_t(sent) < total) {
+        if (size_t(sent) < offered) {
             WantWrite(true);
             return true;
         }
@@ -638,6 +674,7 @@ void TCustomWSocket::InternalClose(bool shutdownSend, uint16_t err) {
         return;
     }
     if (shutdownSend) ::shutdown(fd_, SHUT_WR);
+    DeleteBufferedData(); // nothing queued can leave after the close, and file ranges must not outlive it
     Unregister();
     int rc = ::close(fd_);
     fd_ = INVALID_SOCKET;

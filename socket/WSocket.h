@@ -98,6 +98,9 @@ public:
     int Accept();
     void Connect();
     int Send(const void* data, int len);
+    // Queues len bytes of an open file from offset, sent without copying. The caller
+    // keeps the descriptor open until OnDataSent or the socket's close.
+    int64_t SendFile(int fileFd, int64_t offset, int64_t len);
     int SendStr(const std::string& s);
     int Receive(void* buf, int size);
     void Close();
@@ -165,7 +168,15 @@ private:
     bool closedFired_ = false;
     int64_t readCount_ = 0;
     int64_t queued_ = 0;
-    std::deque<std::unique_ptr<TBuffer>> chain_;
+    // The send chain: buffer chunks, or ranges of a file sent with sendfile().
+    struct TChainItem {
+        std::unique_ptr<TBuffer> Buf;
+        int FileFd = -1;
+        int64_t FileOff = 0;
+        int64_t FileLen = 0;
+        bool Empty() const { return Buf ? Buf->Unread() == 0 : FileLen == 0; }
+    };
+    std::deque<TChainItem> chain_;
 
     std::string addr_, port_, proto_ = "tcp", localAddr_ = "0.0.0.0", localPort_ = "0";
     bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = true;

@@ -7,6 +7,7 @@
 Only the process started here is ever stopped, by its PID.
 """
 import ftplib
+import hashlib
 import os
 import shutil
 import signal
@@ -66,6 +67,15 @@ class RawClient:
                 if nxt.startswith(code + " "):
                     break
         return "\r\n".join(lines)
+
+    def pasv(self):
+        """PASV, then a connected data socket."""
+        reply = self.cmd("PASV")
+        if not reply.startswith("227 "):
+            raise AssertionError(reply)
+        nums = reply[reply.index("(") + 1:reply.index(")")].split(",")
+        port = int(nums[4]) * 256 + int(nums[5])
+        return socket.create_connection((".".join(nums[:4]), port), timeout=10)
 
     def login(self, user="anonymous", password="x"):
         self.cmd("USER " + user)
@@ -157,3 +167,21 @@ class NuboServer:
         if greet:
             c.greeting = c.reply()
         return c
+
+
+def digest(path):
+    h = hashlib.md5()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def recv_all(sock):
+    """Everything the peer sends until it closes."""
+    chunks = []
+    while True:
+        b = sock.recv(1 << 16)
+        if not b:
+            return b"".join(chunks)
+        chunks.append(b)

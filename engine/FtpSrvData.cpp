@@ -1,0 +1,599 @@
+// Data connections (PORT, PASV, the passive port pool) and file transfers (RETR,
+// STOR, APPE, STOU, REST, ABOR) with the handlers that run on the data channel.
+#include <arpa/inet.h>
+#include <climits>
+#include <cstdio>
+#include <fstream>
+#include <unistd.h>
+
+#include "engine/FtpSrv.h"
+#include "platform/FileSystem.h"
+
+namespace nubo {
+
+namespace {
+
+// Reads one number of a PORT argument at pos, passing the comma after it.
+uint64_t GetInteger(const std::string& s, size_t& pos) {
+    auto blank = [&] { return pos < s.size() && (s[pos] == ' ' || s[pos] == '\t'); };
+    while (blank()) ++pos;
+    uint64_t v = 0;
+    while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') {
+        v = std::min<uint64_t>(v * 10 + uint64_t(s[pos] - '0'), UINT32_MAX); // saturate, never wrap
+        ++pos;
+    }
+    while (blank()) ++pos;
+    if (pos < s.size()) {
+        if (s[pos] != ',') throw FtpServerException("GetInteger: unexpected char");
+        ++pos;
+    }
+    return v;
+}
+
+// Whether this process may bind port 20 for active connections.
+bool MayBindPrivilegedPorts() {
+    static const bool allowed = [] {
+        if (geteuid() == 0) return true;
+        std::ifstream f("/proc/sys/net/ipv4/ip_unprivileged_port_start");
+        int start = 1024;
+        return (f >> start) && start <= 20;
+    }();
+    return allowed;
+}
+
+std::string Dotted(uint32_t netOrder) {
+    char buf[INET_ADDRSTRLEN];
+    in_addr a{netOrder};
+    inet_ntop(AF_INET, &a, buf, sizeof buf);
+    return buf;
+}
+
+constexpr int kCodeStor = 1, kCodeRetr = 2, kCodeList = 8, kCodeNlst = 18, kCodeAppe = 23, kCodeStou = 26,
+              kCodeMlsd = 29;
+
+} // namespace
+
+// --- PORT and PASV ----------------------------------------------------------
+
+void TFtpServer::CommandPORT(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
+    if (!CheckLoggedIn(Client, Answer)) return;
+    Client.LastCommandCode = 0;
+    try {
+        size_t pos = 0;
+        uint64_t n[6];
+        for (auto& v : n) v = GetInteger(Params, pos);
+        // Bounce defence: only the client's own address, no byte above 255, no
+        // privileged port; an empty argument (0.0.0.0, port 0) is refused by that too.
+        for (auto v : n)
+            if (v > 255) throw FtpServerException("bad number");
+        std::string addr = std::to_string(n[0]) + "." + std::to_string(n[1]) + "." + std::to_string(n[2]) + "." +
+                           std::to_string(n[3]);
+        uint64_t port = n[4] * 256 + n[5];
+        if (addr != Client.PeerAddr() || port < 1024) throw FtpServerException("refused address");
+        Client.ActiveAddr = addr;
+        Client.ActivePort = std::to_string(port);
+        Answer = "200 Port command successful.";
+    } catch (const std::exception&) {
+        Answer = "501 Invalid PORT command.";
+    }
+}
+
+std::string TFtpServer::TakePasvPort() {
+    if (pasvStart_ == 0 || pasvInUse_.empty()) return "0";
+    for (size_t i = 0; i < pasvInUse_.size(); ++i) {
+        if (!pasvInUse_[i]) {
+            pasvInUse_[i] = 1;
+            return std::to_string(pasvStart_ + int(i));
+        }
+    }
+    return "";
+}
+
+void TFtpServer::ReleasePasvPort(TFtpCtrlSocket& Client) {
+    TWSocket& data = *Client.DataChannel;
+    const std::string text = data.State() == wsClosed ? data.Port() : data.BoundPort();
+    const long port = std::strtol(text.c_str(), nullptr, 10);
+    if (pasvStart_ != 0 && !pasvInUse_.empty() && port >= pasvStart_ && port < pasvStart_ + PasvPortRangeSize())
+        pasvInUse_[size_t(port - pasvStart_)] = 0;
+    Client.PassiveOn = false;
+}
+
+std::string TFtpServer::PassiveReplyAddress(TFtpCtrlSocket& Client, const sockaddr_in& local) {
+    if (PasvIpAddr.empty()) return Dotted(local.sin_addr.s_addr);
+    // A client on the loop-back interface is told the loop-back address: the public
+    // address announced to others may not be reachable from this machine itself.
+    if (Client.PeerAddr() == "127.0.0.1") return "127.0.0.1";
+    uint32_t a;
+    try {
+        a = WSocketResolveHost(PasvIpAddr);
+    } catch (const ESocketException&) {
+        throw FtpServerException("Invalid PASV IP Address");
+    }
+    std::string d = Dotted(a);
+    if (d != TrimBlanks(PasvIpAddr)) throw FtpServerException("Invalid PASV IP Address");
+    return d;
+}
+
+void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
+    if (!CheckLoggedIn(Client, Answer)) return;
+    TWSocket& data = *Client.DataChannel;
+    std::string taken;
+    try {
+        sockaddr_in local{};
+        if (int rc = Client.SockName(local)) throw ESocketException(SocketErrorMessage(rc, "getsockname"), rc);
+        if (Client.PassiveOn) ReleasePasvPort(Client);
+        data.Close();
+        data.SetAddr("0.0.0.0");
+        taken = TakePasvPort();
+        data.SetPort(taken);
+        if (data.Port().empty()) throw FtpServerException("No available PASV Ports");
+        data.SetProto("tcp");
+        data.OnSessionAvailable = [this, &Client](TCustomWSocket&, uint16_t) { ClientPassiveSessionAvailable(Client); };
+        data.OnSessionConnected = nullptr;
+        data.OnSessionClosed = nullptr;
+        data.OnDataAvailable = nullptr;
+        data.ComponentOptions = wsoNoReceiveLoop;
+        data.ListenReuseAddr = true; // a pool of one port serves the next transfer at once
+        data.Listen();
+        sockaddr_in bound{};
+        data.SockName(bound);
+        const unsigned p = ntohs(bound.sin_port);
+        std::string addr = PassiveReplyAddress(Client, local);
+        for (auto& c : addr)
+            if (c == '.') c = ',';
+        Answer = "227 Entering Passive Mode (" + addr + "," + std::to_string(p / 256) + "," +
+                 std::to_string(p % 256) + ").";
+        Client.PassiveOn = true;
+        Client.PassivePending = false;
+        Client.PassiveLinked = false;
+    } catch (const std::exception& e) {
+        Answer = Fmt("500 PASV exception: '%s'.", e.what());
+        try {
+            data.Close();
+        } catch (...) {
+        }
+        const long port = taken.empty() ? 0 : std::strtol(taken.c_str(), nullptr, 10);
+        if (pasvStart_ != 0 && port >= pasvStart_ && port < pasvStart_ + PasvPortRangeSize())
+            pasvInUse_[size_t(port - pasvStart_)] = 0;
+    }
+}
+
+void TFtpServer::ClientPassiveSessionAvailable(TFtpCtrlSocket& Client) {
+    TWSocket& data = *Client.DataChannel;
+    int fd = data.Accept();
+    if (fd == INVALID_SOCKET) return;
+    // Theft defence: only the client of this control connection may connect here;
+    // anyone else is turned away and the port stays open for the right client.
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0 || Dotted(peer.sin_addr.s_addr) != Client.PeerAddr()) {
+        ::close(fd);
+        return;
+    }
+    data.OnSessionClosed = nullptr;
+    data.Close();
+    switch (Client.LastCommandCode) {
+    case kCodeStor:
+    case kCodeAppe:
+    case kCodeStou: SetDataHandlers(Client, TDataHandlers::Stor); break;
+    case kCodeRetr:
+    case kCodeList:
+    case kCodeNlst:
+    case kCodeMlsd: SetDataHandlers(Client, TDataHandlers::Retr); break;
+    default: SetDataHandlers(Client, TDataHandlers::None); break;
+    }
+    data.LingerOnOff = wsLingerOff;
+    data.LingerTimeout = 0;
+    data.SetHSocket(fd);
+    Client.PassiveLinked = true;
+    if (Client.PassivePending && data.OnSessionConnected) data.OnSessionConnected(data, 0);
+}
+
+void TFtpServer::SetDataHandlers(TFtpCtrlSocket& Client, TDataHandlers set) {
+    TWSocket& data = *Client.DataChannel;
+    TFtpCtrlSocket* c = &Client;
+    data.OnSessionConnected = nullptr;
+    data.OnSessionClosed = nullptr;
+    data.OnDataAvailable = nullptr;
+    data.OnDataSent = nullptr;
+    if (set == TDataHandlers::Stor) {
+        data.OnSessionConnected = [this, c](TCustomWSocket&, uint16_t e) { ClientStorSessionConnected(*c, e); };
+        data.OnSessionClosed = [this, c](TCustomWSocket&, uint16_t e) { ClientStorSessionClosed(*c, e); };
+        data.OnDataAvailable = [this, c](TCustomWSocket&, uint16_t e) { ClientStorDataAvailable(*c, e); };
+    } else if (set == TDataHandlers::Retr) {
+        data.OnSessionConnected = [this, c](TCustomWSocket&, uint16_t e) { ClientRetrSessionConnected(*c, e); };
+        data.OnSessionClosed = [this, c](TCustomWSocket&, uint16_t e) { ClientRetrSessionClosed(*c, e); };
+        data.OnDataSent = [this, c](TCustomWSocket&, uint16_t e) { ClientRetrDataSent(*c, e); };
+    }
+}
+
+// --- opening the data channel ------------------------------------------------
+
+void TFtpServer::OpenStorChannel(TFtpCtrlSocket& Client) {
+    Client.AbortFlag = false;
+    Client.EndReason = "Transfer Ok";
+    Client.XferCommandCode = Client.LastCommandCode;
+    TWSocket& data = *Client.DataChannel;
+    if (Client.PassiveOn) {
+        SetDataHandlers(Client, TDataHandlers::Stor);
+        if (Client.PassiveLinked)
+            ClientStorSessionConnected(Client, 0);
+        else
+            Client.PassivePending = true;
+        return;
+    }
+    data.SetProto("tcp");
+    data.SetAddr(Client.ActiveAddr);
+    data.SetPort(Client.ActivePort);
+    SetDataHandlers(Client, TDataHandlers::Stor);
+    data.LingerOnOff = wsLingerOff;
+    data.LingerTimeout = 0;
+    data.SetLocalAddr(Client.BoundAddr());
+    // Active connections leave from port 20; an operator without that privilege still
+    // gets working active mode from an ephemeral port.
+    data.SetLocalPort(MayBindPrivilegedPorts() ? "ftp-data" : "0");
+    data.ComponentOptions = wsoNoReceiveLoop;
+    data.Connect();
+}
+
+void TFtpServer::OpenRetrChannel(TFtpCtrlSocket& Client) {
+    Client.AbortFlag = false;
+    Client.EofPosted = false;
+    Client.EndReason = "Transfer Ok";
+    Client.XferCommandCode = Client.LastCommandCode;
+    TWSocket& data = *Client.DataChannel;
+    data.BufSize = 64 * 1024; // listings are sent from memory in large blocks
+    if (Client.PassiveOn) {
+        SetDataHandlers(Client, TDataHandlers::Retr);
+        if (Client.PassiveLinked)
+            ClientRetrSessionConnected(Client, 0);
+        else
+            Client.PassivePending = true;
+        return;
+    }
+    data.Close();
+    data.SetProto("tcp");
+    data.SetAddr(Client.ActiveAddr);
+    data.SetPort(Client.ActivePort);
+    SetDataHandlers(Client, TDataHandlers::Retr);
+    data.LingerOnOff = wsLingerOff;
+    data.LingerTimeout = 0;
+    data.SetLocalAddr(Client.BoundAddr());
+    data.SetLocalPort(MayBindPrivilegedPorts() ? "ftp-data" : "0");
+    data.ComponentOptions = wsoNoReceiveLoop;
+    data.Connect();
+}
+
+void TFtpServer::DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer, TDataHandlers set) {
+    if (!Client.PassiveOn || Answer.compare(0, 2, "15") == 0) return;
+    Client.EndReason.clear();
+    Client.AbortFlag = true;
+    SetDataHandlers(Client, set);
+    if (Client.PassiveLinked) {
+        TWSocket& data = *Client.DataChannel;
+        if (data.OnSessionConnected) data.OnSessionConnected(data, 0);
+    } else {
+        Client.PassivePending = true;
+    }
+}
+
+// --- transfer commands --------------------------------------------------------
+
+void TFtpServer::CommandRETR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
+    if (!CheckLoggedIn(Client, Answer)) return;
+    Client.LastCommandCode = kCodeRetr;
+    // A stale engine stream is freed; a running transfer keeps its own.
+    if (!Client.DataOpen) Client.ReleaseOwnedStream();
+    try {
+        Client.TransferName = ToLocalSeparators(Params);
+        TTempDirStep step(Client, Client.TransferName);
+        std::string path = ResolveFilePath(Client, Client.CurrentDir, Client.TransferName);
+        if (!Validate(OnValidateGet, Client, path)) {
+            Answer = "500 Cannot RETR.";
+        } else {
+            Client.TransferPath = path;
+            Answer = Fmt("150 Opening data connection for %s.", Params);
+            bool delayed = false;
+            if (OnGetProcessing) OnGetProcessing(*this, Client, delayed);
+            if (!delayed) PostMsg(MsgStartSend, Client);
+        }
+    } catch (const std::exception& e) {
+        Answer = Fmt("501 Cannot RETR. %s", e.what());
+    }
+    DisarmPassive(Client, Answer, TDataHandlers::Retr);
+}
+
+void TFtpServer::StartSend(TFtpCtrlSocket& Client) {
+    try {
+        OpenRetrChannel(Client);
+    } catch (const std::exception& e) {
+        // The client already has its 150: tell it why no data will come.
+        SendReply(Client, Fmt("501 Cannot RETR. %s", e.what()));
+    }
+}
+
+void TFtpServer::CommandSTOR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
+    if (!CheckLoggedIn(Client, Answer)) return;
+    Client.LastCommandCode = kCodeStor;
+    if (!Client.DataOpen) Client.ReleaseOwnedStream();
+    try {
+        Client.TransferName = ToLocalSeparators(Params);
+        TTempDirStep step(Client, Client.TransferName);
+        std::string path = ResolveFilePath(Client, Client.CurrentDir, Client.TransferName);
+        if (!Validate(OnValidatePut, Client, path)) {
+            Answer = "501 Permission Denied";
+        } else {
+            Client.TransferPath = path;
+            OpenStorChannel(Client);
+            Answer = Fmt("150 Opening data connection for %s.", Params);
+        }
+    } catch (const std::exception& e) {
+        Answer = Fmt("501 Cannot STOR. %s", e.what());
+    }
+    DisarmPassive(Client, Answer, TDataHandlers::Stor);
+}
+
+void TFtpServer::CommandAPPE(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
+    if (!CheckLoggedIn(Client, Answer)) return;
+    Client.LastCommandCode = kCodeAppe;
+    if (!Client.DataOpen) Client.ReleaseOwnedStream();
+    try {
+        Client.TransferName = ToLocalSeparators(Params);
+        TTempDirStep step(Client, Client.TransferName);
+        std::string path = ResolveFilePath(Client, Client.CurrentDir, Client.TransferName);
+        if (!Validate(OnValidatePut, Client, path)) {
+            Answer = "500 Cannot APPE.";
+        } else {
+            Client.TransferPath = path;
+            OpenStorChannel(Client);
+            Client.RestartOffset = std::max<int64_t>(FileSizeOf(Client.TransferPath), 0);
+            Answer = Fmt("150 APPE supported.  Ready to append file \"%s\" at offset %s.", Params,
+                         std::to_string(Client.RestartOffset));
+        }
+    } catch (const std::exception&) {
+        Answer = "550 APPE failed.";
+    }
+    DisarmPassive(Client, Answer, TDataHandlers::Stor);
+}
+
+void TFtpServer::CommandSTOU(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
+    if (!CheckLoggedIn(Client, Answer)) return;
+    Client.LastCommandCode = kCodeStou;
+    if (!Client.DataOpen) Client.ReleaseOwnedStream();
+    try {
+        std::string name;
+        if (OnGetUniqueFileName) OnGetUniqueFileName(*this, Client, name);
+        if (name.empty() || FileExists(ResolveFilePath(Client, Client.CurrentDir, name))) {
+            std::string tmp = CreateUniqueTempFile(Client.CurrentDir);
+            if (tmp.empty()) throw FtpServerException("Cannot create a unique file in " + Client.CurrentDir);
+            name = tmp.substr(0, tmp.size() - 4); // the name without ".TMP"; the empty .TMP file stays
+        }
+        Client.TransferName = ToLocalSeparators(name);
+        std::string path = ResolveFilePath(Client, Client.CurrentDir, Client.TransferName);
+        if (!Validate(OnValidatePut, Client, path)) {
+            Answer = "501 Permission Denied";
+        } else {
+            Client.TransferPath = path;
+            OpenStorChannel(Client);
+            Answer = Fmt("150 Opening data connection for %s.", name);
+        }
+    } catch (const std::exception& e) {
+        Answer = Fmt("501 Cannot STOU. %s", e.what());
+    }
+    DisarmPassive(Client, Answer, TDataHandlers::Stor);
+}
+
+void TFtpServer::CommandREST(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
+    if (!CheckLoggedIn(Client, Answer)) return;
+    Client.LastCommandCode = 22;
+    size_t i = 0;
+    while (i < Params.size() && Params[i] == ' ') ++i;
+    // Digits beyond the 64-bit range are refused; a wrapped value would resume at a
+    // position the client never asked for.
+    int64_t offset = 0;
+    for (; i < Params.size() && Params[i] >= '0' && Params[i] <= '9'; ++i) {
+        const int d = Params[i] - '0';
+        offset = offset > (INT64_MAX - d) / 10 ? -1 : offset * 10 + d;
+        if (offset < 0) break;
+    }
+    if (offset < 0) {
+        Client.RestartOffset = 0;
+        Answer = "501 Required byte offset parameter bad or missing.";
+        return;
+    }
+    Client.RestartOffset = offset;
+    Answer = Fmt("350 REST supported. Ready to resume at byte offset %s.", std::to_string(offset));
+}
+
+void TFtpServer::CommandABOR(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
+    TWSocket& data = *Client.DataChannel;
+    if (data.State() == wsConnected) {
+        Client.EndReason = "ABORT requested by client";
+        Client.AbortFlag = true;
+        data.Close(); // its close handler sends the transfer's reply first
+    }
+    Answer = "225 ABOR command successful.";
+}
+
+// --- private messages of the data side ----------------------------------------
+
+void TFtpServer::AbortData(TFtpCtrlSocket& Client) {
+    if (Client.PassiveOn) ReleasePasvPort(Client);
+    TWSocket& data = *Client.DataChannel;
+    data.Shutdown(2);
+    data.Close();
+}
+
+void TFtpServer::CloseData(TFtpCtrlSocket& Client) {
+    if (Client.PassiveOn) ReleasePasvPort(Client);
+    Client.DataChannel->Shutdown(1);
+}
+
+void TFtpServer::FailTransfer(TFtpCtrlSocket& Client, const std::string& reason) {
+    Client.AbortFlag = true;
+    Client.EndReason = reason;
+    PostMsg(MsgAbortData, Client);
+}
+
+void TFtpServer::EndDataSession(TFtpCtrlSocket& Client) {
+    if (Client.PassiveOn) ReleasePasvPort(Client);
+    Client.DataOpen = false;
+    Client.PassivePending = false;
+    Client.PassiveLinked = false;
+    Client.RestartOffset = 0;
+    Client.ActivePort = "ftp-data";
+    Client.ReleaseOwnedStream();
+    std::vector<char>().swap(Client.XferBuffer);
+}
+
+// --- downloads ----------------------------------------------------------------
+
+void TFtpServer::ClientRetrSessionConnected(TFtpCtrlSocket& Client, uint16_t AError) {
+    Client.DataOpen = AError == 0;
+    if (Client.AbortFlag) return;
+    TWSocket& data = *Client.DataChannel;
+    try {
+        if (OnRetrSessionConnected) OnRetrSessionConnected(*this, Client, data, AError);
+        if (AError != 0) throw FtpServerException("Client data socket connection error: " + std::to_string(AError));
+        if (!Client.OwnsStream && !Client.TransferPath.empty() && !Client.TransferStream) {
+            if (!FileExists(Client.TransferPath)) {
+                FailTransfer(Client, "File not found: \"" + Client.TransferPath + "\"");
+                return;
+            }
+            Client.TransferStream = new TFileStream(Client.TransferPath, TFileMode::Read);
+            Client.OwnsStream = true;
+            if (Client.TransferStream->Seek(Client.RestartOffset, TSeekOrigin::Begin) != Client.RestartOffset) {
+                FailTransfer(Client, "Unable to set resume position in local file");
+                return;
+            }
+        }
+        Client.TransferBytes = 0;
+        SendNextBlock(Client);
+    } catch (const std::exception& e) {
+        FailTransfer(Client, e.what());
+    }
+}
+
+// One block goes to the data socket; the next is read when the socket has drained it.
+// A file block goes from the file to the socket without a copy.
+void TFtpServer::SendNextBlock(TFtpCtrlSocket& Client) {
+    TWSocket& data = *Client.DataChannel;
+    try {
+        TStream* st = Client.TransferStream;
+        if (auto* fs = dynamic_cast<TFileStream*>(st)) {
+            const int64_t pos = fs->Position();
+            const int64_t n = std::clamp<int64_t>(fs->Size() - pos, 0, XferBlockSize);
+            if (n > 0) {
+                fs->Seek(pos + n, TSeekOrigin::Begin);
+                Client.TransferBytes += n;
+                data.SendFile(fs->Handle(), pos, n);
+                return;
+            }
+        } else if (st) {
+            if (Client.XferBuffer.size() != size_t(XferBlockSize)) Client.XferBuffer.resize(size_t(XferBlockSize));
+            const size_t n = st->Read(Client.XferBuffer.data(), Client.XferBuffer.size());
+            if (n > 0) {
+                Client.TransferBytes += int64_t(n);
+                data.Send(Client.XferBuffer.data(), int(n));
+                return;
+            }
+        }
+        if (!Client.EofPosted) {
+            Client.EofPosted = true;
+            PostMsg(MsgCloseData, Client);
+        }
+    } catch (const std::exception& e) {
+        FailTransfer(Client, e.what());
+    }
+}
+
+void TFtpServer::ClientRetrDataSent(TFtpCtrlSocket& Client, uint16_t AError) {
+    if (Client.AbortFlag) return;
+    // The drained-buffer report of a passive connection adopted before its transfer
+    // started must not start reading: the connected handler does that.
+    if (!Client.DataOpen) return;
+    TWSocket& data = *Client.DataChannel;
+    try {
+        if (OnRetrDataSent) OnRetrDataSent(*this, Client, data, AError);
+        if (AError != 0) throw FtpServerException("Send: error #" + std::to_string(AError));
+    } catch (const std::exception& e) {
+        Client.EndReason = e.what();
+        Client.AbortFlag = true;
+        SendReply(Client, Fmt("426 Connection closed; %s.", Client.EndReason));
+        PostMsg(MsgAbortData, Client);
+        return;
+    }
+    SendNextBlock(Client);
+}
+
+void TFtpServer::ClientRetrSessionClosed(TFtpCtrlSocket& Client, uint16_t AError) {
+    EndDataSession(Client);
+    if (Client.AbortFlag && Client.EndReason.empty()) return;
+    if (Client.AbortFlag)
+        SendReply(Client, Fmt("501 Cannot RETR. %s", Client.EndReason));
+    else if (AError != 0)
+        SendReply(Client, Fmt("501 Cannot RETR. %s", "Error #" + std::to_string(AError)));
+    else
+        SendReply(Client, "226 File sent ok");
+    if (OnRetrSessionClosed) OnRetrSessionClosed(*this, Client, *Client.DataChannel, AError);
+}
+
+// --- uploads ------------------------------------------------------------------
+
+void TFtpServer::ClientStorSessionConnected(TFtpCtrlSocket& Client, uint16_t AError) {
+    Client.DataOpen = AError == 0;
+    Client.TransferBytes = 0;
+    if (Client.AbortFlag) return;
+    if (OnStorSessionConnected) OnStorSessionConnected(*this, Client, *Client.DataChannel, AError);
+    if (AError != 0) {
+        // The connection failed: the close that follows reports it instead of success.
+        Client.AbortFlag = true;
+        Client.EndReason = "Client data socket connection error: " + std::to_string(AError);
+    }
+}
+
+void TFtpServer::ClientStorDataAvailable(TFtpCtrlSocket& Client, uint16_t AError) {
+    TWSocket& data = *Client.DataChannel;
+    if (Client.XferBuffer.size() != size_t(XferBlockSize)) Client.XferBuffer.resize(size_t(XferBlockSize));
+    char* buf = Client.XferBuffer.data();
+    const int len = data.Receive(buf, XferBlockSize);
+    if (len <= 0 || Client.AbortFlag) return;
+    try {
+        if (OnStorDataAvailable) OnStorDataAvailable(*this, Client, data, buf, len, AError);
+        if (!Client.OwnsStream && !Client.TransferPath.empty() && !Client.TransferStream) {
+            TFileMode mode = TFileMode::Create;
+            if (Client.XferCommandCode == kCodeAppe && FileSizeOf(Client.TransferPath) >= 0)
+                mode = TFileMode::Append;
+            else if (Client.RestartOffset > 0)
+                mode = TFileMode::Write;
+            Client.TransferStream = new TFileStream(Client.TransferPath, mode);
+            Client.OwnsStream = true;
+            if (Client.TransferStream->Seek(Client.RestartOffset, TSeekOrigin::Begin) != Client.RestartOffset) {
+                FailTransfer(Client, "Unable to set resume position in local file");
+                return;
+            }
+        }
+        if (Client.TransferStream) {
+            Client.TransferBytes += len;
+            Client.TransferStream->WriteBuffer(buf, size_t(len));
+        }
+    } catch (const std::exception& e) {
+        FailTransfer(Client, e.what());
+    }
+}
+
+void TFtpServer::ClientStorSessionClosed(TFtpCtrlSocket& Client, uint16_t AError) {
+    EndDataSession(Client);
+    if (Client.AbortFlag && Client.EndReason.empty()) return;
+    if (OnStorSessionClosed) OnStorSessionClosed(*this, Client, *Client.DataChannel, AError);
+    if (Client.AbortFlag)
+        SendReply(Client, Fmt("426 Connection closed; %s.", Client.EndReason));
+    else if (AError != 0)
+        SendReply(Client, "426 Connection closed; transfer aborted. Error #" + std::to_string(AError));
+    else if (Client.XferCommandCode == kCodeStou)
+        SendReply(Client, Fmt("250 '%s': file created.", Client.TransferName));
+    else
+        SendReply(Client, "226 File received ok");
+}
+
+} // namespace nubo

@@ -1,0 +1,145 @@
+#include "platform/Stream.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+#include "platform/PathMap.h"
+
+namespace nubo {
+
+namespace {
+
+struct TAccess {
+    bool read, write;       // what this opener does
+    bool shareRead, shareWrite; // what it lets others do
+};
+
+TAccess AccessOf(TFileMode mode) {
+    switch (mode) {
+    case TFileMode::Read: return {true, false, true, true};
+    case TFileMode::ReadDenyWrite: return {true, false, true, false};
+    case TFileMode::Create: return {true, true, false, false};
+    case TFileMode::Write: return {false, true, true, false};
+    case TFileMode::Append: return {true, true, true, false};
+    }
+    return {};
+}
+
+// The open files of this process by device and inode, so that a file being uploaded is not
+// truncated under a download and two uploads never write one file at once. One thread
+// uses it (the event loop's).
+struct TOpeners {
+    int readers = 0, writers = 0, denyRead = 0, denyWrite = 0;
+};
+std::map<std::pair<uint64_t, uint64_t>, TOpeners>& ShareTable() {
+    static std::map<std::pair<uint64_t, uint64_t>, TOpeners> table;
+    return table;
+}
+
+bool MayOpen(const TOpeners& o, const TAccess& a) {
+    return !(a.read && o.denyRead) && !(a.write && o.denyWrite) && !(!a.shareRead && o.readers) &&
+           !(!a.shareWrite && o.writers);
+}
+
+void Count(TOpeners& o, const TAccess& a, int step) {
+    o.readers += a.read ? step : 0;
+    o.writers += a.write ? step : 0;
+    o.denyRead += a.shareRead ? 0 : step;
+    o.denyWrite += a.shareWrite ? 0 : step;
+}
+
+constexpr const char* kSharingViolation =
+    "The process cannot access the file because it is being used by another process.";
+
+} // namespace
+
+TFileStream::TFileStream(const std::string& path, TFileMode mode) : path_(path), mode_(mode) {
+    const bool creating = mode == TFileMode::Create;
+    const TAccess access = AccessOf(mode);
+    auto fail = [&](const char* reason) {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+        throw EStreamError(std::string(creating ? "Cannot create file \"" : "Cannot open file \"") +
+                           path + "\". " + reason);
+    };
+
+    std::string native = NativePath(path);
+    if (native.empty()) fail(std::strerror(ENOENT));
+    int flags = (access.read && access.write) ? O_RDWR : access.write ? O_WRONLY : O_RDONLY;
+    // O_NONBLOCK keeps a named pipe from stalling the loop at open; it is refused below.
+    flags |= O_NONBLOCK | O_CLOEXEC;
+    fd_ = open(native.c_str(), flags);
+    if (fd_ < 0 && creating && errno == ENOENT) {
+        // O_EXCL never follows a link: a dangling link fails instead of creating its target.
+        fd_ = open(native.c_str(), flags | O_CREAT | O_EXCL, 0666);
+    }
+    if (fd_ < 0) fail(std::strerror(errno));
+
+    struct stat st {};
+    if (fstat(fd_, &st) != 0) fail(std::strerror(errno));
+    if (S_ISDIR(st.st_mode)) fail(std::strerror(EISDIR));
+    if (!S_ISREG(st.st_mode)) fail(std::strerror(ENODEV));
+    dev_ = st.st_dev;
+    ino_ = st.st_ino;
+    TOpeners& openers = ShareTable()[{dev_, ino_}];
+    if (!MayOpen(openers, access)) {
+        if (!openers.readers && !openers.writers) ShareTable().erase({dev_, ino_});
+        fail(kSharingViolation);
+    }
+    if (creating && st.st_size > 0 && ftruncate(fd_, 0) != 0) fail(std::strerror(errno));
+    Count(openers, access, +1);
+    if (mode == TFileMode::Append) lseek(fd_, 0, SEEK_END);
+}
+
+TFileStream::~TFileStream() {
+    if (fd_ < 0) return;
+    auto it = ShareTable().find({dev_, ino_});
+    if (it != ShareTable().end()) {
+        Count(it->second, AccessOf(mode_), -1);
+        if (!it->second.readers && !it->second.writers) ShareTable().erase(it);
+    }
+    close(fd_);
+}
+
+size_t TFileStream::Read(void* buffer, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = read(fd_, static_cast<char*>(buffer) + done, count - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw EStreamError("Stream read error: " + std::string(std::strerror(errno)));
+        if (n == 0) break;
+        done += size_t(n);
+    }
+    return done;
+}
+
+size_t TFileStream::Write(const void* buffer, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = write(fd_, static_cast<const char*>(buffer) + done, count - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break; // the short count tells the caller (disk full, ...)
+        done += size_t(n);
+    }
+    return done;
+}
+
+int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+    int whence = origin == TSeekOrigin::Begin ? SEEK_SET : origin == TSeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    off_t pos = lseek(fd_, off_t(offset), whence);
+    if (pos < 0) throw EStreamError("Invalid stream position");
+    return int64_t(pos);
+}
+
+int64_t TFileStream::Size() const {
+    struct stat st {};
+    if (fstat(fd_, &st) != 0) throw EStreamError("Stream read error: " + std::string(std::strerror(errno)));
+    return int64_t(st.st_size);
+}
+
+} // namespace nubo

@@ -1,0 +1,278 @@
+// The server component over real loopback connections: line assembly, dispatch,
+// events, limits and the private close messages.
+#include <arpa/inet.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+#include "engine/FtpSrv.h"
+
+using namespace nubo;
+
+namespace {
+
+void Pump(int rounds = 5) {
+    for (int i = 0; i < rounds; ++i) TEventLoop::Current().RunOnce(2);
+}
+
+struct Client {
+    int fd = -1;
+    std::string buf;
+    explicit Client(const std::string& port) {
+        fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(uint16_t(std::stoi(port)));
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    }
+    ~Client() { close(fd); }
+    void Send(const std::string& s) { ASSERT_EQ(send(fd, s.data(), s.size(), 0), ssize_t(s.size())); }
+    // Reads while the loop runs; false when the connection closed first.
+    bool Fill(const std::function<bool()>& enough) {
+        uint64_t end = TickCount() + 3000;
+        while (!enough() && TickCount() < end) {
+            TEventLoop::Current().RunOnce(2);
+            char tmp[4096];
+            ssize_t n = recv(fd, tmp, sizeof tmp, MSG_DONTWAIT);
+            if (n == 0) return enough();
+            if (n > 0) buf.append(tmp, size_t(n));
+        }
+        return enough();
+    }
+    std::string Line() {
+        Fill([&] { return buf.find("\r\n") != std::string::npos; });
+        size_t p = buf.find("\r\n");
+        if (p == std::string::npos) return "<none>";
+        std::string l = buf.substr(0, p);
+        buf.erase(0, p + 2);
+        return l;
+    }
+    std::string Cmd(const std::string& line) {
+        Send(line + "\r\n");
+        return Line();
+    }
+    bool ClosedByServer() {
+        uint64_t end = TickCount() + 3000;
+        while (TickCount() < end) {
+            TEventLoop::Current().RunOnce(2);
+            char tmp[4096];
+            ssize_t n = recv(fd, tmp, sizeof tmp, MSG_DONTWAIT);
+            if (n == 0) return true;
+            if (n > 0) buf.append(tmp, size_t(n));
+            if (n < 0 && errno != EAGAIN) return true;
+        }
+        return false;
+    }
+};
+
+struct ServerFixture : ::testing::Test {
+    TFtpServer server;
+    std::vector<std::string> commands;
+    void SetUp() override {
+        server.Addr = "127.0.0.1";
+        server.Port = "0";
+        server.Banner = "220 test ready";
+        server.Start();
+        ASSERT_TRUE(server.Listening());
+    }
+    void TearDown() override {
+        server.DropAllClients();
+        server.Stop();
+        Pump();
+    }
+    std::string Port() { return server.ListenSocket().BoundPort(); }
+    // Records every command line and answers it without running it.
+    void RecordCommands() {
+        server.OnClientCommand = [this](TFtpServer&, TFtpCtrlSocket&, TFtpString& k, TFtpString& p, TFtpString& a) {
+            commands.push_back(k + "|" + p);
+            a = "200 seen";
+        };
+    }
+};
+
+} // namespace
+
+TEST_F(ServerFixture, LinesAreAssembledAcrossSegments) {
+    RecordCommands();
+    Client c(Port());
+    EXPECT_EQ(c.Line(), "220 test ready");
+    c.Send("NOOP a\r\nSYST\r\n");              // two lines in one segment
+    c.Send("US");                                // a line split over segments
+    Pump();
+    EXPECT_EQ(commands.size(), 2u);
+    c.Send("ER x\n");                            // lone LF ends a line too
+    c.Send("RETR a\rb\r\n");                     // an inner CR stays
+    c.Send("\r\n");                              // CR LF alone is a line of one CR
+    c.Fill([&] { return commands.size() >= 5; });
+    EXPECT_EQ(commands, (std::vector<std::string>{"NOOP|a", "SYST|", "USER|x", "RETR|a\rb", "|\r"}));
+}
+
+TEST_F(ServerFixture, OverLongLineBecomesOverAndCloses) {
+    Client c(Port());
+    c.Line();
+    c.Send(std::string(3000, 'A'));
+    EXPECT_EQ(c.Line(), "500 Command too long");
+    EXPECT_TRUE(c.ClosedByServer());
+    Pump();
+    EXPECT_EQ(server.ConnectionCount(), 0);
+}
+
+TEST_F(ServerFixture, RcvSizeSetsTheLineLimit) {
+    server.OnClientConnect = [](TFtpServer&, TFtpCtrlSocket& cl, int) { cl.SetRcvSize(100); };
+    RecordCommands();
+    Client c(Port());
+    c.Line();
+    c.Send(std::string(97, 'N') + "\r\n"); // 99 bytes with its line end fit
+    c.Fill([&] { return commands.size() == 1; });
+    EXPECT_EQ(commands.back(), std::string(97, 'N') + "|");
+    c.Send(std::string(99, 'N'));
+    c.Fill([&] { return commands.size() == 2; });
+    EXPECT_EQ(commands.back(), "OVER|");
+}
+
+TEST_F(ServerFixture, RcvSizeCannotChangeWithBufferedBytes) {
+    TFtpCtrlSocket* cl = nullptr;
+    server.OnClientConnect = [&](TFtpServer&, TFtpCtrlSocket& x, int) { cl = &x; };
+    Client c(Port());
+    c.Line();
+    c.Send("NOO");
+    Pump();
+    ASSERT_NE(cl, nullptr);
+    EXPECT_EQ(cl->LineFill, 3);
+    try {
+        cl->SetRcvSize(10);
+        FAIL();
+    } catch (const EFtpCtrlSocketException& e) {
+        EXPECT_STREQ(e.what(), "Data in buffer, can't change size");
+    }
+}
+
+TEST_F(ServerFixture, DispatchRepliesAndEvents) {
+    Client c(Port());
+    EXPECT_EQ(c.Line(), "220 test ready");
+    EXPECT_EQ(c.Cmd("STOR2 x"), "500 'STOR2': command not understood.");
+    EXPECT_EQ(c.Cmd("?"), "500 '?': command not understood.");
+    EXPECT_EQ(c.Cmd("   "), "500 '': command not understood.");
+    EXPECT_EQ(c.Cmd("  noop   a b "), "200 Ok. Parameter was 'a b '.");
+    EXPECT_EQ(c.Cmd("SYST"), "530 Please login with USER and PASS.");
+    EXPECT_EQ(c.Cmd("PASS x"), "503 Login with USER first.");
+    EXPECT_EQ(c.Cmd("USER  bob "), "331 Password required for bob.");
+    EXPECT_EQ(c.Cmd("PASS x"), "230-");
+    EXPECT_EQ(c.Line(), "230 User bob logged in.");
+    EXPECT_EQ(c.Cmd("PASS x"), "503 Login with USER first.");
+    EXPECT_EQ(c.Cmd("PWD"), "257 \"C:/TEMP/\" is current directory.");
+    EXPECT_EQ(c.Cmd("CWD ../x"), "501 CWD failed. Cannot accept relative path using dot notation");
+    EXPECT_EQ(c.Cmd("CWD //srv/share"), "501 CWD failed. Cannot accept UNC path");
+    EXPECT_EQ(c.Cmd("CWD /D:/data"), "250 CWD command successful. \"D:/data/\" is current directory.");
+    EXPECT_EQ(c.Cmd("XPWD"), "257 \"D:/data/\" is current directory.");
+    EXPECT_EQ(c.Cmd("CDUP"), "250 CWD command successful. \"D:/\" is current directory.");
+    EXPECT_EQ(c.Cmd("TYPE i"), "200 Type set to i.");
+    EXPECT_EQ(c.Cmd("TYPE L 8"), "500 'TYPE L 8': command not understood.");
+    EXPECT_EQ(c.Cmd("MODE s"), "200 MODE Ok");
+    EXPECT_EQ(c.Cmd("MODE S "), "502 MODE other than S not supported");
+    EXPECT_EQ(c.Cmd("MODE"), "501 Missing argument for MODE");
+    EXPECT_EQ(c.Cmd("STRU F"), "200 Ok. STRU parameter 'F' ignored.");
+
+    // The host's events: a refused directory, a rewritten answer, a failing handler.
+    server.OnChangeDirectory = [](TFtpServer&, TFtpCtrlSocket&, const TFtpString&, bool& allowed) { allowed = false; };
+    EXPECT_EQ(c.Cmd("CWD /x"), "501 CWD failed. No permission");
+    EXPECT_EQ(c.Cmd("PWD"), "257 \"D:/\" is current directory.");
+    server.OnAnswerToClient = [](TFtpServer&, TFtpCtrlSocket&, TFtpString& a) { a = "299 " + a; };
+    EXPECT_EQ(c.Cmd("NOOP"), "299 200 Ok. Parameter was ''.");
+    server.OnAnswerToClient = nullptr;
+    server.OnClientCommand = [](TFtpServer&, TFtpCtrlSocket&, TFtpString& k, TFtpString&, TFtpString&) {
+        if (k == "SYST") throw std::runtime_error("boom");
+    };
+    EXPECT_EQ(c.Cmd("SYST"), "501 boom");
+    EXPECT_EQ(c.Cmd("PWD"), "257 \"D:/\" is current directory.");
+    EXPECT_EQ(c.Cmd("QUIT"), "221 Goodbye.");
+    EXPECT_TRUE(c.ClosedByServer());
+}
+
+TEST_F(ServerFixture, FailedLoginAndUserAgain) {
+    server.OnAuthenticate = [](TFtpServer&, TFtpCtrlSocket&, const TFtpString& u, const TFtpString& p, bool& ok) {
+        ok = u == "bob" && p == "pw";
+    };
+    Client c(Port());
+    c.Line();
+    c.Cmd("USER bob");
+    EXPECT_EQ(c.Cmd("PASS bad"), "530 Login incorrect.");
+    EXPECT_EQ(c.Cmd("PASS pw"), "503 Login with USER first.");
+    c.Cmd("USER bob");
+    EXPECT_EQ(c.Cmd("PASS pw"), "230-");
+    c.Line();
+    EXPECT_EQ(c.Cmd("USER bob"), "331 Password required for bob.");
+    EXPECT_EQ(c.Cmd("SYST"), "530 Please login with USER and PASS.");
+}
+
+TEST_F(ServerFixture, MaxClientsRefusesTheThird) {
+    server.MaxClients = 2;
+    Client a(Port()), b(Port());
+    EXPECT_EQ(a.Line(), "220 test ready");
+    EXPECT_EQ(b.Line(), "220 test ready");
+    Client c(Port());
+    EXPECT_EQ(c.Line(), "421 Too many users connected.");
+    EXPECT_TRUE(c.ClosedByServer());
+    Pump();
+    EXPECT_EQ(server.ConnectionCount(), 2);
+}
+
+TEST_F(ServerFixture, ConnectAndDisconnectEvents) {
+    std::vector<std::string> seen;
+    server.OnClientConnect = [&](TFtpServer&, TFtpCtrlSocket& cl, int) {
+        seen.push_back("connect " + std::to_string(cl.ConnectionId));
+        if (cl.ConnectionId == 2) cl.Close(); // the handler closes: no greeting
+    };
+    server.OnClientDisconnect = [&](TFtpServer& s, TFtpCtrlSocket& cl, int) {
+        seen.push_back("disconnect " + std::to_string(cl.ConnectionId) + " " + cl.PeerAddr() + " " +
+                       std::to_string(s.ConnectionCount()));
+    };
+    {
+        Client a(Port());
+        EXPECT_EQ(a.Line(), "220 test ready");
+    }
+    for (int i = 0; i < 500 && seen.size() < 2; ++i) Pump(1);
+    Client b(Port());
+    EXPECT_TRUE(b.ClosedByServer());
+    EXPECT_EQ(b.buf, "");
+    Pump(10);
+    server.OnClientConnect = server.OnClientDisconnect = nullptr;
+    EXPECT_EQ(seen, (std::vector<std::string>{"connect 1", "disconnect 1 127.0.0.1 0", "connect 2",
+                                              "disconnect 2 127.0.0.1 0"}));
+}
+
+TEST_F(ServerFixture, StaleCloseRequestDoesNothing) {
+    TFtpCtrlSocket* first = nullptr;
+    server.OnClientConnect = [&](TFtpServer&, TFtpCtrlSocket& cl, int) {
+        if (!first) first = &cl;
+    };
+    Client a(Port());
+    a.Line();
+    ASSERT_NE(first, nullptr);
+    TFtpCtrlSocket* cl = server.Connection(0);
+    ASSERT_EQ(cl, first);
+    server.PostMsg(MsgCloseRequest, *cl);
+    cl->ConnectionId = 99; // the message's number no longer matches
+    Pump(10);
+    EXPECT_EQ(server.ConnectionCount(), 1);
+    EXPECT_EQ(a.Cmd("NOOP"), "200 Ok. Parameter was ''.");
+    EXPECT_EQ(server.Connection(5), nullptr);
+    EXPECT_EQ(server.Connection(-1), nullptr);
+}
+
+TEST_F(ServerFixture, StartAndStopEvents) {
+    std::vector<std::string> seen;
+    server.OnStart = [&](TFtpServer&) { seen.push_back("start"); };
+    server.OnStop = [&](TFtpServer&) { seen.push_back("stop"); };
+    server.Start(); // already listening: nothing
+    server.Stop();
+    server.Port = "0";
+    server.Start();
+    EXPECT_EQ(seen, (std::vector<std::string>{"stop", "start"}));
+    server.OnStart = server.OnStop = nullptr;
+}
