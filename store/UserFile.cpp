@@ -1,5 +1,7 @@
 #include "store/UserFile.h"
 
+#include "platform/PathMap.h"
+
 namespace nubo {
 
 TVirtualEntry ParseVirtualEntry(std::string_view value) {
@@ -35,12 +37,8 @@ std::string BuildLetters(const TPermissionBoxes& b) {
     return s + "__";
 }
 
-std::string EngineFormPath(std::string_view path) {
-    if (!path.starts_with('/')) return std::string(path);
-    std::string r = "C:";
-    for (char c : path)
-        r += c == '/' ? '\\' : c;
-    return r;
+std::string FolderInEngineForm(std::string_view folder) {
+    return folder.empty() ? std::string() : EnginePath(folder);
 }
 
 std::string FirstStartUsersText(std::string_view programDir) {
@@ -74,7 +72,7 @@ std::vector<TVirtualEntry> TUserFile::VirtualEntries(std::string_view user) cons
         const std::string v = ini_.ReadString(user, "Dir" + std::to_string(i), "");
         if (v.empty()) break;
         out.push_back(ParseVirtualEntry(v));
-        out.back().Folder = EngineFormPath(out.back().Folder);
+        out.back().Folder = FolderInEngineForm(out.back().Folder);
     }
     return out;
 }

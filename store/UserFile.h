@@ -50,11 +50,12 @@ inline bool HasLetter(std::string_view letters, char letter) {
     return letters.find(letter) != std::string_view::npos;
 }
 
-// Native "/srv/ftp" becomes "C:\srv\ftp"; a path in engine form stays as it is.
-std::string EngineFormPath(std::string_view path);
-
 // The text written when the file is missing at start; programDir ends with a separator.
 std::string FirstStartUsersText(std::string_view programDir);
+
+// Folders may be stored natively (/srv/ftp) or in engine form (C:\srv\ftp); readers
+// return the engine form. An empty value stays empty.
+std::string FolderInEngineForm(std::string_view folder);
 
 class TUserFile {
   public:
@@ -90,7 +91,7 @@ class TUserFile {
     }
     // In engine form, without a separator added.
     std::string HomePath(std::string_view user) const {
-        return EngineFormPath(ini_.ReadString(user, "HomePath", ""));
+        return FolderInEngineForm(ini_.ReadString(user, "HomePath", ""));
     }
     int64_t TotalDownload(std::string_view user) const {
         return ini_.ReadInteger(user, "TotalDownload", 0);

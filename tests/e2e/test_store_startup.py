@@ -56,8 +56,8 @@ class StartUpTest(unittest.TestCase):
     def path(self, name):
         return os.path.join(self.dir, name)
 
-    def run_server(self):
-        p = ConfigPortServer(workdir=self.dir)
+    def run_server(self, settings):
+        p = ConfigPortServer(workdir=self.dir, settings=settings)
         p.start()
         self.addCleanup(p.stop)
         return p
@@ -72,10 +72,8 @@ class StartUpTest(unittest.TestCase):
                          USERS.format(dir=self.folder).encode("utf-8"))
 
         edited = CONFIG.replace(b"MaxUser=0", b"MaxUser=9")
-        with open(self.path("ftp_config.ini"), "wb") as f:
-            f.write(edited)
         users_before = os.stat(self.path("ftp_users.ini"))
-        with NuboServer(workdir=self.dir):
+        with NuboServer(workdir=self.dir, settings=edited.decode("utf-8")):
             pass
         self.assertEqual(read(self.path("ftp_config.ini")), edited)
         self.assertEqual(os.stat(self.path("ftp_users.ini")).st_mtime_ns,
@@ -83,9 +81,7 @@ class StartUpTest(unittest.TestCase):
 
     def test_listens_on_the_configured_port_and_logs_start_and_stop(self):
         port = free_port()
-        with open(self.path("ftp_config.ini"), "wb") as f:
-            f.write(("[Setup]\r\nPort=%d\r\nLog=1\r\n" % port).encode())
-        p = self.run_server()
+        p = self.run_server("[Setup]\r\nPort=%d\r\nLog=1\r\n" % port)
         self.assertTrue(p.wait_output("FTP Port: %d" % port), p.output())
         with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
             self.assertTrue(s.recv(100).startswith(b"220"))
@@ -105,11 +101,20 @@ class StartUpTest(unittest.TestCase):
         self.assertRegex(text, r"\[\d\d:\d\d:\d\d\] - 서버가 중지되었습니다\.\r\n")
         self.assertNotIn("#", text)
 
+    def test_passive_ports_come_from_the_settings(self):
+        low = free_port()
+        with NuboServer(workdir=self.dir,
+                        settings="[Setup]\r\nLowPASV=%d\r\nHighPASV=%d\r\n" % (low, low + 1)) as srv:
+            c = srv.raw()
+            c.login()
+            reply = c.cmd("PASV")
+            self.assertTrue(reply.startswith("227 "), reply)
+            h = [int(x) for x in re.search(r"\(([\d,]+)\)", reply).group(1).split(",")]
+            self.assertEqual(h[4] * 256 + h[5], low)
+
     def test_high_pasv_below_low_fails_the_start_and_the_program_runs_on(self):
         port = free_port()
-        with open(self.path("ftp_config.ini"), "wb") as f:
-            f.write(("[Setup]\r\nPort=%d\r\nLowPASV=3000\r\nHighPASV=2999\r\n" % port).encode())
-        p = self.run_server()
+        p = self.run_server("[Setup]\r\nPort=%d\r\nLowPASV=3000\r\nHighPASV=2999\r\n" % port)
         self.assertTrue(p.wait_output("Invalid PasvPortRangeSize -1.\n"), p.output())
         time.sleep(0.3)
         self.assertIsNone(p.proc.poll(), "the program ended")
@@ -122,9 +127,7 @@ class StartUpTest(unittest.TestCase):
             holder.bind(("0.0.0.0", 0))
             holder.listen(1)
             port = holder.getsockname()[1]
-            with open(self.path("ftp_config.ini"), "wb") as f:
-                f.write(("[Setup]\r\nPort=%d\r\n" % port).encode())
-            p = self.run_server()
+            p = self.run_server("[Setup]\r\nPort=%d\r\n" % port)
             self.assertTrue(p.wait_output("Server not started."), p.output())
             self.assertRegex(p.output(), r"system: \[[\d:]+\] - 이미 사용중인 포트입니다\. "
                                          r"다른 포트로 설정해주세요\.\n"

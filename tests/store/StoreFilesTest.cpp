@@ -120,12 +120,10 @@ TEST(UserFile, VirtualEntryFieldsAndLetters) {
     EXPECT_FALSE(HasLetter("u", 'U'));
 }
 
-TEST(UserFile, EngineFormOfPaths) {
-    EXPECT_EQ(EngineFormPath("/srv/ftp"), "C:\\srv\\ftp");
-    EXPECT_EQ(EngineFormPath("/srv/ftp/"), "C:\\srv\\ftp\\");
-    EXPECT_EQ(EngineFormPath("/"), "C:\\");
-    EXPECT_EQ(EngineFormPath("C:\\srv\\ftp"), "C:\\srv\\ftp");
-    EXPECT_EQ(EngineFormPath(""), "");
+TEST(UserFile, FoldersInEngineForm) {
+    EXPECT_EQ(FolderInEngineForm("/srv/ftp"), R"(C:\srv\ftp)");
+    EXPECT_EQ(FolderInEngineForm(R"(C:\srv\ftp\)"), R"(C:\srv\ftp\)");
+    EXPECT_EQ(FolderInEngineForm(""), ""); // a missing home stays missing
 }
 
 TEST(UserFile, DialogWritesKeepOtherAccountsAndCloseGaps) {
