@@ -87,13 +87,6 @@ bool SetFileLastWrite(const std::string& path, TDateTime t, bool utc) {
     return ok;
 }
 
-int TimeZoneBias() {
-    time_t now = time(nullptr);
-    tm local{};
-    localtime_r(&now, &local);
-    return int(-local.tm_gmtoff / 60);
-}
-
 std::string CreateUniqueTempFile(const std::string& folder) {
     std::string dir = folder;
     if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
