@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,6 +44,26 @@ std::string OneLine(std::string_view s) {
     return r;
 }
 
+// 0, or the error number of the failure.
+int ReadWhole(const std::string& path, std::string& bytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    char buf[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            return err;
+        }
+        if (n == 0) break;
+        bytes.append(buf, size_t(n));
+    }
+    ::close(fd);
+    return 0;
+}
+
 struct TLine {
     std::string text;
     std::string eol; // "\r\n", "\n" or "" (last line without a break)
@@ -55,13 +73,16 @@ struct TLine {
 // lines it means to change.
 class TIniText {
   public:
-    static TIniText Load(const std::string& path) {
+    // A missing file is empty. One that exists but cannot be read is empty for a
+    // reader; a writer must not replace it (that would drop every other section), so
+    // with forWrite the failure throws.
+    static TIniText Load(const std::string& path, bool forWrite = false) {
         TIniText t;
-        std::ifstream f(path, std::ios::binary);
-        if (!f) return t;
-        std::ostringstream ss;
-        ss << f.rdbuf();
-        std::string bytes = ss.str();
+        std::string bytes;
+        if (const int err = ReadWhole(path, bytes); err != 0) {
+            if (err == ENOENT || !forWrite) return t;
+            throw EIniFileException("Unable to read " + path + ": " + std::strerror(err));
+        }
         if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
         const std::string text = DecodeStoredText(bytes);
         size_t pos = 0;
@@ -268,7 +289,7 @@ std::vector<std::string> TIniFile::ReadSections() const {
 }
 
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-    auto t = TIniText::Load(path_);
+    auto t = TIniText::Load(path_, true);
     t.Set(section, key, value);
     ReplaceFileAtomically(path_, t.Bytes());
 }
@@ -282,12 +303,12 @@ void TIniFile::WriteBool(std::string_view section, std::string_view key, bool va
 }
 
 void TIniFile::EraseSection(std::string_view section) {
-    auto t = TIniText::Load(path_);
+    auto t = TIniText::Load(path_, true);
     if (t.EraseSection(section)) ReplaceFileAtomically(path_, t.Bytes());
 }
 
 void TIniFile::DeleteKey(std::string_view section, std::string_view key) {
-    auto t = TIniText::Load(path_);
+    auto t = TIniText::Load(path_, true);
     if (t.DeleteKey(section, key)) ReplaceFileAtomically(path_, t.Bytes());
 }
 

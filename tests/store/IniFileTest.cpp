@@ -176,6 +176,38 @@ TEST(IniFile, AnInterruptedWriteLeavesTheOldFileWhole) {
     EXPECT_EQ(files, 1u);
 }
 
+TEST(IniFile, AFileThatCannotBeReadIsNeverReplaced) {
+    TTempDir tmp;
+    const std::string path = tmp.File("ftp_users.ini");
+    const std::string old = "[anonymous]\r\nTotalDownload=1\r\n[guest]\r\nTotalDownload=2\r\n";
+    WriteBytes(path, old);
+    // Write-only for everyone, in a folder anyone may write: a reader fails to open it
+    // while a replacement beside it could still be made.
+    std::filesystem::permissions(tmp.Dir(), std::filesystem::perms::all);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_write |
+                                           std::filesystem::perms::group_write |
+                                           std::filesystem::perms::others_write);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::getuid() == 0 && ::setuid(65534) != 0) ::_exit(2); // root reads anything
+        TIniFile ini(path);
+        if (ini.ReadString("guest", "TotalDownload", "def") != "def") ::_exit(3);
+        try {
+            ini.WriteInteger("guest", "TotalDownload", 3);
+        } catch (const EIniFileException&) {
+            ::_exit(0);
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    EXPECT_EQ(ReadBytes(path), old);
+}
+
 TEST(IniFile, AWriteIntoAMissingFolderThrows) {
     TTempDir tmp;
     TIniFile ini(tmp.File("gone/a.ini"));
