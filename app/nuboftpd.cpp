@@ -8,7 +8,10 @@
 #include <unistd.h>
 
 #include "engine/FtpSrv.h"
+#include "host/LoadSettings.h"
+#include "host/LogWriter.h"
 #include "socket/EventLoop.h"
+#include "store/LangText.h"
 
 using namespace nubo;
 
@@ -71,6 +74,7 @@ int ParseArgs(int argc, char** argv, Options& o) {
         }
     }
     if (o.dir.empty()) o.dir = ExecutableFolder();
+    if (o.dir.back() != '/') o.dir += '/';
     return -1;
 }
 
@@ -91,11 +95,30 @@ int main(int argc, char** argv) {
     sigprocmask(SIG_BLOCK, &mask, nullptr);
     int sfd = signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
 
+    // The program folder: first-start files, settings, language texts and the log.
+    try {
+        CreateFirstStartFiles(opts.dir);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "nuboftpd: %s\n", e.what());
+    }
+    const TSettingsFile config(opts.dir + std::string(kSettingsFileName));
+    TSettings settings;
+    TLangTexts lang(opts.dir);
+    lang.SetLangSpec(config.LangSpec());
+    TLogWriter log(settings, opts.dir);
+    TStreamLogView stdoutView(stdout);
+    log.SetView(&stdoutView);
+    log.WritePlain(lpSystem, FormatText(lang.LangText(sVersion), {NUBO_VERSION}));
+    log.WritePlain(lpSystem, lang.LangText(sVersion2));
+    log.WritePlain(lpSystem, "");
+
     TFtpServer server(loop);
     server.Banner = "220 VELMORA FTP Server ready.";
-    server.Port = opts.port.empty() ? "21" : opts.port;
-    server.OnStart = [](TFtpServer& s) { std::printf("system: server started on port %s\n", s.Port.c_str()); };
-    server.OnStop = [](TFtpServer&) { std::printf("system: server stopped\n"); };
+    server.OnStart = [&](TFtpServer& s) {
+        log.WriteLog(lpSystem, lang.LangText(sSerStart));
+        log.WriteLog(lpSystem, lang.LangText(sFTPPort) + " " + LogRun(kLogPort, s.Port));
+    };
+    server.OnStop = [&](TFtpServer&) { log.WriteLog(lpSystem, lang.LangText(sSerStop)); };
 
     loop.Add(sfd, 0x001 /* EPOLLIN */, [&](uint32_t) {
         signalfd_siginfo si;
@@ -103,13 +126,22 @@ int main(int argc, char** argv) {
         }
         server.DropAllClients();
         server.Stop();
+        log.WriteLog(lpSystem, lang.LangText(sSrvShutDown));
         loop.Quit();
     });
 
+    // A settings error leaves the server stopped; the program keeps running.
     try {
-        server.Start();
+        LoadSettings(config, server, settings);
+        if (!opts.port.empty()) server.Port = opts.port;
+        try {
+            server.Start();
+        } catch (const std::exception&) {
+            log.WriteLog(lpSystem, FormatText(lang.LangText(sNoPort), {server.Port}));
+            log.WriteLog(lpSystem, lang.LangText(sNotStart));
+        }
     } catch (const std::exception& e) {
-        std::printf("system: the server could not start: %s\n", e.what());
+        std::fprintf(stderr, "%s\n", e.what());
     }
     loop.Run();
     close(sfd);

@@ -97,11 +97,23 @@ class RawClient:
         self.sock.close()
 
 
+# The first-start settings give the single passive port 2020, which servers of tests
+# running side by side would share; a folder made here lets the system choose instead.
+TEST_SETTINGS = "[Setup]\r\nLowPASV=0\r\nHighPASV=0\r\n"
+
+
 class NuboServer:
-    def __init__(self, args=(), workdir=None):
+    def __init__(self, args=(), workdir=None, settings=None):
+        """settings: the text of ftp_config.ini to write before the start (default:
+        TEST_SETTINGS in a folder made here, none in a given workdir)."""
         self.args = list(args)
         self.own_dir = workdir is None
         self.dir = workdir or tempfile.mkdtemp(prefix="nubo-e2e-")
+        if settings is None and self.own_dir:
+            settings = TEST_SETTINGS
+        if settings is not None:
+            with open(os.path.join(self.dir, "ftp_config.ini"), "wb") as f:
+                f.write(settings.encode("utf-8"))
         self.port = None
         self.proc = None
         self.clients = []
