@@ -102,6 +102,16 @@ class Accounts(unittest.TestCase):
         cls.srv.__exit__(None, None, None)
         shutil.rmtree(cls.root, ignore_errors=True)
 
+    def tearDown(self):
+        # Each test starts with no session of its own still counted.
+        for c in self.srv.clients:
+            c.close()
+        self.srv.clients = []
+        deadline = time.time() + 5
+        while time.time() < deadline and \
+                self.srv.output().count(" Disconnected (") < self.srv.output().count(" Connected\n"):
+            time.sleep(0.05)
+
     def login(self, user, password):
         c = self.srv.raw()
         c.cmd("USER " + user)
