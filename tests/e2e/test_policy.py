@@ -263,6 +263,39 @@ class Accounts(unittest.TestCase):
         self.assertIn("TotalUpload=4\r\n", bob)
         os.remove(os.path.join(self.root, "home", "up.bin"))
 
+    def test_two_sessions_sum_their_totals_and_a_second_login_moves_counts(self):
+        users = os.path.join(self.srv.dir, "ftp_users.ini")
+
+        def total():
+            text = open(users, encoding="utf-8", newline="").read()
+            section = text[text.index("[reader]"):text.index("[once]")]
+            return int(section.split("TotalDownload=")[1].split("\r\n")[0]) if "TotalDownload=" in section else 0
+
+        before = total()
+        a, _ = self.login("reader", "r")
+        b, _ = self.login("reader", "r")
+        datas = []
+        for c in (a, b):
+            d = c.pasv()
+            c.cmd("RETR a.txt")
+            datas.append(d)
+        for c, d in zip((a, b), datas):
+            recv_all(d)
+            d.close()
+            self.assertEqual(c.reply(), "226 File sent ok")
+        for c in (a, b):
+            c.cmd("QUIT")
+        self.assertTrue(self.srv.wait_output(r"Client READER.*\n(.*\n)*.*Client READER"))
+        time.sleep(0.2)
+        self.assertEqual(total(), before + 4)  # 2 KB from each session, none lost
+        # A second login moves the session to the new account: "once" (MaxUser=1) is
+        # free again after its only session logs in as another account.
+        c, _ = self.login("once", "o")
+        c.cmd("USER reader")
+        self.assertTrue(c.cmd("PASS r").endswith("230 User reader logged in."))
+        d, reply = self.login("once", "o")
+        self.assertTrue(reply.endswith("230 User once logged in."), reply)
+
     def test_idle_time_out(self):
         c, reply = self.login("idle", "i")
         self.assertTrue(reply.endswith("230 User idle logged in."))
