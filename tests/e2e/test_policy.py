@@ -296,6 +296,19 @@ class Accounts(unittest.TestCase):
         d, reply = self.login("once", "o")
         self.assertTrue(reply.endswith("230 User once logged in."), reply)
 
+    def test_a_grant_without_data_connection_is_not_the_next_listing(self):
+        c, _ = self.login("reader", "r")
+        self.assertEqual(c.cmd("RETR a.txt"), "150 Opening data connection for a.txt.")
+        self.assertEqual(c.reply(), "501 Cannot RETR. Connect: No Port Specified")
+        d = c.pasv()
+        c.cmd("LIST")
+        recv_all(d)
+        d.close()
+        self.assertEqual(c.reply(), "226 File sent ok")
+        c.cmd("QUIT")
+        self.assertTrue(self.srv.wait_output(r"Client READER"))
+        self.assertNotIn("READER: File Downloaded", self.srv.output())
+
     def test_idle_time_out(self):
         c, reply = self.login("idle", "i")
         self.assertTrue(reply.endswith("230 User idle logged in."))
