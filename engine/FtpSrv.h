@@ -190,6 +190,7 @@ protected:
 private:
     enum class TDataHandlers { None, Stor, Retr };
     void SetDataHandlers(TFtpCtrlSocket& Client, TDataHandlers set);
+    void ArmChannel(TFtpCtrlSocket& Client, TDataHandlers set);
     void ClientPassiveSessionAvailable(TFtpCtrlSocket& Client);
     void ClientStorSessionConnected(TFtpCtrlSocket& Client, uint16_t AError);
     void ClientStorDataAvailable(TFtpCtrlSocket& Client, uint16_t AError);

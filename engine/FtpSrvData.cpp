@@ -211,23 +211,24 @@ void TFtpServer::SetDataHandlers(TFtpCtrlSocket& Client, TDataHandlers set) {
 
 // --- opening the data channel ------------------------------------------------
 
-void TFtpServer::OpenStorChannel(TFtpCtrlSocket& Client) {
-    Client.AbortFlag = false;
-    Client.EndReason = "Transfer Ok";
-    Client.XferCommandCode = Client.LastCommandCode;
+// Passive: the handlers go on the channel, and the session starts now when the client
+// is already connected, else when it connects. Active: an outgoing connection from the
+// control connection's local address.
+void TFtpServer::ArmChannel(TFtpCtrlSocket& Client, TDataHandlers set) {
     TWSocket& data = *Client.DataChannel;
     if (Client.PassiveOn) {
-        SetDataHandlers(Client, TDataHandlers::Stor);
-        if (Client.PassiveLinked)
-            ClientStorSessionConnected(Client, 0);
-        else
+        SetDataHandlers(Client, set);
+        if (!Client.PassiveLinked)
             Client.PassivePending = true;
+        else if (data.OnSessionConnected)
+            data.OnSessionConnected(data, 0);
         return;
     }
+    if (set == TDataHandlers::Retr) data.Close();
     data.SetProto("tcp");
     data.SetAddr(Client.ActiveAddr);
     data.SetPort(Client.ActivePort);
-    SetDataHandlers(Client, TDataHandlers::Stor);
+    SetDataHandlers(Client, set);
     data.LingerOnOff = wsLingerOff;
     data.LingerTimeout = 0;
     data.SetLocalAddr(Client.BoundAddr());
@@ -238,32 +239,20 @@ void TFtpServer::OpenStorChannel(TFtpCtrlSocket& Client) {
     data.Connect();
 }
 
+void TFtpServer::OpenStorChannel(TFtpCtrlSocket& Client) {
+    Client.AbortFlag = false;
+    Client.EndReason = "Transfer Ok";
+    Client.XferCommandCode = Client.LastCommandCode;
+    ArmChannel(Client, TDataHandlers::Stor);
+}
+
 void TFtpServer::OpenRetrChannel(TFtpCtrlSocket& Client) {
     Client.AbortFlag = false;
     Client.EofPosted = false;
     Client.EndReason = "Transfer Ok";
     Client.XferCommandCode = Client.LastCommandCode;
-    TWSocket& data = *Client.DataChannel;
-    data.BufSize = 64 * 1024; // listings are sent from memory in large blocks
-    if (Client.PassiveOn) {
-        SetDataHandlers(Client, TDataHandlers::Retr);
-        if (Client.PassiveLinked)
-            ClientRetrSessionConnected(Client, 0);
-        else
-            Client.PassivePending = true;
-        return;
-    }
-    data.Close();
-    data.SetProto("tcp");
-    data.SetAddr(Client.ActiveAddr);
-    data.SetPort(Client.ActivePort);
-    SetDataHandlers(Client, TDataHandlers::Retr);
-    data.LingerOnOff = wsLingerOff;
-    data.LingerTimeout = 0;
-    data.SetLocalAddr(Client.BoundAddr());
-    data.SetLocalPort(MayBindPrivilegedPorts() ? "ftp-data" : "0");
-    data.ComponentOptions = wsoNoReceiveLoop;
-    data.Connect();
+    Client.DataChannel->BufSize = 64 * 1024; // listings are sent from memory in large blocks
+    ArmChannel(Client, TDataHandlers::Retr);
 }
 
 void TFtpServer::DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer, TDataHandlers set) {
@@ -271,13 +260,7 @@ void TFtpServer::DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer
     Client.XferCommandCode = Client.LastCommandCode;
     Client.EndReason.clear();
     Client.AbortFlag = true;
-    SetDataHandlers(Client, set);
-    if (Client.PassiveLinked) {
-        TWSocket& data = *Client.DataChannel;
-        if (data.OnSessionConnected) data.OnSessionConnected(data, 0);
-    } else {
-        Client.PassivePending = true;
-    }
+    ArmChannel(Client, set);
 }
 
 // --- transfer commands --------------------------------------------------------
