@@ -17,6 +17,7 @@
 #include "engine/FtpSrv.h"
 #include "host/LogPane.h"
 #include "host/LogWriter.h"
+#include "host/VirtualTree.h"
 #include "socket/EventLoop.h"
 #include "store/LangText.h"
 #include "store/Settings.h"
@@ -129,6 +130,8 @@ public:
                                const TFtpString& Password, bool& Authenticated);
     void FtpServerChangeDirectory(TFtpServer& Sender, TFtpCtrlSocket& Client, const TFtpString& Directory,
                                   bool& Allowed);
+    void FtpServerBuildFilePath(TFtpServer& Sender, TFtpCtrlSocket& Client, const TFtpString& Directory,
+                                const TFtpString& FileName, TFtpString& NewFileName);
     void FtpServerBuildDirectory(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& Directory, bool Detailed);
     void FtpServerValidateGet(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed);
     void FtpServerValidatePut(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed);
@@ -153,7 +156,6 @@ private:
     void WriteLog(int pane, const std::string& text);
     std::string ClientLine(const TFtpCtrlSocket& Client, const std::string& text) const;
     void SendNow(TFtpCtrlSocket& Client, const std::string& line);
-    void ReleaseSession(std::map<std::string, int>& table, const std::string& key);
     void ChangeDirTo(TFtpCtrlSocket& Client, const std::string& dir);
     bool CheckFile(TFtpCtrlSocket& Client, TFtpString& FilePath, char letter);
 
@@ -164,6 +166,14 @@ private:
     // they match without regard to case).
     std::map<std::string, int> accountSessions_, addressSessions_;
     std::vector<int> liveClients_; // LiveClients: connection numbers in login order
+    // The account each logged-in connection is counted under in the session tables.
+    std::map<int, std::string> countedAs_;
+    bool resolvingPath_ = false;
+    TVirtualTree TreeOf(const TFtpCtrlSocket& Client) const;
+    std::string UserArg(const TFtpCtrlSocket& Client) const;
+    std::string AddressArg(const TFtpCtrlSocket& Client) const;
+    void CountSession(int id, const std::string& account, const std::string& address);
+    void UncountSession(int id, const std::string& address);
     std::vector<TUserRow> userBox_;
     std::vector<TConnectionRow> currentUsers_;
     std::vector<TTransferRow> currentTransfers_;
@@ -174,5 +184,8 @@ private:
 std::string FormatSeconds(int64_t seconds);
 // "###,###,###,##0".
 std::string FormatThousands(int64_t n);
+// A rate with thousands separators, rounded to five significant digits, and the
+// given number of decimals: 1464.84375 -> "1,464.80".
+std::string FormatRate(double v, int decimals = 2);
 
 } // namespace nubo

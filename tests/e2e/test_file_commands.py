@@ -65,8 +65,8 @@ class FileCommandsBase(unittest.TestCase):
             return str(e)
 
     def path(self, name=""):
-        """The engine path the replies show for a name in the test folder."""
-        return "C:" + os.path.join(self.dir, name).replace("/", "\\")
+        """The path the replies show for a name in the test folder (the home is the root)."""
+        return os.path.join(self.dir, name)
 
     def write(self, name, data=b""):
         with open(os.path.join(self.dir, name), "wb") as f:
@@ -177,7 +177,7 @@ class RenameAndFolders(FileCommandsBase):
             ("RNTO taken", "553 '%s': file already exists." % self.path("taken")),
             # A folder never replaces a file either.
             ("RNTO file.txt", "450 File '%s' can't be renamed." % self.path("src")),
-            ("RNTO dest/moved", "250 File '%s' renamed to '%s'." % (self.path("src"), self.path("dest\\moved"))),
+            ("RNTO dest/moved", "250 File '%s' renamed to '%s'." % (self.path("src"), self.path("dest/moved"))),
         ]
         for line, expected in cases:
             self.assertEqual(self.reply(line), expected, line)
@@ -194,13 +194,13 @@ class RenameAndFolders(FileCommandsBase):
             ("MKD x", "550 '%s': can't create directory." % self.path("x")),
             ("XMKD y", "257 '%s': directory created." % self.path("y")),
             ("MKD a.txt", "550 '%s': file or directory already exists." % self.path("a.txt")),
-            ("MKD no/parent", "550 '%s': can't create directory." % self.path("no\\parent")),
+            ("MKD no/parent", "550 '%s': can't create directory." % self.path("no/parent")),
             ("MKD", SYNTAX),
             ("RMD full", "550 '%s': can't remove directory." % self.path("full")),
             ("RMD a.txt", "550 '%s': can't remove directory." % self.path("a.txt")),
             ("RMD missing", "550 '%s': no such directory." % self.path("missing")),
             ("RMD x", "250 '%s': directory removed." % self.path("x")),
-            ("XRMD y/", "250 '%s': directory removed." % self.path("y\\")),
+            ("XRMD y/", "250 '%s': directory removed." % self.path("y/")),
             ("RMD", SYNTAX),
             ("XRMD", SYNTAX),
             ("XMKD", SYNTAX),
@@ -350,7 +350,7 @@ class EveryCommand(FileCommandsBase):
         replies = [line[2:].rstrip("\r") for line in r.stderr.splitlines() if line.startswith("< ")]
         # After the login, PWD and SYST, one reply for each quoted command.
         self.assertEqual(replies[-len(quotes):], [
-            '250 CWD command successful. "%s/" is current directory.' % ("C:" + self.dir),
+            '250 CWD command successful. "%s/" is current directory.' % self.dir,
             "257 '%s': directory created." % self.path("d"),
             "257 '%s': directory created." % self.path("e"),
             "250 '%s': directory removed." % self.path("e"),
@@ -359,8 +359,8 @@ class EveryCommand(FileCommandsBase):
             "213 Date/time changed OK",
             "213 20240229120000.000",
             "350 File exists, ready for destination name.",
-            "250 File '%s' renamed to '%s'." % (self.path("a.txt"), self.path("d\\b.txt")),
-            "250 File '%s' deleted." % self.path("d\\b.txt"),
+            "250 File '%s' renamed to '%s'." % (self.path("a.txt"), self.path("d/b.txt")),
+            "250 File '%s' deleted." % self.path("d/b.txt"),
             "250 '%s': directory removed." % self.path("d"),
             "550 Command failed: File not found.",
         ])

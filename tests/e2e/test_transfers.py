@@ -137,14 +137,14 @@ class Transfers(unittest.TestCase):
         d = c.pasv()
         self.assertEqual(c.cmd("RETR nothing.bin"), "150 Opening data connection for nothing.bin.")
         self.assertEqual(recv_all(d), b"")
-        local = "C:" + self.data.replace("/", "\\") + "\\nothing.bin"
+        local = self.data + "/nothing.bin"
         self.assertEqual(c.reply(), '501 Cannot RETR. File not found: "%s"' % local)
         # STOU: a full local path FTP<hex>, the upload lands there, a .TMP stays beside it.
         d = c.pasv()
         reply = c.cmd("STOU")
-        self.assertTrue(reply.startswith("150 Opening data connection for C:\\"), reply)
+        self.assertTrue(reply.startswith("150 Opening data connection for /"), reply)
         name = reply[len("150 Opening data connection for "):-1]
-        base = name.rsplit("\\", 1)[1]
+        base = name.rsplit("/", 1)[1]
         self.assertRegex(base, r"^FTP[0-9A-F]+$")
         d.sendall(b"unique")
         d.close()
