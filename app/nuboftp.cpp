@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include "console/Main.h"
+#include "console/QtText.h"
+#include "platform/SingleInstance.h"
 #include "socket/EventLoop.h"
 
 using namespace nubo;
@@ -76,6 +78,16 @@ int main(int argc, char** argv) {
     if (int rc = ParseArgs(argc, argv, start); rc >= 0) return rc;
     std::signal(SIGPIPE, SIG_IGN);
 
+    // One copy per folder: a second start hands over its command line (also to a
+    // nuboftpd running there) and exits once the running copy has run it.
+    const QString joined = JoinCommandLine(start.Params);
+    TInstanceChannel channel(start.Dir);
+    if (!channel.Listen()) {
+        if (TInstanceChannel::Send(start.Dir, {true, joined.toStdString()})) return 0;
+        std::fprintf(stderr, "nuboftp: %s; running without the instance channel\n",
+                     channel.Error().c_str());
+    }
+
     // SIGINT and SIGTERM quit as the menu's "끝내기" does: clients dropped, server
     // stopped, the shutdown line logged.
     sigset_t mask;
@@ -98,7 +110,14 @@ int main(int argc, char** argv) {
         }
         frm.cmdQuitClick();
     });
-    if (!start.Params.isEmpty()) frm.RunCommandLine(JoinCommandLine(start.Params));
+    if (channel.Fd() >= 0)
+        loop.Add(channel.Fd(), 0x001, [&](uint32_t) {
+            channel.Serve([&](const TInstanceRequest& req) {
+                if (req.Activate) frm.Activate();
+                if (!req.CommandLine.empty()) frm.RunCommandLine(Q(req.CommandLine));
+            });
+        });
+    if (!joined.isEmpty()) frm.RunCommandLine(joined);
     frm.ShowAtStart();
     const int rc = app.exec();
     close(sfd);

@@ -68,6 +68,10 @@ TfrmMain::TfrmMain(const TConsoleStart& start, QWidget* parent)
     // FormCreate. The host creates "log", "down" and the two INI files when missing.
     host_ = std::make_unique<TFtpHost>(start.Dir);
     if (!start.Port.empty()) host_->SetPortOverride(start.Port);
+    // ApplyCaptions, first run: the version lines, without time stamp.
+    host_->Log.WritePlain(lpSystem, FormatText(host_->Lang.LangText(sVersion), {NUBO_VERSION}));
+    host_->Log.WritePlain(lpSystem, host_->Lang.LangText(sVersion2));
+    host_->Log.WritePlain(lpSystem, "");
     ShowTrayIcon(!HasHideTraySwitch(start.Params));
     startHidden_ = host_->ConfigFile().TrayIcon();
     // Lines the host wrote before the window was its view (the version lines).

@@ -200,11 +200,11 @@ TEST_F(MainWindowTest, MonitorShowsARunningDownloadAndDisconnectEndsIt) {
     {
         std::ofstream big(dir_ + "/down/big.bin", std::ios::binary);
         std::string block(1 << 20, 'x');
-        for (int i = 0; i < 32; ++i)
+        for (int i = 0; i < 96; ++i)
             big << block;
     }
     const std::string url = "ftp://127.0.0.1:" + std::to_string(port_) + "/big.bin";
-    const char* argv[] = {"curl", "-s", "--limit-rate", "300k", "--max-time", "60",
+    const char* argv[] = {"curl", "-s", "--limit-rate", "2m", "--max-time", "60",
                           "-o", "/dev/null", url.c_str(), nullptr};
     ASSERT_EQ(posix_spawnp(&curl_, "curl", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
 
@@ -231,7 +231,7 @@ TEST_F(MainWindowTest, MonitorShowsARunningDownloadAndDisconnectEndsIt) {
     ASSERT_TRUE(Pump([&] {
         return frm_->Current_UpDownBox->topLevelItemCount() == 1 &&
                frm_->Current_UpDownBox->topLevelItem(0)->text(5) != firstBytes;
-    }));
+    })) << firstBytes.toStdString();
 
     QTreeWidgetItem* row = SelectOnlyUser();
     EXPECT_EQ(row->text(1), QStringLiteral("ANONYMOUS"));
@@ -255,7 +255,7 @@ TEST_F(MainWindowTest, MonitorShowsARunningDownloadAndDisconnectEndsIt) {
 }
 
 TEST_F(MainWindowTest, BanWritesTheNextFreeDenyKeyAndDisconnects) {
-    frm_->Detail->btn_disconnect->click(); // nothing selected
+    frm_->btn_disconnectClick(); // nothing selected
     EXPECT_EQ(messages_, QStringList({QStringLiteral("ID를 먼저 선택해주세요.")}));
 
     TIniFile ini(dir_ + "/ftp_config.ini");
