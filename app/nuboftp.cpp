@@ -1,6 +1,7 @@
 // nuboftp: the console. The server, its policy and the window share the one thread:
 // Qt's event loop drives the server's through the window's socket notifier.
 #include <QApplication>
+#include <QFont>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -100,6 +101,11 @@ int main(int argc, char** argv) {
     QApplication app(qargc, argv);
     app.setQuitOnLastWindowClosed(false);
     app.setApplicationName(QStringLiteral("Nubo FTP Server"));
+    // One font with Hangul and Latin glyphs, so a line does not change its face
+    // where Korean text begins.
+    QFont font = QApplication::font();
+    font.setFamilies({QStringLiteral("Noto Sans CJK KR"), QStringLiteral("Malgun Gothic"), font.family()});
+    QApplication::setFont(font);
 
     TfrmMain frm(start);
     TEventLoop& loop = TEventLoop::Current();

@@ -3,7 +3,7 @@
 
 #include <QFormLayout>
 #include <QGroupBox>
-#include <QVBoxLayout>
+#include <QGridLayout>
 
 namespace nubo {
 
@@ -19,23 +19,31 @@ QLabel* Value(QWidget* parent, const char* name) {
 } // namespace
 
 TDetailPanel::TDetailPanel(QWidget* parent) : QWidget(parent) {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(4, 0, 0, 0);
-    outer->setSpacing(2);
+    // Two columns: the connection and its totals on the left, the transfer on the
+    // right; the file and the disconnect button below both.
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(4, 0, 0, 0);
+    grid->setSpacing(3);
+    auto group = [this](const char* caption) {
+        auto* g = new QGroupBox(QString::fromUtf8(caption), this);
+        auto* f = new QFormLayout(g);
+        f->setContentsMargins(6, 2, 6, 2);
+        f->setVerticalSpacing(1);
+        return std::make_pair(g, f);
+    };
 
-    auto* connection = new QGroupBox(QStringLiteral(" 연결상태 "), this);
-    auto* f1 = new QFormLayout(connection);
-    f1->setContentsMargins(6, 2, 6, 2);
-    f1->setVerticalSpacing(1);
+    auto [connection, f1] = group(" 연결상태 ");
     f1->addRow(QStringLiteral("아이디 :"), txtusername = Value(connection, "txtusername"));
     f1->addRow(QStringLiteral("연결시간 :"), lblTime = Value(connection, "lblTime"));
     f1->addRow(QStringLiteral("대기시간 :"), lblIdle = Value(connection, "lblIdle"));
-    outer->addWidget(connection);
+    grid->addWidget(connection, 0, 0);
 
-    auto* transfer = new QGroupBox(QStringLiteral(" 전송상태 "), this);
-    auto* f2 = new QFormLayout(transfer);
-    f2->setContentsMargins(6, 2, 6, 2);
-    f2->setVerticalSpacing(1);
+    auto [totals, f3] = group(" 전송크기 ");
+    f3->addRow(QStringLiteral("Upload (KB) :"), txtTotalUp = Value(totals, "txtTotalUp"));
+    f3->addRow(QStringLiteral("Download (KB) :"), txtTotalDown = Value(totals, "txtTotalDown"));
+    grid->addWidget(totals, 1, 0);
+
+    auto [transfer, f2] = group(" 전송상태 ");
     f2->addRow(QStringLiteral("상태 :"), lblStatus = Value(transfer, "lblStatus"));
     f2->addRow(QStringLiteral("전송시간 :"), lblSec = Value(transfer, "lblSec"));
     f2->addRow(QStringLiteral("속도 :"), lblKS = Value(transfer, "lblKS"));
@@ -44,27 +52,20 @@ TDetailPanel::TDetailPanel(QWidget* parent) : QWidget(parent) {
     Pourcent2 = new QProgressBar(transfer);
     Pourcent2->setObjectName("Pourcent2");
     Pourcent2->setRange(0, 100);
-    Pourcent2->setMaximumHeight(14);
+    Pourcent2->setMaximumHeight(16);
     f2->addRow(Pourcent2);
-    outer->addWidget(transfer);
-
-    auto* totals = new QGroupBox(QStringLiteral(" 전송크기 "), this);
-    auto* f3 = new QFormLayout(totals);
-    f3->setContentsMargins(6, 2, 6, 2);
-    f3->setVerticalSpacing(1);
-    f3->addRow(QStringLiteral("Upload (KB) :"), txtTotalUp = Value(totals, "txtTotalUp"));
-    f3->addRow(QStringLiteral("Download (KB) :"), txtTotalDown = Value(totals, "txtTotalDown"));
-    outer->addWidget(totals);
+    grid->addWidget(transfer, 0, 1, 2, 1);
 
     txtFile = Value(this, "txtFile");
     txtFile->setMinimumWidth(10);
-    outer->addWidget(txtFile);
-
     btn_disconnect = new QPushButton(QStringLiteral("접속 끊기"), this);
     btn_disconnect->setObjectName("btn_disconnect");
     btn_disconnect->setEnabled(false);
-    outer->addWidget(btn_disconnect);
-    outer->addStretch();
+    grid->addWidget(txtFile, 2, 0, 1, 2);
+    grid->addWidget(btn_disconnect, 3, 1);
+    grid->setRowStretch(4, 1);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
 }
 
 void TDetailPanel::Show(const TClientDetail& d) {

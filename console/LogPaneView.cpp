@@ -38,19 +38,23 @@ TLogPaneView::TLogPaneView(QWidget* parent) : QPlainTextEdit(parent) {
 void TLogPaneView::AddLine(const TLogLine& line) {
     QTextCursor c(document());
     c.movePosition(QTextCursor::End);
-    // Line n is block n; the trailing empty block is where the next line goes.
+    // Line n is block n; no empty block trails the last line, so the end of the pane
+    // is the last message.
+    if (lines_ > 0) c.insertBlock(QTextBlockFormat(), QTextCharFormat());
     for (const auto& run : line) {
         QTextCharFormat f;
         f.setForeground(Rgb(run.Rgb));
         c.insertText(PaneText(run.Text), f);
     }
-    c.insertBlock();
     ++lines_;
     ScrollToEnd();
 }
 
 void TLogPaneView::RemoveFirstLine() {
-    if (lines_ == 0) return;
+    if (lines_ <= 1) {
+        ClearLines();
+        return;
+    }
     QTextCursor c(document()->firstBlock());
     c.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
     c.removeSelectedText();

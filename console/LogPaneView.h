@@ -23,7 +23,7 @@ class TLogPaneView : public QPlainTextEdit {
 
   private:
     void ScrollToEnd();
-    int lines_ = 0; // the document always has one block more than it has lines ended
+    int lines_ = 0;
 };
 
 } // namespace nubo

@@ -58,9 +58,9 @@ TfrmMain::TfrmMain(const TConsoleStart& start, QWidget* parent)
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(4, 2, 4, 2);
     layout->setSpacing(3);
-    layout->addWidget(BuildMonitor(), 5);
+    layout->addWidget(BuildMonitor());
     layout->addWidget(BuildInfoStrip());
-    layout->addWidget(BuildLogTabs(), 4);
+    layout->addWidget(BuildLogTabs(), 1);
     setCentralWidget(central);
     BuildStatusBar();
     setFixedSize(kClientWidth, kClientHeight);
@@ -186,6 +186,7 @@ void TfrmMain::BuildToolBar() {
 QWidget* TfrmMain::BuildMonitor() {
     MonitorTabs = new QTabWidget(this);
     MonitorTabs->setObjectName("MonitorTabs");
+    MonitorTabs->setFixedHeight(262);
     Current_UserBox = NewCurrentUserBox(MonitorTabs);
     Current_UpDownBox = NewCurrentUpDownBox(MonitorTabs);
     auto* manage = new QWidget(MonitorTabs);
@@ -193,7 +194,7 @@ QWidget* TfrmMain::BuildMonitor() {
     row->setContentsMargins(0, 0, 0, 0);
     UserBox = NewUserBox(manage);
     Detail = new TDetailPanel(manage);
-    Detail->setFixedWidth(260);
+    Detail->setFixedWidth(400);
     row->addWidget(UserBox, 1);
     row->addWidget(Detail);
     MonitorTabs->addTab(Current_UserBox, QStringLiteral("실시간 접속현황"));
