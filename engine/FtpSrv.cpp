@@ -58,6 +58,9 @@ void TFtpServer::Start() {
     listener_->SetProto("tcp");
     listener_->SetAddr(Addr);
     listener_->ListenBacklog = kServerBacklog;
+    // Connections closed by the server wait on this port for a while; a restart must
+    // still be able to listen on it (one listener per port stays guaranteed).
+    listener_->ListenReuseAddr = true;
     listener_->OnSessionAvailable = [this](TCustomWSocket&, uint16_t err) { ServerSessionAvailable(err); };
     listener_->OnChangeState = [this](TCustomWSocket&, TSocketState, TSocketState s) { ServerChangeState(s); };
     listener_->ComponentOptions = wsoNoReceiveLoop;
