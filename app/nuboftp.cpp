@@ -9,6 +9,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include "app/CommandLine.h"
 #include "console/Main.h"
 #include "console/QtText.h"
 #include "platform/SingleInstance.h"
@@ -16,67 +17,15 @@
 
 using namespace nubo;
 
-namespace {
-
-void Usage(FILE* out) {
-    std::fputs("Usage: nuboftp [--dir DIR] [--port N] [/start|/stop|/restart|/close|/hidetray|/showtray]\n"
-               "  --dir DIR   folder of ftp_config.ini, ftp_users.ini, log/ and down/\n"
-               "              (default: the folder of the executable)\n"
-               "  --port N    listen on port N for this run (the settings file is not changed)\n"
-               "  --help      this text\n"
-               "  --version   the version\n",
-               out);
-}
-
-std::string ExecutableFolder() {
-    char buf[4096];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return ".";
-    std::string p(buf, size_t(n));
-    return p.substr(0, p.find_last_of('/'));
-}
-
-// Returns -1 to go on, or the exit code.
-int ParseArgs(int argc, char** argv, TConsoleStart& o) {
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            Usage(stdout);
-            return 0;
-        }
-        if (a == "--version") {
-            std::printf("nuboftp %s\n", NUBO_VERSION);
-            return 0;
-        }
-        if ((a == "--dir" || a == "--port") && i + 1 < argc) {
-            (a == "--dir" ? o.Dir : o.Port) = argv[++i];
-            continue;
-        }
-        if (a.rfind("--", 0) == 0) {
-            std::fprintf(stderr, "nuboftp: %s: %s\n", a.c_str(),
-                         a == "--dir" || a == "--port" ? "missing value" : "unknown option");
-            Usage(stderr);
-            return 2;
-        }
-        o.Params << QString::fromLocal8Bit(argv[i]);
-    }
-    if (!o.Port.empty()) {
-        char* end = nullptr;
-        long v = std::strtol(o.Port.c_str(), &end, 10);
-        if (*end || v < 0 || v > 65535) {
-            std::fprintf(stderr, "nuboftp: --port: not a port number: %s\n", o.Port.c_str());
-            return 2;
-        }
-    }
-    if (o.Dir.empty()) o.Dir = ExecutableFolder();
-    return -1;
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
-    TConsoleStart start;
-    if (int rc = ParseArgs(argc, argv, start); rc >= 0) return rc;
+    TProgramOptions opts;
+    if (int rc = ParseProgramOptions(argc, argv, "nuboftp",
+                                     "/start|/stop|/restart|/close|/hidetray|/showtray", opts);
+        rc >= 0)
+        return rc;
+    TConsoleStart start{opts.Dir, opts.Port, {}};
+    for (const auto& p : opts.Params)
+        start.Params << QString::fromLocal8Bit(p.c_str());
     std::signal(SIGPIPE, SIG_IGN);
 
     // One copy per folder: a second start hands over its command line (also to a
@@ -104,7 +53,8 @@ int main(int argc, char** argv) {
     // One font with Hangul and Latin glyphs, so a line does not change its face
     // where Korean text begins.
     QFont font = QApplication::font();
-    font.setFamilies({QStringLiteral("Noto Sans CJK KR"), QStringLiteral("Malgun Gothic"), font.family()});
+    font.setFamilies(
+        {QStringLiteral("Noto Sans CJK KR"), QStringLiteral("Malgun Gothic"), font.family()});
     QApplication::setFont(font);
 
     TfrmMain frm(start);

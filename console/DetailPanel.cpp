@@ -2,8 +2,8 @@
 #include "console/QtText.h"
 
 #include <QFormLayout>
-#include <QGroupBox>
 #include <QGridLayout>
+#include <QGroupBox>
 
 namespace nubo {
 

@@ -20,7 +20,9 @@ class TListSorter {
     void ColumnClick(QTreeWidget& list, TMonitorList which, int column);
 
     bool NumberMode() const { return numbers_; }
-    bool Descending(int column) const { return column >= 0 && column < kColumns && desc_[size_t(column)]; }
+    bool Descending(int column) const {
+        return column >= 0 && column < kColumns && desc_[size_t(column)];
+    }
 
     // <0, 0, >0: the order of a before b. Number mode puts the larger first while the
     // flag is clear; a text that is not a whole number counts as 0, and two such texts

@@ -15,7 +15,9 @@ TLoopNotifier::TLoopNotifier(TEventLoop& loop, QObject* parent)
                 &TLoopNotifier::RunPosted);
 }
 
-void TLoopNotifier::RunReady() { loop_.RunOnce(0); }
+void TLoopNotifier::RunReady() {
+    loop_.RunOnce(0);
+}
 
 void TLoopNotifier::RunPosted() {
     if (loop_.HasPosted()) loop_.RunOnce(0);

@@ -30,7 +30,9 @@ QAction* NamedAction(QObject* parent, const char* name, const QString& caption) 
 
 } // namespace
 
-QString JoinCommandLine(const QStringList& params) { return params.join(u' ').trimmed(); }
+QString JoinCommandLine(const QStringList& params) {
+    return params.join(u' ').trimmed();
+}
 
 bool HasHideTraySwitch(const QStringList& params) {
     for (const auto& p : params)
@@ -285,7 +287,9 @@ void TfrmMain::btn_startClick() {
     }
 }
 
-void TfrmMain::btn_stopClick() { host_->Stop(); }
+void TfrmMain::btn_stopClick() {
+    host_->Stop();
+}
 
 // A disabled item ignores its click, so a restart of a stopped server only starts.
 void TfrmMain::mnuRestartClick() {
@@ -329,7 +333,9 @@ void TfrmMain::Activate() {
     activateWindow();
 }
 
-void TfrmMain::RxTrayIconClick() { Activate(); }
+void TfrmMain::RxTrayIconClick() {
+    Activate();
+}
 
 void TfrmMain::cmdQuitClick() {
     quitting_ = true;
@@ -371,17 +377,27 @@ void TfrmMain::ShowTrayIcon(bool show) {
     }
 }
 
-void TfrmMain::TrayRequested(bool show) { ShowTrayIcon(show); }
+void TfrmMain::TrayRequested(bool show) {
+    ShowTrayIcon(show);
+}
 
-void TfrmMain::CloseRequested() { close(); }
+void TfrmMain::CloseRequested() {
+    close();
+}
 
 // --- the log panes ---
 
-void TfrmMain::mnuClearClick() { host_->Log.Clear(); }
+void TfrmMain::mnuClearClick() {
+    host_->Log.Clear();
+}
 
-void TfrmMain::LineAdded(int pane, const TLogLine& line) { Panes.at(size_t(pane))->AddLine(line); }
+void TfrmMain::LineAdded(int pane, const TLogLine& line) {
+    Panes.at(size_t(pane))->AddLine(line);
+}
 
-void TfrmMain::FirstLineRemoved(int pane) { Panes.at(size_t(pane))->RemoveFirstLine(); }
+void TfrmMain::FirstLineRemoved(int pane) {
+    Panes.at(size_t(pane))->RemoveFirstLine();
+}
 
 void TfrmMain::PanesCleared() {
     for (auto* p : Panes)
@@ -404,7 +420,9 @@ void TfrmMain::UserCountChanged(const std::string& status, int count, int maxCli
     Tray.SetHint(Q(hint));
 }
 
-void TfrmMain::TrayIconChanged(int trayIcon) { Tray.SetImage(trayIcon); }
+void TfrmMain::TrayIconChanged(int trayIcon) {
+    Tray.SetImage(trayIcon);
+}
 
 // --- the live monitor ---
 
@@ -413,7 +431,9 @@ int TfrmMain::SelectedUser() const {
     return sel.isEmpty() ? 0 : RowConnection(sel.first());
 }
 
-void TfrmMain::UserRowsChanged() { SyncUserBox(*UserBox, host_->UserBox()); }
+void TfrmMain::UserRowsChanged() {
+    SyncUserBox(*UserBox, host_->UserBox());
+}
 
 void TfrmMain::MonitorRefreshed() {
     FillCurrentUsers(*Current_UserBox, host_->CurrentUsers());
@@ -426,7 +446,9 @@ void TfrmMain::UserBoxClick() {
     Detail->Show(id ? host_->ShowSelectedUser(id) : TFtpHost::IdleDetail(host_->Lang));
 }
 
-void TfrmMain::UserBoxSelectItem() { Detail->btn_disconnect->setEnabled(SelectedUser() != 0); }
+void TfrmMain::UserBoxSelectItem() {
+    Detail->btn_disconnect->setEnabled(SelectedUser() != 0);
+}
 
 void TfrmMain::UserMenuPopup(const QPoint& pos) {
     const bool any = SelectedUser() != 0;
@@ -442,7 +464,9 @@ bool TfrmMain::Kick() {
     return true;
 }
 
-void TfrmMain::popKickClick() { Kick(); }
+void TfrmMain::popKickClick() {
+    Kick();
+}
 
 void TfrmMain::btn_disconnectClick() {
     if (!SelectedUser()) {

@@ -96,9 +96,9 @@ void FillCurrentUsers(QTreeWidget& list, const std::vector<TConnectionRow>& rows
 void FillTransfers(QTreeWidget& list, const std::vector<TTransferRow>& rows) {
     list.clear();
     for (const auto& r : rows) {
-        auto* item = NewRow(r.ConnectionId, {QString::number(r.ConnectionId), Q(r.Status),
-                                             Q(r.File), Q(r.TransferTime), Q(r.Remaining),
-                                             Q(r.Bytes), Q(r.Speed)});
+        auto* item =
+            NewRow(r.ConnectionId, {QString::number(r.ConnectionId), Q(r.Status), Q(r.File),
+                                    Q(r.TransferTime), Q(r.Remaining), Q(r.Bytes), Q(r.Speed)});
         item->setTextAlignment(5, Qt::AlignRight | Qt::AlignVCenter);
         item->setTextAlignment(6, Qt::AlignRight | Qt::AlignVCenter);
         list.addTopLevelItem(item);
@@ -123,8 +123,8 @@ void SyncUserBox(QTreeWidget& list, const std::vector<TUserRow>& rows) {
     }
     for (const auto& r : rows)
         if (wanted.count(r.ConnectionId))
-            list.addTopLevelItem(NewRow(r.ConnectionId, {QString::number(r.ConnectionId),
-                                                         Q(r.User), Q(r.Address), Q(r.LoginTime)}));
+            list.addTopLevelItem(NewRow(r.ConnectionId, {QString::number(r.ConnectionId), Q(r.User),
+                                                         Q(r.Address), Q(r.LoginTime)}));
 }
 
 int RowConnection(const QTreeWidgetItem* item) {

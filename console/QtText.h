@@ -6,6 +6,8 @@
 
 namespace nubo {
 
-inline QString Q(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+inline QString Q(std::string_view s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
 
 } // namespace nubo

@@ -25,12 +25,14 @@ TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent) {
     });
 }
 
-bool TTrayIcon::Available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool TTrayIcon::Available() {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
 
 QIcon TTrayIcon::StateIcon(int image) {
     // A disc in the state's colour with a white "N": green with users, red stopped,
     // blue running idle.
-    const QColor colour = image == 1 ? QColor(0x2E, 0x9E, 0x3A)
+    const QColor colour = image == 1   ? QColor(0x2E, 0x9E, 0x3A)
                           : image == 3 ? QColor(0x1F, 0x6F, 0xC8)
                                        : QColor(0xC8, 0x32, 0x28);
     QIcon icon;

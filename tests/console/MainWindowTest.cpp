@@ -204,8 +204,8 @@ TEST_F(MainWindowTest, MonitorShowsARunningDownloadAndDisconnectEndsIt) {
             big << block;
     }
     const std::string url = "ftp://127.0.0.1:" + std::to_string(port_) + "/big.bin";
-    const char* argv[] = {"curl", "-s", "--limit-rate", "2m", "--max-time", "60",
-                          "-o", "/dev/null", url.c_str(), nullptr};
+    const char* argv[] = {"curl", "-s", "--limit-rate", "2m",        "--max-time",
+                          "60",   "-o", "/dev/null",    url.c_str(), nullptr};
     ASSERT_EQ(posix_spawnp(&curl_, "curl", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
 
     ASSERT_TRUE(Pump([&] { return frm_->Current_UpDownBox->topLevelItemCount() == 1; }));

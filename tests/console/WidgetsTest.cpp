@@ -37,20 +37,19 @@ TEST(ListSort, CompareModes) {
         bool numbers, desc;
         int sign;
     } cases[] = {
-        {"9", "10", true, false, 1},    // number mode: the larger first
-        {"9", "10", true, true, -1},    // the flag reverses it
-        {"9", "10", false, false, 1},   // text mode: "1" sorts before "9"
-        {"abc", "abd", false, false, -1},
-        {"abc", "abd", false, true, 1},
-        {"x", "y", true, false, 0},     // two texts that are not numbers are equal
-        {"x", "3", true, false, 1},     // one number: the other counts as 0
-        {"-2", "x", true, false, 1},
-        {"", "", false, false, 0},
+        {"9", "10", true, false, 1},  // number mode: the larger first
+        {"9", "10", true, true, -1},  // the flag reverses it
+        {"9", "10", false, false, 1}, // text mode: "1" sorts before "9"
+        {"abc", "abd", false, false, -1}, {"abc", "abd", false, true, 1},
+        {"x", "y", true, false, 0}, // two texts that are not numbers are equal
+        {"x", "3", true, false, 1}, // one number: the other counts as 0
+        {"-2", "x", true, false, 1},      {"", "", false, false, 0},
     };
     for (const auto& c : cases) {
-        const int r = TListSorter::Compare(QString::fromUtf8(c.a), QString::fromUtf8(c.b), c.numbers, c.desc);
-        EXPECT_EQ((r > 0) - (r < 0), c.sign) << c.a << " vs " << c.b << " numbers=" << c.numbers
-                                             << " desc=" << c.desc;
+        const int r =
+            TListSorter::Compare(QString::fromUtf8(c.a), QString::fromUtf8(c.b), c.numbers, c.desc);
+        EXPECT_EQ((r > 0) - (r < 0), c.sign)
+            << c.a << " vs " << c.b << " numbers=" << c.numbers << " desc=" << c.desc;
     }
 }
 
