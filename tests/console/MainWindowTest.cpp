@@ -175,6 +175,42 @@ TEST_F(MainWindowTest, FirstStartListensAndTheControlsFollowStopStartRestart) {
     EXPECT_TRUE(messages_.isEmpty());
 }
 
+TEST_F(MainWindowTest, PanesKeepTheLatestLinesAndClearEmptiesAllThree) {
+    TLogPaneView& trans = *frm_->Panes[lpTransfer];
+    for (int i = 1; i <= 5000; ++i)
+        frm_->Host().Log.WriteLog(lpTransfer, "line " + std::to_string(i));
+    ASSERT_EQ(trans.LineCount(), 4999);
+    EXPECT_TRUE(trans.LineText(0).endsWith(QStringLiteral("] - line 2")));
+    EXPECT_TRUE(trans.LineText(4998).endsWith(QStringLiteral("] - line 5000")));
+    EXPECT_EQ(trans.LineCount(), int(frm_->Host().Log.Pane(lpTransfer).Lines().size()));
+
+    frm_->mnuClear->trigger();
+    for (auto* pane : frm_->Panes)
+        EXPECT_EQ(pane->LineCount(), 0);
+    frm_->mnuStop->trigger();
+    ASSERT_EQ(frm_->Panes[lpSystem]->LineCount(), 1); // the next message starts at the top
+    EXPECT_TRUE(
+        frm_->Panes[lpSystem]->LineText(0).endsWith(QStringLiteral("서버가 중지되었습니다.")));
+}
+
+TEST(CommandLine, JoinAndTheHideTraySwitch) {
+    EXPECT_EQ(JoinCommandLine({QStringLiteral(" /stop"), QStringLiteral("/close ")}),
+              QStringLiteral("/stop /close"));
+    EXPECT_EQ(JoinCommandLine({}), QString());
+    struct Case {
+        QStringList params;
+        bool hide;
+    } cases[] = {
+        {{QStringLiteral("-HIDETRAY")}, true},
+        {{QStringLiteral("/start"), QStringLiteral("/HideTray")}, true},
+        {{QStringLiteral("hidetray")}, false},
+        {{QStringLiteral("--hidetray")}, false},
+        {{QStringLiteral("/hidetray2")}, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(HasHideTraySwitch(c.params), c.hide) << c.params.join(u' ').toStdString();
+}
+
 TEST_F(MainWindowTest, APortInUseIsLoggedAndStartStaysEnabled) {
     frm_->btn_stop->trigger();
     int holder = socket(AF_INET, SOCK_STREAM, 0);
