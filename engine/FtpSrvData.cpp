@@ -172,7 +172,9 @@ void TFtpServer::ClientPassiveSessionAvailable(TFtpCtrlSocket& Client) {
     }
     data.OnSessionClosed = nullptr;
     data.Close();
-    switch (Client.LastCommandCode) {
+    // A channel armed by a transfer command keeps that command's handlers, whatever
+    // the client sent after it (a NOOP before the connection came in).
+    switch (Client.PassivePending ? Client.XferCommandCode : Client.LastCommandCode) {
     case kCodeStor:
     case kCodeAppe:
     case kCodeStou: SetDataHandlers(Client, TDataHandlers::Stor); break;
@@ -266,6 +268,7 @@ void TFtpServer::OpenRetrChannel(TFtpCtrlSocket& Client) {
 
 void TFtpServer::DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer, TDataHandlers set) {
     if (!Client.PassiveOn || Answer.compare(0, 2, "15") == 0) return;
+    Client.XferCommandCode = Client.LastCommandCode;
     Client.EndReason.clear();
     Client.AbortFlag = true;
     SetDataHandlers(Client, set);

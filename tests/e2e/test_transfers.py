@@ -179,6 +179,25 @@ class Transfers(unittest.TestCase):
         d.close()
         self.assertEqual(c.reply(), "226 File received ok")
 
+    def test_commands_between_transfer_and_passive_connection(self):
+        # The passive connection may be accepted after later commands were handled:
+        # the upload still gets its handlers and its reply.
+        c = self.srv.raw()
+        c.login()
+        c.cmd("CWD " + self.data)
+        for i in range(50):
+            reply = c.cmd("PASV")
+            nums = reply[reply.index("(") + 1:reply.index(")")].split(",")
+            c.send("STOR race.bin\r\nNOOP\r\n")
+            d = socket.create_connection(("127.0.0.1", int(nums[4]) * 256 + int(nums[5])), timeout=10)
+            self.assertEqual(c.reply(), "150 Opening data connection for race.bin.")
+            self.assertEqual(c.reply(), "200 Ok. Parameter was ''.")
+            d.sendall(b"x%d" % i)
+            d.close()
+            self.assertEqual(c.reply(), "226 File received ok", i)
+            with open(self.path("race.bin"), "rb") as f:
+                self.assertEqual(f.read(), b"x%d" % i)
+
     def test_port_bounce_and_failed_connections(self):
         c = self.srv.raw()
         c.login()
