@@ -12,8 +12,11 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include "console/IPAccess.h"
 #include "console/MonitorLists.h"
 #include "console/QtText.h"
+#include "console/SetupFTP.h"
+#include "host/LoadSettings.h"
 
 namespace nubo {
 
@@ -183,6 +186,14 @@ void TfrmMain::BuildToolBar() {
     JvXPButton1->setEnabled(false);
     connect(btn_start, &QAction::triggered, this, &TfrmMain::btn_startClick);
     connect(btn_stop, &QAction::triggered, this, &TfrmMain::btn_stopClick);
+    for (QAction* a : {btn_ftpconfig, mnuFTP}) {
+        a->setEnabled(true);
+        connect(a, &QAction::triggered, this, &TfrmMain::btn_ftpconfigClick);
+    }
+    for (QAction* a : {btn_ipaccess, mnuIPAccess}) {
+        a->setEnabled(true);
+        connect(a, &QAction::triggered, this, &TfrmMain::btn_ipaccessClick);
+    }
 }
 
 QWidget* TfrmMain::BuildMonitor() {
@@ -479,6 +490,34 @@ void TfrmMain::btn_disconnectClick() {
 void TfrmMain::popBANClick() {
     const int id = SelectedUser();
     if (id && host_->Ban(id)) Detail->ShowTransfer(TFtpHost::IdleDetail(host_->Lang));
+}
+
+// --- the settings dialogs ---
+
+void TfrmMain::btn_ftpconfigClick() {
+    TfrmSetupFTP dlg(host_->ConfigFile(), host_->Settings, host_->Lang,
+                     TAutoStart::ForProgram(Q(host_->ProgramDir())), this);
+    dlg.ShowMessage = ShowMessage;
+    dlg.exec();
+    ReloadSettings();
+}
+
+void TfrmMain::btn_ipaccessClick() {
+    TfrmIPAccess dlg(host_->ConfigFile().Ini().FileName(), this);
+    dlg.ShowMessage = ShowMessage;
+    dlg.exec();
+}
+
+// After the settings dialog: the limits reach the next login at once; the listener
+// keeps its port until the next start.
+void TfrmMain::ReloadSettings() {
+    try {
+        LoadSettings(host_->ConfigFile(), host_->FtpServer, host_->Settings);
+    } catch (const std::exception& e) {
+        ReportError(Q(e.what()));
+    }
+    host_->Lang.SetLangSpec(host_->ConfigFile().LangSpec());
+    host_->RefreshUserCount();
 }
 
 } // namespace nubo

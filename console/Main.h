@@ -106,6 +106,8 @@ class TfrmMain : public QMainWindow, public THostView {
     void popKickClick();
     void btn_disconnectClick();
     void popBANClick();
+    void btn_ftpconfigClick();  // also mnuFTP
+    void btn_ipaccessClick();   // also mnuIPAccess
 
     // --- THostView ---
     void LineAdded(int pane, const TLogLine& line) override;
@@ -137,6 +139,7 @@ class TfrmMain : public QMainWindow, public THostView {
     int SelectedUser() const;
     bool Kick();
     void ReportError(const QString& text) { ShowMessage(text, true); }
+    void ReloadSettings();
 
     std::unique_ptr<TFtpHost> host_;
     TLoopNotifier loopDriver_;

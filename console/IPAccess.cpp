@@ -1,0 +1,141 @@
+#include "console/IPAccess.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "console/QtText.h"
+#include "store/AddressLists.h"
+
+namespace nubo {
+
+TfrmIPAccess::TfrmIPAccess(std::string configPath, QWidget* parent)
+    : QDialog(parent), ShowMessage(MessageBoxOf(this)), config_(std::move(configPath)) {
+    setObjectName("frmIPAccess");
+    setWindowTitle(QStringLiteral("IP 별 접근제한 설정"));
+
+    RBDeny = new QRadioButton(QStringLiteral("접속 제한"), this);
+    RBDeny->setObjectName("RBDeny");
+    RBAllow = new QRadioButton(QStringLiteral("접속 허용"), this);
+    RBAllow->setObjectName("RBAllow");
+    ListBox = new QListWidget(this);
+    ListBox->setObjectName("ListBox");
+    txtIP = new TIPAddressEdit(this);
+    txtIP->setObjectName("txtIP");
+    auto button = [this](const char* name, const QString& caption) {
+        auto* b = new QPushButton(caption, this);
+        b->setObjectName(name);
+        b->setAutoDefault(false);
+        return b;
+    };
+    cmdAdd = button("cmdAdd", QStringLiteral("추가"));
+    cmdModify = button("cmdModify", QStringLiteral("수정"));
+    cmdDelete = button("cmdDelete", QStringLiteral("삭제"));
+    cmdCancel = button("cmdCancel", QStringLiteral("저장/닫기"));
+
+    auto* kinds = new QHBoxLayout;
+    kinds->addWidget(RBDeny);
+    kinds->addWidget(RBAllow);
+    kinds->addStretch();
+    auto* edits = new QHBoxLayout;
+    edits->addWidget(txtIP, 1);
+    for (QPushButton* b : {cmdAdd, cmdModify, cmdDelete})
+        edits->addWidget(b);
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch();
+    bottom->addWidget(cmdCancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(kinds);
+    layout->addWidget(new QLabel(QStringLiteral("[ 접근제한 IP 리스트 ]"), this));
+    layout->addWidget(ListBox, 1);
+    layout->addLayout(edits);
+    layout->addLayout(bottom);
+    resize(380, 360);
+
+    connect(RBDeny, &QRadioButton::clicked, this, &TfrmIPAccess::RBDenyClick);
+    connect(RBAllow, &QRadioButton::clicked, this, &TfrmIPAccess::RBAllowClick);
+    connect(ListBox, &QListWidget::itemClicked, this, &TfrmIPAccess::ListBoxClick);
+    connect(cmdAdd, &QPushButton::clicked, this, &TfrmIPAccess::cmdAddClick);
+    connect(cmdModify, &QPushButton::clicked, this, &TfrmIPAccess::cmdModifyClick);
+    connect(cmdDelete, &QPushButton::clicked, this, &TfrmIPAccess::cmdDeleteClick);
+    connect(cmdCancel, &QPushButton::clicked, this, &TfrmIPAccess::cmdCancelClick);
+    FormShow();
+}
+
+void TfrmIPAccess::FormShow() {
+    deny_ = ReadAddressList(config_, kDenySection);
+    allow_ = ReadAddressList(config_, kAllowSection);
+    RBDeny->setChecked(true);
+    ShowList();
+}
+
+void TfrmIPAccess::ShowList() {
+    ListBox->clear();
+    for (const auto& a : Chosen())
+        ListBox->addItem(Q(a));
+}
+
+void TfrmIPAccess::RBDenyClick() {
+    ShowList();
+}
+
+void TfrmIPAccess::RBAllowClick() {
+    ShowList();
+}
+
+void TfrmIPAccess::ListBoxClick() {
+    if (QListWidgetItem* item = ListBox->currentItem()) txtIP->setText(item->text());
+}
+
+void TfrmIPAccess::cmdAddClick() {
+    const QString address = txtIP->Address();
+    if (address == QStringLiteral("0.0.0.0")) return;
+    Chosen().push_back(address.toStdString());
+    ListBox->addItem(address);
+    txtIP->clear();
+}
+
+void TfrmIPAccess::cmdModifyClick() {
+    const int row = ListBox->currentRow();
+    if (row < 0) return;
+    const QString address = txtIP->Address();
+    ListBox->item(row)->setText(address);
+    Chosen()[size_t(row)] = address.toStdString();
+    txtIP->clear();
+}
+
+void TfrmIPAccess::cmdDeleteClick() {
+    const int row = ListBox->currentRow();
+    if (row < 0) return;
+    Chosen().erase(Chosen().begin() + row);
+    delete ListBox->takeItem(row);
+    txtIP->clear();
+}
+
+bool TfrmIPAccess::cmdOKClick() {
+    try {
+        WriteAddressLists(config_, deny_, allow_);
+        return true;
+    } catch (const EIniFileException& e) {
+        ShowMessage(Q(e.what()), true);
+        return false;
+    }
+}
+
+void TfrmIPAccess::cmdCancelClick() {
+    if (cmdOKClick()) accept();
+}
+
+// Escape saves as "저장/닫기" does; the title bar's close does not.
+void TfrmIPAccess::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+        cmdCancel->click();
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
+
+} // namespace nubo

@@ -1,0 +1,23 @@
+#include "console/IPAddressEdit.h"
+
+#include <QRegularExpressionValidator>
+
+namespace nubo {
+
+TIPAddressEdit::TIPAddressEdit(QWidget* parent) : QLineEdit(parent) {
+    static const QRegularExpression address(
+        QStringLiteral("^((25[0-5]|2[0-4][0-9]|1?[0-9]?[0-9])?\\.){0,3}"
+                       "(25[0-5]|2[0-4][0-9]|1?[0-9]?[0-9])?$"));
+    setValidator(new QRegularExpressionValidator(address, this));
+    setPlaceholderText(QStringLiteral("0.0.0.0"));
+}
+
+QString TIPAddressEdit::Address() const {
+    QStringList fields = text().split(u'.');
+    fields.resize(4);
+    for (QString& f : fields)
+        f = QString::number(f.toInt()); // empty is 0; "010" is 10
+    return fields.join(u'.');
+}
+
+} // namespace nubo

@@ -1,0 +1,194 @@
+#include "console/SetupFTP.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QRegularExpression>
+#include <QVBoxLayout>
+
+#include "console/QtText.h"
+
+namespace nubo {
+
+namespace {
+
+const QString kDiscardQuestion =
+    QStringLiteral("저장할 수 없는 값이 있습니다. 변경한 내용을 버리고 닫을까요?");
+
+// Decimal digits only, within [lo, hi]; anything else is no number.
+std::optional<int64_t> FieldNumber(const QLineEdit* field, int64_t lo, int64_t hi) {
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,10}$"));
+    const QString t = field->text().trimmed();
+    if (!digits.match(t).hasMatch()) return std::nullopt;
+    const int64_t v = t.toLongLong();
+    if (v < lo || v > hi) return std::nullopt;
+    return v;
+}
+
+QLabel* ErrorLabel(const char* name, QWidget* parent) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(name);
+    l->setStyleSheet(QStringLiteral("color: #c00000;"));
+    l->hide();
+    return l;
+}
+
+void ShowError(QLabel* label, const QString& text) {
+    label->setText(text);
+    label->setVisible(!text.isEmpty());
+}
+
+} // namespace
+
+TfrmSetupFTP::TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTexts& lang,
+                           TAutoStart autoStart, QWidget* parent)
+    : QDialog(parent), ShowMessage(MessageBoxOf(this)), AskYesNo(QuestionBoxOf(this)),
+      file_(std::move(file)), memory_(memory), lang_(lang), autoStart_(std::move(autoStart)) {
+    setObjectName("frmSetupFTP");
+    setWindowTitle(QStringLiteral("서버 설정"));
+
+    auto edit = [this](const char* name, int width) {
+        auto* e = new QLineEdit(this);
+        e->setObjectName(name);
+        if (width) e->setFixedWidth(width);
+        return e;
+    };
+    txtPort = edit("txtPort", 70);
+    txtMaxUser = edit("txtMaxUser", 70);
+    txtLowPASV = edit("txtLowPASV", 70);
+    txtHighPASV = edit("txtHighPASV", 70);
+    txtEnterMessage = edit("txtEnterMessage", 0);
+    txtExitMessage = edit("txtExitMessage", 0);
+    lblPortError = ErrorLabel("lblPortError", this);
+    lblMaxUserError = ErrorLabel("lblMaxUserError", this);
+    lblPASVError = ErrorLabel("lblPASVError", this);
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(txtPort, 0, 0);
+    grid->addWidget(new QLabel(QStringLiteral(": FTP 포트 ( Default : 21)"), this), 0, 1);
+    grid->addWidget(lblPortError, 1, 0, 1, 2);
+    grid->addWidget(txtMaxUser, 2, 0);
+    grid->addWidget(new QLabel(QStringLiteral(": 서버 접속 허용 인원 ( 0 = 제한없음 )"), this), 2, 1);
+    grid->addWidget(lblMaxUserError, 3, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
+
+    auto* pasv = new QGroupBox(QStringLiteral("Passive Mode 설정"), this);
+    auto* pasvRow = new QHBoxLayout;
+    pasvRow->addWidget(new QLabel(QStringLiteral("Low"), pasv));
+    pasvRow->addWidget(txtLowPASV);
+    pasvRow->addWidget(new QLabel(QStringLiteral("High"), pasv));
+    pasvRow->addWidget(txtHighPASV);
+    pasvRow->addWidget(new QLabel(QStringLiteral("Both 0 to disable"), pasv));
+    pasvRow->addStretch();
+    auto* pasvBox = new QVBoxLayout(pasv);
+    pasvBox->addLayout(pasvRow);
+    pasvBox->addWidget(lblPASVError);
+
+    chkStart = new QCheckBox(QStringLiteral("윈도우 시작시 자동실행"), this);
+    chkStart->setObjectName("chkStart");
+    chkTray = new QCheckBox(QStringLiteral("실행시 자동 숨기기"), this);
+    chkTray->setObjectName("chkTray");
+    chkLog = new QCheckBox(QStringLiteral("로그 파일 기록"), this);
+    chkLog->setObjectName("chkLog");
+    auto* boxes = new QHBoxLayout;
+    for (QCheckBox* c : {chkStart, chkTray, chkLog})
+        boxes->addWidget(c);
+    boxes->addStretch();
+
+    btn_save = new QPushButton(QStringLiteral("저장"), this);
+    btn_save->setObjectName("btn_save");
+    btn_save->setAutoDefault(false);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btn_save);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addWidget(pasv);
+    layout->addWidget(new QLabel(QStringLiteral("[ 서버 접속 환영 메세지 ]"), this));
+    layout->addWidget(txtEnterMessage);
+    layout->addWidget(new QLabel(QStringLiteral("[ 서버 종료 메세지 ]"), this));
+    layout->addWidget(txtExitMessage);
+    layout->addLayout(boxes);
+    layout->addLayout(buttons);
+    setMinimumWidth(460);
+
+    FormShow();
+    for (QLineEdit* e :
+         {txtPort, txtMaxUser, txtLowPASV, txtHighPASV, txtEnterMessage, txtExitMessage})
+        connect(e, &QLineEdit::textChanged, this, &TfrmSetupFTP::txtPortChange);
+    for (QCheckBox* c : {chkStart, chkTray, chkLog})
+        connect(c, &QCheckBox::toggled, this, &TfrmSetupFTP::txtPortChange);
+    connect(btn_save, &QPushButton::clicked, this, &TfrmSetupFTP::btn_saveClick);
+    btn_save->setEnabled(false);
+}
+
+void TfrmSetupFTP::FormShow() {
+    const TIniFile& ini = file_.Ini();
+    txtPort->setText(QStringLiteral("21"));
+    txtMaxUser->setText(QStringLiteral("0"));
+    txtPort->setText(Q(ini.ReadString(kSetupSection, "Port", "21")));
+    txtMaxUser->setText(Q(ini.ReadString(kSetupSection, "MaxUser", "0")));
+    chkTray->setChecked(file_.TrayIcon());
+    chkLog->setChecked(file_.Log());
+    if (chkLog->isChecked()) memory_.Log = true;
+    txtEnterMessage->setText(Q(file_.EnterMessage()));
+    txtExitMessage->setText(Q(file_.ExitMessage()));
+    txtLowPASV->setText(Q(ini.ReadString(kSetupSection, "LowPASV", "0")));
+    txtHighPASV->setText(Q(ini.ReadString(kSetupSection, "HighPASV", "0")));
+    chkStart->setChecked(autoStart_.Enabled());
+}
+
+void TfrmSetupFTP::txtPortChange() {
+    btn_save->setEnabled(true);
+}
+
+std::optional<TSettingsFile::TDialogValues> TfrmSetupFTP::CheckedValues() {
+    const auto port = FieldNumber(txtPort, 1, 65535);
+    const auto maxUser = FieldNumber(txtMaxUser, 0, INT32_MAX);
+    const auto low = FieldNumber(txtLowPASV, 0, 65535);
+    const auto high = FieldNumber(txtHighPASV, low.value_or(0), 65535);
+    ShowError(lblPortError,
+              port ? QString() : QStringLiteral("포트는 1에서 65535 사이의 숫자입니다."));
+    ShowError(lblMaxUserError,
+              maxUser ? QString() : QStringLiteral("접속 허용 인원은 0 이상의 숫자입니다."));
+    ShowError(lblPASVError, low && high
+                                ? QString()
+                                : QStringLiteral("Low는 0에서 65535, High는 Low에서 65535 "
+                                                 "사이의 숫자입니다."));
+    if (!port || !maxUser || !low || !high) return std::nullopt;
+    return TSettingsFile::TDialogValues{txtPort->text().trimmed().toStdString(),
+                                        *maxUser,
+                                        *low,
+                                        *high,
+                                        chkTray->isChecked(),
+                                        chkLog->isChecked(),
+                                        txtEnterMessage->text().toStdString(),
+                                        txtExitMessage->text().toStdString()};
+}
+
+bool TfrmSetupFTP::btn_saveClick() {
+    const auto values = CheckedValues();
+    if (!values) return false;
+    try {
+        file_.SaveDialog(*values);
+    } catch (const EIniFileException& e) {
+        ShowMessage(Q(e.what()), true);
+        return false;
+    }
+    autoStart_.SetEnabled(chkStart->isChecked());
+    btn_save->setEnabled(false);
+    ShowMessage(Q(lang_.LangTextPlain(sSetupFormClose)), false);
+    return true;
+}
+
+bool TfrmSetupFTP::FormCloseQuery() {
+    return btn_saveClick() || AskYesNo(kDiscardQuestion);
+}
+
+// Every way out of a dialog (Escape, the title bar, accept or reject) ends here.
+void TfrmSetupFTP::done(int r) {
+    if (FormCloseQuery()) QDialog::done(r);
+}
+
+} // namespace nubo

@@ -1,0 +1,314 @@
+// The settings and address-list dialogs on real files in a temporary folder, and
+// through the main window: a change saved by a dialog reaches the next login.
+#include <QApplication>
+#include <QFile>
+#include <QKeyEvent>
+#include <QStandardPaths>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "console/IPAccess.h"
+#include "console/Main.h"
+#include "console/SetupFTP.h"
+#include "tests/console/ConsoleTestUtil.h"
+
+using namespace nubo;
+using namespace nubo::testutil;
+
+namespace {
+
+const QString kRestartNotice = QStringLiteral("변경된 내용을 적용하기 위해서는 재시작 하십시요.");
+
+class SetupDialogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        WriteFile(Config(), "[Setup]\r\nPort=2100\r\nMaxUser=7\r\nLowPASV=3000\r\n"
+                            "HighPASV=3010\r\nTrayIcon=1\r\nLog=0\r\nEnterMessage=hi\r\n"
+                            "ExitMessage=bye\r\nLangSpec=\r\n");
+    }
+    std::string Config() const { return dir_.Path + "/ftp_config.ini"; }
+    QString Entry() const { return QString::fromStdString(dir_.Path + "/autostart/nuboftp.desktop"); }
+    std::unique_ptr<TfrmSetupFTP> Open() {
+        auto dlg = std::make_unique<TfrmSetupFTP>(
+            TSettingsFile(Config()), memory_, lang_,
+            TAutoStart(Entry(), {QStringLiteral("/opt/nubo ftp/nuboftp"), QStringLiteral("--dir"),
+                                 QStringLiteral("/srv/a\"b")}));
+        dlg->ShowMessage = [this](const QString& t, bool error) {
+            messages_ << (error ? QStringLiteral("error: ") : QString()) + t;
+        };
+        dlg->AskYesNo = [this](const QString& q) {
+            questions_ << q;
+            return discard_;
+        };
+        return dlg;
+    }
+
+    TTempDir dir_;
+    TSettings memory_;
+    TLangTexts lang_{dir_.Path + "/"};
+    QStringList messages_, questions_;
+    bool discard_ = false;
+};
+
+TEST_F(SetupDialogTest, OpensWithTheFileSavesTheKeysAndTellsToRestart) {
+    auto dlg = Open();
+    EXPECT_EQ(dlg->txtPort->text(), QStringLiteral("2100"));
+    EXPECT_EQ(dlg->txtMaxUser->text(), QStringLiteral("7"));
+    EXPECT_EQ(dlg->txtLowPASV->text(), QStringLiteral("3000"));
+    EXPECT_EQ(dlg->txtHighPASV->text(), QStringLiteral("3010"));
+    EXPECT_EQ(dlg->txtEnterMessage->text(), QStringLiteral("hi"));
+    EXPECT_EQ(dlg->txtExitMessage->text(), QStringLiteral("bye"));
+    EXPECT_TRUE(dlg->chkTray->isChecked());
+    EXPECT_FALSE(dlg->chkLog->isChecked()); // Log=0
+    EXPECT_FALSE(dlg->chkStart->isChecked()); // no autostart entry
+    EXPECT_FALSE(dlg->btn_save->isEnabled());
+    EXPECT_FALSE(memory_.Log);
+
+    dlg->txtPort->setText(QStringLiteral("2121"));
+    EXPECT_TRUE(dlg->btn_save->isEnabled());
+    dlg->txtMaxUser->setText(QStringLiteral("3"));
+    dlg->txtLowPASV->setText(QStringLiteral("4000"));
+    dlg->txtHighPASV->setText(QStringLiteral("4100"));
+    dlg->txtEnterMessage->setText(QStringLiteral("어서 오세요"));
+    dlg->txtExitMessage->setText(QString());
+    dlg->chkTray->setChecked(false);
+    dlg->chkLog->setChecked(true);
+    dlg->chkStart->setChecked(true);
+    dlg->btn_save->click();
+    EXPECT_EQ(messages_, QStringList{kRestartNotice});
+    EXPECT_FALSE(dlg->btn_save->isEnabled());
+    EXPECT_EQ(ReadFile(Config()),
+              "[Setup]\r\nPort=2121\r\nMaxUser=3\r\nLowPASV=4000\r\nHighPASV=4100\r\nTrayIcon=0\r\n"
+              "Log=1\r\nEnterMessage=어서 오세요\r\nExitMessage=\r\nLangSpec=\r\n");
+    const std::string entry = ReadFile(Entry().toStdString());
+    EXPECT_NE(entry.find("Exec=\"/opt/nubo ftp/nuboftp\" \"--dir\" \"/srv/a\\\\\"b\"\n"),
+              std::string::npos)
+        << entry;
+
+    // Closing saves once more and shows the notice again.
+    dlg->reject();
+    EXPECT_EQ(messages_, QStringList({kRestartNotice, kRestartNotice}));
+
+    // Reopened: the boxes follow the file and the entry; a ticked Log switches the
+    // in-memory flag on.
+    dlg = Open();
+    EXPECT_TRUE(dlg->chkStart->isChecked());
+    EXPECT_TRUE(dlg->chkLog->isChecked());
+    EXPECT_TRUE(memory_.Log);
+    dlg->chkStart->setChecked(false);
+    dlg->reject();
+    EXPECT_FALSE(QFile::exists(Entry()));
+}
+
+TEST_F(SetupDialogTest, OpenAndCloseRewritesTheSameValuesWithOneNotice) {
+    const std::string before = ReadFile(Config());
+    Open()->reject();
+    EXPECT_EQ(ReadFile(Config()), before);
+    EXPECT_EQ(messages_, QStringList{kRestartNotice});
+    EXPECT_TRUE(questions_.isEmpty());
+}
+
+TEST_F(SetupDialogTest, InvalidFieldsAreShownAndNeverSaved) {
+    struct Case {
+        const char *port, *maxUser, *low, *high;
+        const char* errorLabel;
+    } cases[] = {
+        {"0", "0", "0", "0", "lblPortError"},
+        {"65536", "0", "0", "0", "lblPortError"},
+        {"21a", "0", "0", "0", "lblPortError"},
+        {"", "0", "0", "0", "lblPortError"},
+        {"21", "-1", "0", "0", "lblMaxUserError"},
+        {"21", "x", "0", "0", "lblMaxUserError"},
+        {"21", "0", "3000", "2999", "lblPASVError"},
+        {"21", "0", "3000", "65536", "lblPASVError"},
+        {"21", "0", "-5", "10", "lblPASVError"},
+    };
+    const std::string before = ReadFile(Config());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.port) + " " + c.maxUser + " " + c.low + " " + c.high);
+        auto dlg = Open();
+        dlg->show();
+        dlg->txtPort->setText(QString::fromUtf8(c.port));
+        dlg->txtMaxUser->setText(QString::fromUtf8(c.maxUser));
+        dlg->txtLowPASV->setText(QString::fromUtf8(c.low));
+        dlg->txtHighPASV->setText(QString::fromUtf8(c.high));
+        EXPECT_FALSE(dlg->btn_saveClick());
+        for (QLabel* l : {dlg->lblPortError, dlg->lblMaxUserError, dlg->lblPASVError})
+            EXPECT_EQ(l->isVisibleTo(dlg.get()), l->objectName() == QLatin1String(c.errorLabel))
+                << l->objectName().toStdString();
+        EXPECT_TRUE(dlg->btn_save->isEnabled());
+
+        // Closing asks; "no" keeps the dialog open, "yes" closes without saving.
+        discard_ = false;
+        dlg->reject();
+        EXPECT_TRUE(dlg->isVisible());
+        discard_ = true;
+        dlg->reject();
+        EXPECT_FALSE(dlg->isVisible());
+        EXPECT_EQ(questions_.size(), 2);
+        questions_.clear();
+        EXPECT_TRUE(messages_.isEmpty());
+        EXPECT_EQ(ReadFile(Config()), before);
+    }
+
+    // The edge values are accepted; both passive ports 0 switch passive mode off.
+    auto dlg = Open();
+    dlg->txtPort->setText(QStringLiteral("65535"));
+    dlg->txtLowPASV->setText(QStringLiteral("0"));
+    dlg->txtHighPASV->setText(QStringLiteral("0"));
+    EXPECT_TRUE(dlg->btn_saveClick());
+    dlg->txtLowPASV->setText(QStringLiteral("65535"));
+    dlg->txtHighPASV->setText(QStringLiteral("65535"));
+    EXPECT_TRUE(dlg->btn_saveClick());
+    EXPECT_FALSE(dlg->lblPASVError->isVisibleTo(dlg.get()));
+}
+
+class IPAccessTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        WriteFile(Config(), "[Setup]\r\nPort=21\r\n[IP Deny]\r\nIP0=10.0.0.1\r\nIP1=10.0.0.2\r\n"
+                            "[IP Allow]\r\nIP0=10.0.0.*\r\nIP2=10.9.9.9\r\n");
+    }
+    std::string Config() const { return dir_.Path + "/ftp_config.ini"; }
+    static QStringList Rows(const QListWidget& list) {
+        QStringList out;
+        for (int i = 0; i < list.count(); ++i)
+            out << list.item(i)->text();
+        return out;
+    }
+    static void Select(TfrmIPAccess& dlg, int row) {
+        dlg.ListBox->setCurrentRow(row);
+        dlg.ListBoxClick();
+    }
+    TTempDir dir_;
+};
+
+TEST_F(IPAccessTest, EditsBothListsInMemoryAndEscapeWritesThemFromIP0) {
+    TfrmIPAccess dlg(Config());
+    dlg.show();
+    EXPECT_TRUE(dlg.RBDeny->isChecked());
+    EXPECT_EQ(Rows(*dlg.ListBox), QStringList({"10.0.0.1", "10.0.0.2"}));
+
+    dlg.cmdAddClick(); // empty field: "0.0.0.0"
+    dlg.txtIP->setText(QStringLiteral("0.0.0.0"));
+    dlg.cmdAdd->click();
+    EXPECT_EQ(dlg.ListBox->count(), 2);
+    dlg.txtIP->setText(QStringLiteral("192.168.010"));
+    dlg.cmdAdd->click();
+    EXPECT_EQ(Rows(*dlg.ListBox), QStringList({"10.0.0.1", "10.0.0.2", "192.168.10.0"}));
+    EXPECT_TRUE(dlg.txtIP->text().isEmpty());
+
+    Select(dlg, 0);
+    EXPECT_EQ(dlg.txtIP->text(), QStringLiteral("10.0.0.1"));
+    dlg.cmdDelete->click();
+    EXPECT_TRUE(dlg.txtIP->text().isEmpty());
+
+    // The allow list holds entries up to the first gap.
+    dlg.RBAllow->click();
+    EXPECT_EQ(Rows(*dlg.ListBox), QStringList({"10.0.0.*"}));
+    dlg.ListBox->setCurrentRow(-1);
+    dlg.txtIP->setText(QStringLiteral("1.2.3.4"));
+    dlg.cmdModify->click(); // nothing selected: nothing happens
+    dlg.cmdDelete->click();
+    EXPECT_EQ(Rows(*dlg.ListBox), QStringList({"10.0.0.*"}));
+    dlg.cmdAdd->click();
+    Select(dlg, 0);
+    dlg.txtIP->setText(QStringLiteral("10.0.0.7"));
+    dlg.cmdModify->click();
+    EXPECT_EQ(Rows(*dlg.ListBox), QStringList({"10.0.0.7", "1.2.3.4"}));
+
+    dlg.RBDeny->click();
+    EXPECT_EQ(Rows(*dlg.ListBox), QStringList({"10.0.0.2", "192.168.10.0"}));
+    const std::string before = ReadFile(Config());
+    EXPECT_NE(before.find("10.0.0.1"), std::string::npos); // nothing written yet
+
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&dlg, &esc);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(ReadFile(Config()),
+              "[Setup]\r\nPort=21\r\n[IP Deny]\r\nIP0=10.0.0.2\r\nIP1=192.168.10.0\r\n"
+              "[IP Allow]\r\nIP0=10.0.0.7\r\nIP1=1.2.3.4\r\n");
+}
+
+TEST_F(IPAccessTest, TheTitleBarCloseSavesNothing) {
+    const std::string before = ReadFile(Config());
+    TfrmIPAccess dlg(Config());
+    dlg.show();
+    Select(dlg, 0);
+    dlg.cmdDeleteClick();
+    dlg.close();
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(ReadFile(Config()), before);
+}
+
+// The main window's openers: the dialog runs modally; what it saves reaches the next
+// login while the server keeps running.
+class DialogsInMainWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        QStandardPaths::setTestModeEnabled(true);
+        port_ = FreeLoopbackPort();
+        frm_ = std::make_unique<TfrmMain>(TConsoleStart{dir_.Path, std::to_string(port_), {}});
+        frm_->ShowMessage = [this](const QString& text, bool) { messages_ << text; };
+    }
+    void TearDown() override {
+        frm_.reset();
+        QStandardPaths::setTestModeEnabled(false);
+    }
+    // Runs edit on the modal dialog of the given type as soon as opener shows it.
+    template <class Dialog> void WithModal(QAction* opener, std::function<void(Dialog&)> edit) {
+        bool seen = false;
+        QTimer::singleShot(0, [&] {
+            auto* dlg = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dlg, nullptr);
+            seen = true;
+            edit(*dlg);
+        });
+        opener->trigger();
+        EXPECT_TRUE(seen);
+    }
+    int Login() {
+        const int s = ConnectLoopback(port_);
+        const char* lines = "USER anonymous\r\nPASS guest\r\n";
+        EXPECT_EQ(send(s, lines, strlen(lines), 0), ssize_t(strlen(lines)));
+        EXPECT_NE(ReceiveUntil(s, "230 ").find("230 "), std::string::npos);
+        return s;
+    }
+
+    TTempDir dir_;
+    int port_ = 0;
+    std::unique_ptr<TfrmMain> frm_;
+    QStringList messages_;
+};
+
+TEST_F(DialogsInMainWindowTest, AUserLimitAndADenyEntryApplyToTheNextLogin) {
+    for (QAction* a : {frm_->btn_ftpconfig, frm_->mnuFTP, frm_->btn_ipaccess, frm_->mnuIPAccess})
+        EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
+
+    WithModal<TfrmSetupFTP>(frm_->btn_ftpconfig, [](TfrmSetupFTP& dlg) {
+        dlg.txtMaxUser->setText(QStringLiteral("1"));
+        dlg.reject();
+    });
+    EXPECT_EQ(messages_, QStringList{kRestartNotice});
+    EXPECT_EQ(frm_->Host().Settings.MaxUser, 1);
+    EXPECT_TRUE(frm_->Host().Listening());
+
+    const int first = Login();
+    const int second = ConnectLoopback(port_);
+    EXPECT_NE(ReceiveUntil(second, "421").find("421 Too many users connected."), std::string::npos);
+    close(second);
+    close(first);
+
+    WithModal<TfrmIPAccess>(frm_->mnuIPAccess, [](TfrmIPAccess& dlg) {
+        dlg.txtIP->setText(QStringLiteral("127.0.0.1"));
+        dlg.cmdAdd->click();
+        dlg.cmdCancel->click();
+    });
+    ASSERT_TRUE(PumpUntil([&] { return frm_->UserBox->topLevelItemCount() == 0; }));
+    const int refused = ConnectLoopback(port_);
+    EXPECT_NE(ReceiveUntil(refused, "421").find("421 Access Denied."), std::string::npos);
+    close(refused);
+}
+
+} // namespace
