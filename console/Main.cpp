@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenuBar>
@@ -14,6 +15,7 @@
 
 #include "console/IPAccess.h"
 #include "console/MonitorLists.h"
+#include "console/PortCheck.h"
 #include "console/QtText.h"
 #include "console/SetupFTP.h"
 #include "host/LoadSettings.h"
@@ -89,9 +91,17 @@ TfrmMain::TfrmMain(const TConsoleStart& start, QWidget* parent)
     MonitorRefreshed();
     host_->StartTimers();
     mnuStart->trigger(); // the server starts on every program start
+
+    Web = std::make_unique<TWebService>(Q(host_->ConfigFile().ServiceURL()));
+    for (QAction* a : {MnuOnline, JvXPButton1})
+        a->setEnabled(!Web->BaseAddress().isEmpty());
+    VersionCheck = std::make_unique<TVersionCheck>(*Web, QCoreApplication::applicationDirPath());
+    VersionCheck->CheckVersion(VersionCode());
+    VersionCheck->Timer_verchk.start();
 }
 
 TfrmMain::~TfrmMain() {
+    delete frm_portcheck; // it calls the web service, which goes before it otherwise
     // The host's last reports (its stop) must not reach a half-destroyed window.
     host_->SetView(nullptr);
     host_.reset();
@@ -194,6 +204,12 @@ void TfrmMain::BuildToolBar() {
         a->setEnabled(true);
         connect(a, &QAction::triggered, this, &TfrmMain::btn_ipaccessClick);
     }
+    for (QAction* a : {btn_portcheck, N5}) {
+        a->setEnabled(true);
+        connect(a, &QAction::triggered, this, &TfrmMain::btn_PortCheckClick);
+    }
+    for (QAction* a : {MnuOnline, JvXPButton1})
+        connect(a, &QAction::triggered, this, &TfrmMain::MnuOnlineClick);
 }
 
 QWidget* TfrmMain::BuildMonitor() {
@@ -518,6 +534,22 @@ void TfrmMain::ReloadSettings() {
     }
     host_->Lang.SetLangSpec(host_->ConfigFile().LangSpec());
     host_->RefreshUserCount();
+}
+
+// --- the online services ---
+
+void TfrmMain::btn_PortCheckClick() {
+    if (!frm_portcheck) {
+        frm_portcheck = new Tfrm_portcheck(*Web);
+        frm_portcheck->ShowMessage = ShowMessage;
+    }
+    frm_portcheck->show();
+    frm_portcheck->raise();
+}
+
+// The site's front page: the service's address without its "nuboftp/" folder.
+void TfrmMain::MnuOnlineClick() {
+    QDesktopServices::openUrl(QUrl(Web->BaseAddress()).resolved(QUrl(QStringLiteral(".."))));
 }
 
 } // namespace nubo

@@ -21,8 +21,12 @@
 #include "console/LoopNotifier.h"
 #include "console/TrayIcon.h"
 #include "host/FtpHost.h"
+#include "online/VersionCheck.h"
+#include "online/WebService.h"
 
 namespace nubo {
+
+class Tfrm_portcheck;
 
 struct TConsoleStart {
     std::string Dir;    // folder of the INI files, "log" and "down"
@@ -108,6 +112,14 @@ class TfrmMain : public QMainWindow, public THostView {
     void popBANClick();
     void btn_ftpconfigClick();  // also mnuFTP
     void btn_ipaccessClick();   // also mnuIPAccess
+    void btn_PortCheckClick();  // also N5
+    void MnuOnlineClick();      // also JvXPButton1: the maker's web site
+
+    // The online services: the web calls and the version check (at start and every
+    // 12 hours); the port check window, created when first shown.
+    std::unique_ptr<TWebService> Web;
+    std::unique_ptr<TVersionCheck> VersionCheck;
+    Tfrm_portcheck* frm_portcheck = nullptr;
 
     // --- THostView ---
     void LineAdded(int pane, const TLogLine& line) override;

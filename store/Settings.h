@@ -45,6 +45,8 @@ class TSettingsFile {
     std::string EnterMessage() const { return ini_.ReadString(kSetupSection, "EnterMessage", ""); }
     std::string ExitMessage() const { return ini_.ReadString(kSetupSection, "ExitMessage", ""); }
     std::string LangSpec() const { return ini_.ReadString(kSetupSection, "LangSpec", ""); }
+    // The web service's base address (ending with "nuboftp/"); empty: no online calls.
+    std::string ServiceURL() const { return ini_.ReadString(kSetupSection, "ServiceURL", ""); }
 
     // What the settings dialog stores, as its fields hold it (no checks).
     struct TDialogValues {

@@ -1,0 +1,52 @@
+#pragma once
+// Tfrm_portcheck: the port check window. It compares the machine's own address with
+// the one the web service sees, lists what to do when they differ (the ports must be
+// forwarded), and on "PORT Check" shows the service's verdict for a fixed set of
+// ports. Borderless, dragged by any point, closed by its close picture; it lives as
+// long as the program and keeps its lists between showings.
+
+#include <QPushButton>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QWidget>
+
+#include "console/MessageBox.h"
+#include "online/WebService.h"
+
+namespace nubo {
+
+class Tfrm_portcheck : public QWidget {
+    Q_OBJECT
+  public:
+    // web: not owned, must outlive the window.
+    explicit Tfrm_portcheck(TWebService& web, QWidget* parent = nullptr);
+
+    TShowMessage ShowMessage;
+
+    QTreeWidget* list_port_notice;
+    QTreeWidget* List_Port;
+    QPushButton* bt_port_check;
+    QToolButton* imgClose;
+
+    // Both lists emptied, the two addresses asked for, the notices listed when they
+    // differ. Runs after each showing.
+    void FormShow();
+    void bt_port_checkClick();
+
+    // The third column's text for a port ("" for other ports and non-numbers).
+    static QString PortDescription(const QString& port);
+
+  protected:
+    void showEvent(QShowEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+
+  private:
+    bool AddressesDiffer() const { return localAddress_ != publicAddress_; }
+
+    TWebService& web_;
+    QString localAddress_, publicAddress_;
+    QPoint dragOffset_;
+};
+
+} // namespace nubo
