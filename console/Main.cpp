@@ -539,10 +539,8 @@ void TfrmMain::ReloadSettings() {
 // --- the online services ---
 
 void TfrmMain::btn_PortCheckClick() {
-    if (!frm_portcheck) {
-        frm_portcheck = new Tfrm_portcheck(*Web);
-        frm_portcheck->ShowMessage = ShowMessage;
-    }
+    // A window of its own: its messages stay over it, not over the main window.
+    if (!frm_portcheck) frm_portcheck = new Tfrm_portcheck(*Web);
     frm_portcheck->show();
     frm_portcheck->raise();
 }

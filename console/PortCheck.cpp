@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -38,7 +39,9 @@ Tfrm_portcheck::Tfrm_portcheck(TWebService& web, QWidget* parent)
       web_(web) {
     setObjectName("frm_portcheck");
     setWindowTitle(QStringLiteral("포트체크"));
-    setAutoFillBackground(true);
+    setAttribute(Qt::WA_StyledBackground);
+    // Without a frame of its own the window draws its edge.
+    setStyleSheet(QStringLiteral("#frm_portcheck { border: 1px solid #7a8ca5; }"));
 
     auto* title = new QLabel(QStringLiteral("<b>포트체크</b>"), this);
     imgClose = new QToolButton(this);
@@ -104,6 +107,10 @@ QString Tfrm_portcheck::PortDescription(const QString& port) {
 
 void Tfrm_portcheck::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
+    if (!placed_ && screen()) {
+        placed_ = true; // centred once; afterwards it stays where it was dragged
+        move(screen()->availableGeometry().center() - rect().center());
+    }
     // The online call waits; let the window appear first.
     if (!e->spontaneous()) QTimer::singleShot(0, this, &Tfrm_portcheck::FormShow);
 }

@@ -47,6 +47,7 @@ class Tfrm_portcheck : public QWidget {
     TWebService& web_;
     QString localAddress_, publicAddress_;
     QPoint dragOffset_;
+    bool placed_ = false;
 };
 
 } // namespace nubo

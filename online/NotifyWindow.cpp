@@ -32,8 +32,9 @@ TNotifyWindow::TNotifyWindow(const QString& title, const QString& text)
     setObjectName("NotifyWindow");
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_StyledBackground); // the style sheet paints background and border
     setFixedSize(kWidth, kHeight);
-    setStyleSheet(QStringLiteral("TNotifyWindow { background: #fdfdf4; border: 1px solid #7a8ca5; }"));
+    setStyleSheet(QStringLiteral("#NotifyWindow { background: #fdfdf4; border: 1px solid #7a8ca5; }"));
     lblTitle = new QLabel(QStringLiteral("[ %1 %2 ]").arg(title, QStringLiteral(NUBO_VERSION)), this);
     lblTitle->setObjectName("lblTitle");
     QFont bold = lblTitle->font();
