@@ -1,21 +1,18 @@
 #pragma once
-// Helpers of the dialog and online tests: loopback sockets, Qt's loop run until a
-// condition holds, and files in a temporary folder.
+// Helpers of the console tests: loopback sockets and Qt's loop run until a condition
+// holds.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QString>
 #include <arpa/inet.h>
-#include <filesystem>
-#include <fstream>
 #include <netinet/in.h>
-#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace nubo::testutil {
 
-inline int FreeLoopbackPort() {
+inline int FreePort() {
     int s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -27,9 +24,11 @@ inline int FreeLoopbackPort() {
     return ntohs(a.sin_port);
 }
 
-// A client socket on 127.0.0.1 that does not block; -1 when refused.
-inline int ConnectLoopback(int port) {
+// A blocking client socket on 127.0.0.1 with a receive time-out; -1 when refused.
+inline int Connect(int port) {
     int s = socket(AF_INET, SOCK_STREAM, 0);
+    timeval tv{5, 0};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(uint16_t(port));
@@ -42,7 +41,7 @@ inline int ConnectLoopback(int port) {
 }
 
 // Runs Qt's loop (and through it the server's) until done() or the time is up.
-template <class F> bool PumpUntil(F done, int ms = 10000) {
+template <class F> bool Pump(F done, int ms = 10000) {
     QElapsedTimer t;
     t.start();
     while (!done()) {
@@ -57,7 +56,7 @@ template <class F> bool PumpUntil(F done, int ms = 10000) {
 // connection closes.
 inline std::string ReceiveUntil(int s, const std::string& want) {
     std::string got;
-    PumpUntil([&] {
+    Pump([&] {
         char buf[4096];
         ssize_t r = recv(s, buf, sizeof buf, MSG_DONTWAIT);
         if (r > 0) got.append(buf, size_t(r));
@@ -65,26 +64,5 @@ inline std::string ReceiveUntil(int s, const std::string& want) {
     });
     return got;
 }
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// A temporary folder removed with the object.
-struct TTempDir {
-    TTempDir() {
-        char tmpl[] = "/tmp/nubo-dialogs-XXXXXX";
-        Path = mkdtemp(tmpl);
-    }
-    ~TTempDir() { std::filesystem::remove_all(Path); }
-    std::string Path;
-};
 
 } // namespace nubo::testutil

@@ -18,58 +18,20 @@
 
 #include "console/Main.h"
 #include "store/IniFile.h"
+#include "tests/console/ConsoleTestUtil.h"
 
 using namespace nubo;
+using namespace nubo::testutil;
 namespace fs = std::filesystem;
 
 extern char** environ;
 
 namespace {
 
-int FreePort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
-// A blocking client socket on 127.0.0.1 with a receive time-out; -1 when refused.
-int Connect(int port) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    timeval tv{5, 0};
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(s);
-        return -1;
-    }
-    return s;
-}
-
 bool Listening(int port) {
     int s = Connect(port);
     if (s < 0) return false;
     close(s);
-    return true;
-}
-
-// Runs Qt's loop (and through it the server's) until done() or the time is up.
-template <class F> bool Pump(F done, int ms = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        usleep(2000);
-    }
     return true;
 }
 

@@ -18,8 +18,10 @@
 #include "online/VersionCheck.h"
 #include "online/WebService.h"
 #include "tests/console/ConsoleTestUtil.h"
+#include "tests/store/TempDir.h"
 
 using namespace nubo;
+using namespace nubo::test;
 using namespace nubo::testutil;
 
 namespace {
@@ -157,7 +159,7 @@ TEST(WebService, ReturnsTheBodyOrConnectFailAndSendsTheUserAgentWithoutCache) {
     const qsizetype before = http.Requests.size();
     EXPECT_EQ(TWebService(QString()).PublicAddress(), kConnectFail);
     EXPECT_EQ(http.Requests.size(), before);
-    const QString closed = QStringLiteral("http://127.0.0.1:%1/nuboftp/").arg(FreeLoopbackPort());
+    const QString closed = QStringLiteral("http://127.0.0.1:%1/nuboftp/").arg(FreePort());
     EXPECT_EQ(TWebService(closed).PortCheck(), kConnectFail);
 }
 
@@ -179,19 +181,19 @@ TEST(WebService, TheSameCallIsNotStartedAgainWhileItWaits) {
 class VersionCheckTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        launcher_ = dir_.Path + "/Patcher.exe";
-        WriteFile(launcher_, "#!/bin/sh\necho \"$# $*\" > launched.tmp\npwd >> launched.tmp\n"
+        launcher_ = dir_.File("Patcher.exe");
+        WriteBytes(launcher_, "#!/bin/sh\necho \"$# $*\" > launched.tmp\npwd >> launched.tmp\n"
                              "mv launched.tmp launched.txt\n");
         chmod(launcher_.c_str(), 0755);
     }
     void TearDown() override { CloseNotifications(); }
-    std::string Launched() const { return ReadFile(dir_.Path + "/launched.txt"); }
+    std::string Launched() const { return ReadBytes(dir_.File("launched.txt")); }
 
     TTempDir dir_;
     std::string launcher_;
     TLocalHttp http_;
     TWebService web_{http_.Base()};
-    TVersionCheck check_{web_, QString::fromStdString(dir_.Path)};
+    TVersionCheck check_{web_, QString::fromStdString(dir_.Dir())};
 };
 
 TEST_F(VersionCheckTest, ANewerVersionIsAnnouncedAndTheLauncherGetsBothFields) {
@@ -207,8 +209,8 @@ TEST_F(VersionCheckTest, ANewerVersionIsAnnouncedAndTheLauncherGetsBothFields) {
     EXPECT_EQ(shown[0]->lblTitle->text(), QStringLiteral("[ 누보FTP서버 2.0.0 ]"));
     EXPECT_EQ(shown[0]->lblText->text(), Shown(QStringLiteral("새로운 누보FTP서버로 버전업됨\r\r 자동업데이트 준비중..")));
     EXPECT_EQ(shown[0]->size(), QSize(250, 121));
-    ASSERT_TRUE(PumpUntil([&] { return !Launched().empty(); }));
-    EXPECT_EQ(Launched(), "2 a b\n" + std::filesystem::canonical(dir_.Path).string() + "\n");
+    ASSERT_TRUE(Pump([&] { return !Launched().empty(); }));
+    EXPECT_EQ(Launched(), "2 a b\n" + std::filesystem::canonical(dir_.Dir()).string() + "\n");
 }
 
 TEST_F(VersionCheckTest, AnOlderOrEqualVersionOrAnotherShapeDoesNothing) {
@@ -221,13 +223,13 @@ TEST_F(VersionCheckTest, AnOlderOrEqualVersionOrAnotherShapeDoesNothing) {
     http_.Set(QStringLiteral("version.php"), "3|x|y"); // byte-wise newer than "200"
     check_.Timer_verchkTimer();
     EXPECT_EQ(Notifications().size(), 1);
-    ASSERT_TRUE(PumpUntil([&] { return !Launched().empty(); }));
+    ASSERT_TRUE(Pump([&] { return !Launched().empty(); }));
     EXPECT_EQ(Launched().substr(0, 6), "2 x y\n");
     EXPECT_EQ(check_.Timer_verchk.interval(), 43200000);
 }
 
 TEST_F(VersionCheckTest, LaunchFailuresAreNotifiedByTheirCause) {
-    const QString dir = QString::fromStdString(dir_.Path);
+    const QString dir = QString::fromStdString(dir_.Dir());
     const QString missingDir = dir + QStringLiteral("/gone");
     struct Case {
         QString file, folder;
@@ -240,7 +242,7 @@ TEST_F(VersionCheckTest, LaunchFailuresAreNotifiedByTheirCause) {
          QStringLiteral("Dir Error : 대상 PATH가 없습니다.\r\rDirectory :") + missingDir},
         {QStringLiteral("plain.txt"), dir, leAccessDenied, QStringLiteral("Access Error : 접근 불가")},
     };
-    WriteFile(dir_.Path + "/plain.txt", "not a program");
+    WriteBytes(dir_.File("plain.txt"), "not a program");
     for (const auto& c : cases) {
         EXPECT_EQ(RunLauncher(c.file, QStringLiteral("a b"), c.folder), c.code);
         const auto shown = Notifications();
@@ -255,7 +257,7 @@ TEST_F(VersionCheckTest, LaunchFailuresAreNotifiedByTheirCause) {
 TEST(NotifyWindow, NotificationsStackAndAClickClosesOne) {
     TNotifyWindow* a = Notify(QStringLiteral("t"), QStringLiteral("one"));
     TNotifyWindow* b = Notify(QStringLiteral("t"), QStringLiteral("two"));
-    ASSERT_TRUE(PumpUntil([&] { return a->pos().x() == b->pos().x() && a->pos().x() < 10000; }, 2000));
+    ASSERT_TRUE(Pump([&] { return a->pos().x() == b->pos().x() && a->pos().x() < 10000; }, 2000));
     EXPECT_EQ(a->y() - b->y(), TNotifyWindow::kHeight);
     QMouseEvent click(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
@@ -263,7 +265,7 @@ TEST(NotifyWindow, NotificationsStackAndAClickClosesOne) {
     EXPECT_EQ(Notifications().size(), 1);
     // The next one takes the freed place at the corner.
     TNotifyWindow* c = Notify(QStringLiteral("t"), QStringLiteral("three"));
-    ASSERT_TRUE(PumpUntil([&] { return c->pos().x() == b->pos().x(); }, 2000));
+    ASSERT_TRUE(Pump([&] { return c->pos().x() == b->pos().x(); }, 2000));
     EXPECT_EQ(c->y() - b->y(), TNotifyWindow::kHeight);
     CloseNotifications();
 }
@@ -290,7 +292,7 @@ TEST_F(PortCheckTest, DifferentAddressesNeedTheNoticesTickedAndNineBlockedPortsA
     http_.Set(QStringLiteral("ip.php"), "203.0.113.9");
     http_.Set(QStringLiteral("port_check.php"), kNineBlocked);
     frm_.show();
-    ASSERT_TRUE(PumpUntil([&] { return frm_.list_port_notice->topLevelItemCount() == 3; }));
+    ASSERT_TRUE(Pump([&] { return frm_.list_port_notice->topLevelItemCount() == 3; }));
     EXPECT_EQ(frm_.list_port_notice->topLevelItem(0)->text(0),
               QStringLiteral("공유기에서 ") + LocalAddress() + QStringLiteral("로 DMZ설정을 해주세요"));
     EXPECT_EQ(frm_.list_port_notice->topLevelItem(1)->text(0),
@@ -326,7 +328,7 @@ TEST_F(PortCheckTest, DifferentAddressesNeedTheNoticesTickedAndNineBlockedPortsA
     EXPECT_FALSE(frm_.isVisible());
     EXPECT_EQ(frm_.List_Port->topLevelItemCount(), 9);
     frm_.show();
-    ASSERT_TRUE(PumpUntil([&] { return frm_.List_Port->topLevelItemCount() == 0; }));
+    ASSERT_TRUE(Pump([&] { return frm_.List_Port->topLevelItemCount() == 0; }));
 }
 
 TEST_F(PortCheckTest, EqualAddressesNeedNoNoticesAndBadRecordsAreSkipped) {
@@ -366,9 +368,9 @@ TEST(OnlineInMainWindow, TheVersionCheckAtStartWaitsWhileTheServerServes) {
     TTempDir dir;
     TLocalHttp http;
     http.Set(QStringLiteral("version.php"), "200|a|b");
-    WriteFile(dir.Path + "/ftp_config.ini",
+    WriteBytes(dir.File("ftp_config.ini"),
               "[Setup]\r\nPort=21\r\nServiceURL=" + http.Base().toStdString() + "\r\n");
-    const int port = FreeLoopbackPort();
+    const int port = FreePort();
     // Only the call's own wait runs the loops here: no pumping in this handler.
     std::string greeting;
     QTcpSocket ftp;
@@ -382,7 +384,7 @@ TEST(OnlineInMainWindow, TheVersionCheckAtStartWaitsWhileTheServerServes) {
         ftp.connectToHost(QHostAddress::LocalHost, quint16(port));
     };
     {
-        TfrmMain frm(TConsoleStart{dir.Path, std::to_string(port), {}});
+        TfrmMain frm(TConsoleStart{dir.Dir(), std::to_string(port), {}});
         ASSERT_EQ(http.Requests.size(), 1);
         EXPECT_EQ(TLocalHttp::Resource(http.Requests[0]), QStringLiteral("version.php"));
         EXPECT_EQ(greeting.substr(0, 3), "220") << greeting;
@@ -397,7 +399,7 @@ TEST(OnlineInMainWindow, TheVersionCheckAtStartWaitsWhileTheServerServes) {
         frm.N5->trigger();
         ASSERT_NE(frm.frm_portcheck, nullptr);
         EXPECT_TRUE(frm.frm_portcheck->isVisible());
-        ASSERT_TRUE(PumpUntil([&] { return frm.frm_portcheck->list_port_notice->topLevelItemCount() == 3; }));
+        ASSERT_TRUE(Pump([&] { return frm.frm_portcheck->list_port_notice->topLevelItemCount() == 3; }));
     }
     QStandardPaths::setTestModeEnabled(false);
 }

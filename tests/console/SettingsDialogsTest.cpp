@@ -11,8 +11,10 @@
 #include "console/Main.h"
 #include "console/SetupFTP.h"
 #include "tests/console/ConsoleTestUtil.h"
+#include "tests/store/TempDir.h"
 
 using namespace nubo;
+using namespace nubo::test;
 using namespace nubo::testutil;
 
 namespace {
@@ -22,12 +24,12 @@ const QString kRestartNotice = QStringLiteral("변경된 내용을 적용하기 
 class SetupDialogTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        WriteFile(Config(), "[Setup]\r\nPort=2100\r\nMaxUser=7\r\nLowPASV=3000\r\n"
+        WriteBytes(Config(), "[Setup]\r\nPort=2100\r\nMaxUser=7\r\nLowPASV=3000\r\n"
                             "HighPASV=3010\r\nTrayIcon=1\r\nLog=0\r\nEnterMessage=hi\r\n"
                             "ExitMessage=bye\r\nLangSpec=\r\n");
     }
-    std::string Config() const { return dir_.Path + "/ftp_config.ini"; }
-    QString Entry() const { return QString::fromStdString(dir_.Path + "/autostart/nuboftp.desktop"); }
+    std::string Config() const { return dir_.File("ftp_config.ini"); }
+    QString Entry() const { return QString::fromStdString(dir_.File("autostart/nuboftp.desktop")); }
     std::unique_ptr<TfrmSetupFTP> Open() {
         auto dlg = std::make_unique<TfrmSetupFTP>(
             TSettingsFile(Config()), memory_, lang_,
@@ -45,7 +47,7 @@ class SetupDialogTest : public ::testing::Test {
 
     TTempDir dir_;
     TSettings memory_;
-    TLangTexts lang_{dir_.Path + "/"};
+    TLangTexts lang_{dir_.Dir()};
     QStringList messages_, questions_;
     bool discard_ = false;
 };
@@ -77,10 +79,10 @@ TEST_F(SetupDialogTest, OpensWithTheFileSavesTheKeysAndTellsToRestart) {
     dlg->btn_save->click();
     EXPECT_EQ(messages_, QStringList{kRestartNotice});
     EXPECT_FALSE(dlg->btn_save->isEnabled());
-    EXPECT_EQ(ReadFile(Config()),
+    EXPECT_EQ(ReadBytes(Config()),
               "[Setup]\r\nPort=2121\r\nMaxUser=3\r\nLowPASV=4000\r\nHighPASV=4100\r\nTrayIcon=0\r\n"
               "Log=1\r\nEnterMessage=어서 오세요\r\nExitMessage=\r\nLangSpec=\r\n");
-    const std::string entry = ReadFile(Entry().toStdString());
+    const std::string entry = ReadBytes(Entry().toStdString());
     EXPECT_NE(entry.find("Exec=\"/opt/nubo ftp/nuboftp\" \"--dir\" \"/srv/a\\\\\"b\"\n"),
               std::string::npos)
         << entry;
@@ -101,9 +103,9 @@ TEST_F(SetupDialogTest, OpensWithTheFileSavesTheKeysAndTellsToRestart) {
 }
 
 TEST_F(SetupDialogTest, OpenAndCloseRewritesTheSameValuesWithOneNotice) {
-    const std::string before = ReadFile(Config());
+    const std::string before = ReadBytes(Config());
     Open()->reject();
-    EXPECT_EQ(ReadFile(Config()), before);
+    EXPECT_EQ(ReadBytes(Config()), before);
     EXPECT_EQ(messages_, QStringList{kRestartNotice});
     EXPECT_TRUE(questions_.isEmpty());
 }
@@ -123,7 +125,7 @@ TEST_F(SetupDialogTest, InvalidFieldsAreShownAndNeverSaved) {
         {"21", "0", "3000", "65536", "lblPASVError"},
         {"21", "0", "-5", "10", "lblPASVError"},
     };
-    const std::string before = ReadFile(Config());
+    const std::string before = ReadBytes(Config());
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.port) + " " + c.maxUser + " " + c.low + " " + c.high);
         auto dlg = Open();
@@ -148,7 +150,7 @@ TEST_F(SetupDialogTest, InvalidFieldsAreShownAndNeverSaved) {
         EXPECT_EQ(questions_.size(), 2);
         questions_.clear();
         EXPECT_TRUE(messages_.isEmpty());
-        EXPECT_EQ(ReadFile(Config()), before);
+        EXPECT_EQ(ReadBytes(Config()), before);
     }
 
     // The edge values are accepted; both passive ports 0 switch passive mode off.
@@ -166,10 +168,10 @@ TEST_F(SetupDialogTest, InvalidFieldsAreShownAndNeverSaved) {
 class IPAccessTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        WriteFile(Config(), "[Setup]\r\nPort=21\r\n[IP Deny]\r\nIP0=10.0.0.1\r\nIP1=10.0.0.2\r\n"
+        WriteBytes(Config(), "[Setup]\r\nPort=21\r\n[IP Deny]\r\nIP0=10.0.0.1\r\nIP1=10.0.0.2\r\n"
                             "[IP Allow]\r\nIP0=10.0.0.*\r\nIP2=10.9.9.9\r\n");
     }
-    std::string Config() const { return dir_.Path + "/ftp_config.ini"; }
+    std::string Config() const { return dir_.File("ftp_config.ini"); }
     static QStringList Rows(const QListWidget& list) {
         QStringList out;
         for (int i = 0; i < list.count(); ++i)
@@ -219,27 +221,27 @@ TEST_F(IPAccessTest, EditsBothListsInMemoryAndEscapeWritesThemFromIP0) {
 
     dlg.RBDeny->click();
     EXPECT_EQ(Rows(*dlg.ListBox), QStringList({"10.0.0.2", "192.168.10.0"}));
-    const std::string before = ReadFile(Config());
+    const std::string before = ReadBytes(Config());
     EXPECT_NE(before.find("10.0.0.1"), std::string::npos); // nothing written yet
 
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(&dlg, &esc);
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
-    EXPECT_EQ(ReadFile(Config()),
+    EXPECT_EQ(ReadBytes(Config()),
               "[Setup]\r\nPort=21\r\n[IP Deny]\r\nIP0=10.0.0.2\r\nIP1=192.168.10.0\r\n"
               "[IP Allow]\r\nIP0=10.0.0.7\r\nIP1=1.2.3.4\r\n");
 }
 
 TEST_F(IPAccessTest, TheTitleBarCloseSavesNothing) {
-    const std::string before = ReadFile(Config());
+    const std::string before = ReadBytes(Config());
     TfrmIPAccess dlg(Config());
     dlg.show();
     Select(dlg, 0);
     dlg.cmdDeleteClick();
     dlg.close();
     EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(ReadFile(Config()), before);
+    EXPECT_EQ(ReadBytes(Config()), before);
 }
 
 // The main window's openers: the dialog runs modally; what it saves reaches the next
@@ -248,8 +250,8 @@ class DialogsInMainWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
         QStandardPaths::setTestModeEnabled(true);
-        port_ = FreeLoopbackPort();
-        frm_ = std::make_unique<TfrmMain>(TConsoleStart{dir_.Path, std::to_string(port_), {}});
+        port_ = FreePort();
+        frm_ = std::make_unique<TfrmMain>(TConsoleStart{dir_.Dir(), std::to_string(port_), {}});
         frm_->ShowMessage = [this](const QString& text, bool) { messages_ << text; };
     }
     void TearDown() override {
@@ -269,7 +271,7 @@ class DialogsInMainWindowTest : public ::testing::Test {
         EXPECT_TRUE(seen);
     }
     int Login() {
-        const int s = ConnectLoopback(port_);
+        const int s = Connect(port_);
         const char* lines = "USER anonymous\r\nPASS guest\r\n";
         EXPECT_EQ(send(s, lines, strlen(lines), 0), ssize_t(strlen(lines)));
         EXPECT_NE(ReceiveUntil(s, "230 ").find("230 "), std::string::npos);
@@ -295,7 +297,7 @@ TEST_F(DialogsInMainWindowTest, AUserLimitAndADenyEntryApplyToTheNextLogin) {
     EXPECT_TRUE(frm_->Host().Listening());
 
     const int first = Login();
-    const int second = ConnectLoopback(port_);
+    const int second = Connect(port_);
     EXPECT_NE(ReceiveUntil(second, "421").find("421 Too many users connected."), std::string::npos);
     close(second);
     close(first);
@@ -305,8 +307,8 @@ TEST_F(DialogsInMainWindowTest, AUserLimitAndADenyEntryApplyToTheNextLogin) {
         dlg.cmdAdd->click();
         dlg.cmdCancel->click();
     });
-    ASSERT_TRUE(PumpUntil([&] { return frm_->UserBox->topLevelItemCount() == 0; }));
-    const int refused = ConnectLoopback(port_);
+    ASSERT_TRUE(Pump([&] { return frm_->UserBox->topLevelItemCount() == 0; }));
+    const int refused = Connect(port_);
     EXPECT_NE(ReceiveUntil(refused, "421").find("421 Access Denied."), std::string::npos);
     close(refused);
 }
