@@ -57,7 +57,8 @@ TfrmIPAccess::TfrmIPAccess(std::string configPath, QWidget* parent)
 
     connect(RBDeny, &QRadioButton::clicked, this, &TfrmIPAccess::RBDenyClick);
     connect(RBAllow, &QRadioButton::clicked, this, &TfrmIPAccess::RBAllowClick);
-    connect(ListBox, &QListWidget::itemClicked, this, &TfrmIPAccess::ListBoxClick);
+    // A click or the arrow keys: the chosen entry goes into the address field.
+    connect(ListBox, &QListWidget::itemSelectionChanged, this, &TfrmIPAccess::ListBoxClick);
     connect(cmdAdd, &QPushButton::clicked, this, &TfrmIPAccess::cmdAddClick);
     connect(cmdModify, &QPushButton::clicked, this, &TfrmIPAccess::cmdModifyClick);
     connect(cmdDelete, &QPushButton::clicked, this, &TfrmIPAccess::cmdDeleteClick);
