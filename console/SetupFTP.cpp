@@ -125,8 +125,6 @@ TfrmSetupFTP::TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTex
 
 void TfrmSetupFTP::FormShow() {
     const TIniFile& ini = file_.Ini();
-    txtPort->setText(QStringLiteral("21"));
-    txtMaxUser->setText(QStringLiteral("0"));
     txtPort->setText(Q(file_.Port()));
     // As the text stands, so that a value edited by hand shows what is wrong with it.
     txtMaxUser->setText(Q(ini.ReadString(kSetupSection, "MaxUser", "0")));
