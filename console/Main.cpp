@@ -14,6 +14,7 @@
 
 #include "console/MonitorLists.h"
 #include "console/QtText.h"
+#include "console/user_setup.h"
 
 namespace nubo {
 
@@ -128,6 +129,8 @@ void TfrmMain::BuildMenus() {
         setup->addAction(a);
         a->setEnabled(false);
     }
+    mnuUser->setEnabled(true);
+    connect(mnuUser, &QAction::triggered, this, &TfrmMain::btn_userconfigClick);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("도움말"));
     MnuOnline = NamedAction(this, "MnuOnline", QStringLiteral("온라인 도움말"));
@@ -178,6 +181,8 @@ void TfrmMain::BuildToolBar() {
         bar->addAction(a);
         a->setEnabled(false);
     }
+    btn_userconfig->setEnabled(true);
+    connect(btn_userconfig, &QAction::triggered, this, &TfrmMain::btn_userconfigClick);
     bar->addSeparator();
     bar->addAction(JvXPButton1);
     JvXPButton1->setEnabled(false);
@@ -479,6 +484,12 @@ void TfrmMain::btn_disconnectClick() {
 void TfrmMain::popBANClick() {
     const int id = SelectedUser();
     if (id && host_->Ban(id)) Detail->ShowTransfer(TFtpHost::IdleDetail(host_->Lang));
+}
+
+// The accounts dialog, created when opened and freed when closed.
+void TfrmMain::btn_userconfigClick() {
+    Tfrm_User_Setup dlg(host_->UsersFile(), this);
+    dlg.exec();
 }
 
 } // namespace nubo

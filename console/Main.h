@@ -106,6 +106,7 @@ class TfrmMain : public QMainWindow, public THostView {
     void popKickClick();
     void btn_disconnectClick();
     void popBANClick();
+    void btn_userconfigClick();
 
     // --- THostView ---
     void LineAdded(int pane, const TLogLine& line) override;
