@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 #include <arpa/inet.h>
 #include <deque>
 #include <filesystem>
@@ -373,6 +374,113 @@ TEST_F(AccountDialogsTest, PermissionBoxesBuildTheLetters) {
     dlg_->Dir_list->clearSelection();
     EXPECT_FALSE(dlg_->chkRead->isChecked());
     EXPECT_FALSE(dlg_->DirRights->isEnabled());
+}
+
+} // namespace
+
+namespace {
+
+// The running console: an account added and then disabled in the dialog opened from
+// the tool bar takes effect at the next login, without a restart.
+class AccountsInConsoleTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/nubo-accounts-XXXXXX";
+        dir_ = std::string(mkdtemp(tmpl)) + "/";
+        fs::create_directory(dir_ + "eve");
+        int s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+        close(s);
+        port_ = ntohs(a.sin_port);
+        frm_ = std::make_unique<TfrmMain>(TConsoleStart{dir_, std::to_string(port_), {}});
+    }
+    void TearDown() override {
+        frm_.reset();
+        fs::remove_all(dir_);
+    }
+    // The reply to PASS: the first line starting "230 " or "530 ", read while Qt's loop
+    // (and through it the server) runs; empty after five seconds.
+    std::string Login(const std::string& user, const std::string& pass) {
+        int s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port_));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return "no connect";
+        const std::string lines = "USER " + user + "\r\nPASS " + pass + "\r\n";
+        send(s, lines.data(), lines.size(), 0);
+        std::string got;
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 5000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            char buf[512];
+            const ssize_t n = recv(s, buf, sizeof buf, MSG_DONTWAIT);
+            if (n > 0) got.append(buf, size_t(n));
+            for (const char* code : {"\n230 ", "\n530 "}) {
+                const size_t at = got.find(code);
+                if (at != std::string::npos && got.find('\n', at + 1) != std::string::npos) {
+                    close(s);
+                    return got.substr(at + 1, 3);
+                }
+            }
+            usleep(2000);
+        }
+        close(s);
+        return {};
+    }
+    // Opens the accounts dialog from the tool bar and runs step on it.
+    void InDialog(const std::function<void(Tfrm_User_Setup&)>& step) {
+        bool ran = false;
+        QTimer::singleShot(0, [&] {
+            auto* dlg = qobject_cast<Tfrm_User_Setup*>(QApplication::activeModalWidget());
+            ASSERT_NE(dlg, nullptr);
+            script_.Attach(dlg->Seams);
+            step(*dlg);
+            ran = true;
+            dlg->close();
+        });
+        ASSERT_TRUE(frm_->btn_userconfig->isEnabled());
+        frm_->btn_userconfig->trigger();
+        EXPECT_TRUE(ran);
+    }
+
+    std::string dir_;
+    int port_ = 0;
+    std::unique_ptr<TfrmMain> frm_;
+    TScript script_;
+};
+
+TEST_F(AccountsInConsoleTest, ChangesTakeEffectAtTheNextLogin) {
+    EXPECT_EQ(Login("eve", "pw"), "530");
+    InDialog([&](Tfrm_User_Setup& dlg) {
+        EXPECT_EQ(dlg.windowTitle(), "사용자 관리");
+        EXPECT_EQ(dlg.User_List->topLevelItemCount(), 1);
+        script_.Dialogs.push_back([&](QDialog& d) {
+            auto& e = static_cast<Tfrm_user_setup_edit&>(d);
+            e.edit_id->setText("eve");
+            e.edit_pwd->setText("pw");
+            e.edit_pwd_ok->setText("pw");
+            script_.Folders.push_back(QString::fromStdString(dir_ + "eve"));
+            e.bt_home_dir->click();
+            e.bt_ini_write->click();
+        });
+        dlg.bt_user_insert->click();
+    });
+    EXPECT_EQ(Login("eve", "pw"), "230");
+    EXPECT_EQ(Login("eve", "wrong"), "530");
+    InDialog([&](Tfrm_User_Setup& dlg) {
+        ASSERT_EQ(dlg.User_List->topLevelItemCount(), 2);
+        dlg.User_List->setCurrentItem(dlg.User_List->topLevelItem(1));
+        dlg.chkDisable->click();
+    });
+    EXPECT_EQ(Login("eve", "pw"), "530");
+    EXPECT_TRUE(frm_->mnuUser->isEnabled());
 }
 
 } // namespace
