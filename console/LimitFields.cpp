@@ -17,7 +17,9 @@ QLineEdit* AddField(QVBoxLayout* box, const char* name, const QString& caption) 
     return e;
 }
 
-std::string Text(const QLineEdit* e) { return e->text().toStdString(); }
+std::string Text(const QLineEdit* e) {
+    return e->text().toStdString();
+}
 
 } // namespace
 
@@ -32,11 +34,10 @@ TLimitFields::TLimitFields(const QString& caption, QWidget* parent) : QGroupBox(
     edit_MaxSpeed = AddField(box, "edit_MaxSpeed",
                              QStringLiteral("[ Download 속도 제한 (kb 단위, 0 : 제한없음) ]"));
     edit_MaxSpeed->setEnabled(false);
-    edit_EnterMessage =
-        AddField(box, "edit_EnterMessage", QStringLiteral("[ 접속 환영 메세지 ]"));
+    edit_EnterMessage = AddField(box, "edit_EnterMessage", QStringLiteral("[ 접속 환영 메세지 ]"));
     edit_ExitMessage = AddField(box, "edit_ExitMessage", QStringLiteral("[ 접속 해제 메세지 ]"));
-    for (QLineEdit* e : {edit_MaxUser, edit_MaxUserIP, edit_Time_Out, edit_EnterMessage,
-                         edit_ExitMessage})
+    for (QLineEdit* e :
+         {edit_MaxUser, edit_MaxUserIP, edit_Time_Out, edit_EnterMessage, edit_ExitMessage})
         connect(e, &QLineEdit::textEdited, this, &TLimitFields::Edited);
 }
 

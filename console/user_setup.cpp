@@ -49,7 +49,9 @@ bool IsAnonymous(const QString& id) {
     return id.compare(QStringLiteral("ANONYMOUS"), Qt::CaseInsensitive) == 0;
 }
 
-std::string Text(const QLineEdit* e) { return e->text().toStdString(); }
+std::string Text(const QLineEdit* e) {
+    return e->text().toStdString();
+}
 
 } // namespace
 
@@ -169,7 +171,9 @@ void Tfrm_User_Setup::showEvent(QShowEvent* e) {
     if (!e->spontaneous()) FormShow();
 }
 
-void Tfrm_User_Setup::FormShow() { ReloadUsers(-2); }
+void Tfrm_User_Setup::FormShow() {
+    ReloadUsers(-2);
+}
 
 // selectRow: a row to select, -1 for the last row, anything else for none.
 void Tfrm_User_Setup::ReloadUsers(int selectRow) {
@@ -232,8 +236,8 @@ void Tfrm_User_Setup::User_ListSelectItem() {
 
 void Tfrm_User_Setup::AddDirRow(const TVirtualEntry& e) {
     const bool home = Dir_list->topLevelItemCount() == kHomeRow;
-    new QTreeWidgetItem(Dir_list, {home ? QStringLiteral("/") : Q(e.Alias), Q(e.Folder),
-                                   Q(e.Letters)});
+    new QTreeWidgetItem(Dir_list,
+                        {home ? QStringLiteral("/") : Q(e.Alias), Q(e.Folder), Q(e.Letters)});
 }
 
 // Sets the boxes from a row's letters; no row clears and disables them.
@@ -245,14 +249,16 @@ void Tfrm_User_Setup::ShowEntry(const QTreeWidgetItem* row) {
         w->setEnabled(row != nullptr);
     const std::string letters = row ? row->text(colLetters).toStdString() : std::string();
     const std::pair<QCheckBox*, char> boxes[] = {
-        {chkRead, 'D'}, {chkWrite, 'U'}, {chkAccess, 'A'},  {chkDel, 'E'},
+        {chkRead, 'D'}, {chkWrite, 'U'},  {chkAccess, 'A'},  {chkDel, 'E'},
         {chkMake, 'M'}, {chkRemove, 'R'}, {chkRenFile, 'Y'}, {chkSubDir, 'S'}};
     for (const auto& [box, letter] : boxes)
         box->setChecked(HasLetter(letters, letter));
     if (!row) chkRendir->setChecked(false);
 }
 
-void Tfrm_User_Setup::Dir_listSelectItem() { ShowEntry(SelectedDir()); }
+void Tfrm_User_Setup::Dir_listSelectItem() {
+    ShowEntry(SelectedDir());
+}
 
 void Tfrm_User_Setup::chkReadMouseUp() {
     if (QTreeWidgetItem* row = SelectedDir()) {
@@ -355,9 +361,8 @@ void Tfrm_User_Setup::bt_user_insertClick() {
 
 void Tfrm_User_Setup::bt_user_copyClick() {
     // Only the home folder is copied, not the other directories.
-    RunUserEdit(TUserEditMode::Copy, -1, [this](Tfrm_user_setup_edit& dlg) {
-        dlg.Load(QString(), FieldsAccount());
-    });
+    RunUserEdit(TUserEditMode::Copy, -1,
+                [this](Tfrm_user_setup_edit& dlg) { dlg.Load(QString(), FieldsAccount()); });
 }
 
 void Tfrm_User_Setup::bt_user_editClick() {

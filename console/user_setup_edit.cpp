@@ -104,8 +104,7 @@ bool Tfrm_user_setup_edit::Check() {
     if (edit_pwd->text() != edit_pwd_ok->text())
         return Refuse(QStringLiteral("패스워드를 확인해주세요."), edit_pwd_ok), false;
     if (edit_HomePath->text().isEmpty())
-        return Refuse(QStringLiteral("홈 디렉토리를 설정은 필수 항목입니다."), bt_home_dir),
-               false;
+        return Refuse(QStringLiteral("홈 디렉토리를 설정은 필수 항목입니다."), bt_home_dir), false;
     // Sections match without regard to case, so an ID that differs only in case would
     // overwrite the existing account.
     if (mode_ != TUserEditMode::Edit && listedIds_.contains(id, Qt::CaseInsensitive))
@@ -132,8 +131,7 @@ void Tfrm_user_setup_edit::bt_ini_writeClick() {
 }
 
 void Tfrm_user_setup_edit::bt_home_dirClick() {
-    const QString folder =
-        PickFolder(Seams, QStringLiteral("[ Root 디렉토리 ( 홈 디렉토리 ) ] "));
+    const QString folder = PickFolder(Seams, QStringLiteral("[ Root 디렉토리 ( 홈 디렉토리 ) ] "));
     if (!folder.isEmpty()) edit_HomePath->setText(folder);
 }
 

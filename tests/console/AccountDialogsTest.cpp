@@ -269,7 +269,8 @@ TEST_F(AccountDialogsTest, FolderChooserRefusesMissingAndUnstorableFolders) {
     EXPECT_EQ(e.edit_HomePath->text(), Folder("home2"));
     EXPECT_EQ(script_.Messages.size(), 6);
     EXPECT_EQ(script_.Messages[0], "[ Root 디렉토리 ( 홈 디렉토리 ) ] ");
-    EXPECT_TRUE(script_.Messages[1].startsWith("존재하지 않는 디렉토리입니다.")) << script_.Messages[1].toStdString();
+    EXPECT_TRUE(script_.Messages[1].startsWith("존재하지 않는 디렉토리입니다."))
+        << script_.Messages[1].toStdString();
     EXPECT_TRUE(script_.Messages[3].contains("|")) << script_.Messages[3].toStdString();
 }
 
@@ -285,12 +286,12 @@ TEST_F(AccountDialogsTest, DirectoriesUpToFiveAndTheirChecks) {
         QStringList messages;
     } refusals[] = {
         {"", Folder("v1"), {"[ 디렉토리 ] ", "별명(Alias)을 입력해주세요"}},
-        {"x|y", Folder("v1"), {"[ 디렉토리 ] ", "별명(Alias)에는 | 문자나 줄바꿈을 쓸 수 없습니다."}},
+        {"x|y",
+         Folder("v1"),
+         {"[ 디렉토리 ] ", "별명(Alias)에는 | 문자나 줄바꿈을 쓸 수 없습니다."}},
         {"pub", QString(), {"디렉토리를 입력해주세요"}},
         {"/", Folder("v1"), {"[ 디렉토리 ] ", "동일한 별명(Alias)이 존재합니다."}},
-        {"pub",
-         Folder("down"),
-         {"[ 디렉토리 ] ", Folder("down"), "동일한 디렉토리가 존재합니다."}},
+        {"pub", Folder("down"), {"[ 디렉토리 ] ", Folder("down"), "동일한 디렉토리가 존재합니다."}},
     };
     for (const auto& r : refusals) {
         script_.Messages.clear();
@@ -351,9 +352,9 @@ TEST_F(AccountDialogsTest, PermissionBoxesBuildTheLetters) {
         const char* letters;
     } clicks[] = {
         {dlg_->chkRendir, "DU_EMRYVS__"}, // no letter of its own
-        {dlg_->chkRead, "_U_EMRYVS__"},   {dlg_->chkWrite, "___EMRYVS__"},
-        {dlg_->chkAccess, "__AEMRYVS__"}, {dlg_->chkDel, "__A_MRYVS__"},
-        {dlg_->chkMake, "__A__RYVS__"},   {dlg_->chkRemove, "__A___YVS__"},
+        {dlg_->chkRead, "_U_EMRYVS__"},    {dlg_->chkWrite, "___EMRYVS__"},
+        {dlg_->chkAccess, "__AEMRYVS__"},  {dlg_->chkDel, "__A_MRYVS__"},
+        {dlg_->chkMake, "__A__RYVS__"},    {dlg_->chkRemove, "__A___YVS__"},
         {dlg_->chkRenFile, "__A____VS__"}, {dlg_->chkSubDir, "__A____V___"},
         {dlg_->chkRead, "D_A____V___"},
     };
