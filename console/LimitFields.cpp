@@ -36,6 +36,7 @@ TLimitFields::TLimitFields(const QString& caption, QWidget* parent) : QGroupBox(
     edit_MaxSpeed->setEnabled(false);
     edit_EnterMessage = AddField(box, "edit_EnterMessage", QStringLiteral("[ 접속 환영 메세지 ]"));
     edit_ExitMessage = AddField(box, "edit_ExitMessage", QStringLiteral("[ 접속 해제 메세지 ]"));
+    box->addStretch();
     for (QLineEdit* e :
          {edit_MaxUser, edit_MaxUserIP, edit_Time_Out, edit_EnterMessage, edit_ExitMessage})
         connect(e, &QLineEdit::textEdited, this, &TLimitFields::Edited);
