@@ -1,9 +1,12 @@
 #include "console/DialogSeams.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 
 namespace nubo {
@@ -32,6 +35,18 @@ bool IsSafeEntryField(const QString& text) {
     for (QChar c : {QChar('|'), QChar('\r'), QChar('\n')})
         if (text.contains(c)) return false;
     return true;
+}
+
+bool IsAnonymous(const QString& id) {
+    return id.compare(QStringLiteral("ANONYMOUS"), Qt::CaseInsensitive) == 0;
+}
+
+QLineEdit* AddField(QBoxLayout* box, const char* name, const QString& caption) {
+    box->addWidget(new QLabel(caption));
+    auto* e = new QLineEdit;
+    e->setObjectName(name);
+    box->addWidget(e);
+    return e;
 }
 
 QString PickFolder(const TDialogSeams& seams, const QString& title) {

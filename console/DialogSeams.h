@@ -6,7 +6,9 @@
 #include <QString>
 #include <functional>
 
+class QBoxLayout;
 class QDialog;
+class QLineEdit;
 class QWidget;
 
 namespace nubo {
@@ -29,6 +31,12 @@ struct TDialogSeams {
 bool IsSafeAccountId(const QString& id);
 // A folder or alias of a DirN value: "|" joins the fields and a line break ends the key.
 bool IsSafeEntryField(const QString& text);
+
+// "ANONYMOUS" in any letter case: the account without a password that is never deleted.
+bool IsAnonymous(const QString& id);
+
+// A caption line above a new line edit named name, both added to box.
+QLineEdit* AddField(QBoxLayout* box, const char* name, const QString& caption);
 
 // The folder chooser with its refusals: a folder that does not exist or that could not
 // be stored in a DirN value is refused with a message. Returns the folder, or an empty

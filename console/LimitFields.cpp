@@ -3,19 +3,12 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "console/DialogSeams.h"
 #include "console/QtText.h"
 
 namespace nubo {
 
 namespace {
-
-QLineEdit* AddField(QVBoxLayout* box, const char* name, const QString& caption) {
-    box->addWidget(new QLabel(caption));
-    auto* e = new QLineEdit;
-    e->setObjectName(name);
-    box->addWidget(e);
-    return e;
-}
 
 std::string Text(const QLineEdit* e) {
     return e->text().toStdString();

@@ -28,14 +28,6 @@ QCheckBox* Box(const char* name, const QString& caption) {
     return c;
 }
 
-QLineEdit* AddField(QVBoxLayout* box, const char* name, const QString& caption) {
-    box->addWidget(new QLabel(caption));
-    auto* e = new QLineEdit;
-    e->setObjectName(name);
-    box->addWidget(e);
-    return e;
-}
-
 QTreeWidget* ReportList(const char* name, const QStringList& columns) {
     auto* t = new QTreeWidget;
     t->setObjectName(name);
@@ -43,10 +35,6 @@ QTreeWidget* ReportList(const char* name, const QStringList& columns) {
     t->setHeaderLabels(columns);
     t->setSelectionMode(QAbstractItemView::SingleSelection);
     return t;
-}
-
-bool IsAnonymous(const QString& id) {
-    return id.compare(QStringLiteral("ANONYMOUS"), Qt::CaseInsensitive) == 0;
 }
 
 std::string Text(const QLineEdit* e) {

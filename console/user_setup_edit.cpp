@@ -8,22 +8,6 @@
 
 namespace nubo {
 
-namespace {
-
-QLineEdit* AddField(QVBoxLayout* box, const char* name, const QString& caption) {
-    box->addWidget(new QLabel(caption));
-    auto* e = new QLineEdit;
-    e->setObjectName(name);
-    box->addWidget(e);
-    return e;
-}
-
-bool IsAnonymous(const QString& id) {
-    return id.compare(QStringLiteral("ANONYMOUS"), Qt::CaseInsensitive) == 0;
-}
-
-} // namespace
-
 Tfrm_user_setup_edit::Tfrm_user_setup_edit(TUserFile users, TUserEditMode mode,
                                            QStringList listedIds, QWidget* parent)
     : QDialog(parent), Seams(this), users_(std::move(users)), mode_(mode),
