@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
 
     std::string joined;
     for (const auto& c : opts.Params) joined += (joined.empty() ? "" : " ") + c;
+    joined = TrimBlanks(joined); // the joined text is trimmed at both ends
     TInstanceChannel channel(opts.Dir);
     if (!channel.Listen()) {
         if (TInstanceChannel::Send(opts.Dir, {true, joined})) {

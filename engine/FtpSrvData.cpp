@@ -298,21 +298,25 @@ void TFtpServer::StartSend(TFtpCtrlSocket& Client) {
     }
 }
 
+// The frame of STOR and APPE: the argument's path through the temporary directory
+// step and the host's check; when allowed, the path is kept and the channel opens.
+bool TFtpServer::PrepareUpload(TFtpCtrlSocket& Client, const TFtpString& Params) {
+    Client.TransferName = ToLocalSeparators(Params);
+    TTempDirStep step(Client, Client.TransferName);
+    std::string path = ResolveFilePath(Client, Client.CurrentDir, Client.TransferName);
+    if (!Validate(OnValidatePut, Client, path)) return false;
+    Client.TransferPath = path;
+    OpenStorChannel(Client);
+    return true;
+}
+
 void TFtpServer::CommandSTOR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
     Client.LastCommandCode = kCodeStor;
     if (!Client.DataOpen) Client.ReleaseOwnedStream();
     try {
-        Client.TransferName = ToLocalSeparators(Params);
-        TTempDirStep step(Client, Client.TransferName);
-        std::string path = ResolveFilePath(Client, Client.CurrentDir, Client.TransferName);
-        if (!Validate(OnValidatePut, Client, path)) {
-            Answer = "501 Permission Denied";
-        } else {
-            Client.TransferPath = path;
-            OpenStorChannel(Client);
-            Answer = Fmt("150 Opening data connection for %s.", Params);
-        }
+        Answer = PrepareUpload(Client, Params) ? Fmt("150 Opening data connection for %s.", Params)
+                                               : "501 Permission Denied";
     } catch (const std::exception& e) {
         Answer = Fmt("501 Cannot STOR. %s", e.what());
     }
@@ -324,17 +328,12 @@ void TFtpServer::CommandAPPE(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
     Client.LastCommandCode = kCodeAppe;
     if (!Client.DataOpen) Client.ReleaseOwnedStream();
     try {
-        Client.TransferName = ToLocalSeparators(Params);
-        TTempDirStep step(Client, Client.TransferName);
-        std::string path = ResolveFilePath(Client, Client.CurrentDir, Client.TransferName);
-        if (!Validate(OnValidatePut, Client, path)) {
-            Answer = "500 Cannot APPE.";
-        } else {
-            Client.TransferPath = path;
-            OpenStorChannel(Client);
+        if (PrepareUpload(Client, Params)) {
             Client.RestartOffset = std::max<int64_t>(FileSizeOf(Client.TransferPath), 0);
             Answer = Fmt("150 APPE supported.  Ready to append file \"%s\" at offset %s.", Params,
                          std::to_string(Client.RestartOffset));
+        } else {
+            Answer = "500 Cannot APPE.";
         }
     } catch (const std::exception&) {
         Answer = "550 APPE failed.";
