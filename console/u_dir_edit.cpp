@@ -47,14 +47,14 @@ void Tfrm_Dir_edit::bt_Dir_okClick() {
     if (!IsSafeEntryField(alias))
         return Refuse(QStringLiteral("별명(Alias)에는 | 문자나 줄바꿈을 쓸 수 없습니다."),
                       edit_dir_Alias);
-    if (folder.isEmpty()) return Refuse(QStringLiteral("디렉토리를 입력해주세요"), bt_select_dir);
+    if (folder.isEmpty()) return Refuse(QStringLiteral("디렉토리를 입력해주세요"), edit_Dir_Path);
     for (const TDirRow& r : otherRows_)
         if (r.Alias == alias)
             return Refuse(QStringLiteral("동일한 별명(Alias)이 존재합니다."), edit_dir_Alias);
     for (const TDirRow& r : otherRows_) {
         if (r.Folder == folder) {
             Seams.ShowMessage(r.Folder);
-            return Refuse(QStringLiteral("동일한 디렉토리가 존재합니다."), bt_select_dir);
+            return Refuse(QStringLiteral("동일한 디렉토리가 존재합니다."), edit_Dir_Path);
         }
     }
     accept();

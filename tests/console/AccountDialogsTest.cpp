@@ -112,6 +112,7 @@ class AccountDialogsTest : public ::testing::Test {
                 e.bt_select_dir->click();
             }
             e.bt_Dir_ok->click();
+            focus_ = e.focusWidget() ? e.focusWidget()->objectName() : QString();
         });
     }
     QString SelectedUser() const {
@@ -123,6 +124,7 @@ class AccountDialogsTest : public ::testing::Test {
     std::unique_ptr<TUserFile> users_;
     std::unique_ptr<Tfrm_User_Setup> dlg_;
     TScript script_;
+    QString focus_; // of the last directory dialog
 };
 
 TEST_F(AccountDialogsTest, AddCopyEditDeleteAccounts) {
@@ -284,20 +286,29 @@ TEST_F(AccountDialogsTest, DirectoriesUpToFiveAndTheirChecks) {
     const struct {
         QString alias, folder;
         QStringList messages;
+        QString focus;
     } refusals[] = {
-        {"", Folder("v1"), {"[ 디렉토리 ] ", "별명(Alias)을 입력해주세요"}},
+        {"", Folder("v1"), {"[ 디렉토리 ] ", "별명(Alias)을 입력해주세요"}, "edit_dir_Alias"},
         {"x|y",
          Folder("v1"),
-         {"[ 디렉토리 ] ", "별명(Alias)에는 | 문자나 줄바꿈을 쓸 수 없습니다."}},
-        {"pub", QString(), {"디렉토리를 입력해주세요"}},
-        {"/", Folder("v1"), {"[ 디렉토리 ] ", "동일한 별명(Alias)이 존재합니다."}},
-        {"pub", Folder("down"), {"[ 디렉토리 ] ", Folder("down"), "동일한 디렉토리가 존재합니다."}},
+         {"[ 디렉토리 ] ", "별명(Alias)에는 | 문자나 줄바꿈을 쓸 수 없습니다."},
+         "edit_dir_Alias"},
+        {"pub", QString(), {"디렉토리를 입력해주세요"}, "edit_Dir_Path"},
+        {"/",
+         Folder("v1"),
+         {"[ 디렉토리 ] ", "동일한 별명(Alias)이 존재합니다."},
+         "edit_dir_Alias"},
+        {"pub",
+         Folder("down"),
+         {"[ 디렉토리 ] ", Folder("down"), "동일한 디렉토리가 존재합니다."},
+         "edit_Dir_Path"},
     };
     for (const auto& r : refusals) {
         script_.Messages.clear();
         QueueDirEdit(r.alias, r.folder);
         dlg_->bt_dir_insert->click();
         EXPECT_EQ(script_.Messages, r.messages);
+        EXPECT_EQ(focus_, r.focus);
         EXPECT_EQ(dlg_->Dir_list->topLevelItemCount(), 1);
     }
 
