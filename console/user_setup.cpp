@@ -15,6 +15,8 @@ namespace {
 
 enum { colAlias, colFolder, colLetters };
 constexpr int kHomeRow = 0;
+// Rows ReloadUsers may select besides a row number.
+constexpr int kLastRow = -1, kNoRow = -2;
 
 QPushButton* Button(const char* name, const QString& caption) {
     auto* b = new QPushButton(caption);
@@ -160,17 +162,16 @@ void Tfrm_User_Setup::showEvent(QShowEvent* e) {
 }
 
 void Tfrm_User_Setup::FormShow() {
-    ReloadUsers(-2);
+    ReloadUsers(kNoRow);
 }
 
-// selectRow: a row to select, -1 for the last row, anything else for none.
 void Tfrm_User_Setup::ReloadUsers(int selectRow) {
     User_List->clear();
     int no = 0;
     for (const std::string& name : users_.Accounts())
         new QTreeWidgetItem(User_List, {QString::number(++no), Q(name)});
     const int count = User_List->topLevelItemCount();
-    if (selectRow == -1) selectRow = count - 1;
+    if (selectRow == kLastRow) selectRow = count - 1;
     if (selectRow >= 0 && selectRow < count)
         User_List->setCurrentItem(User_List->topLevelItem(selectRow));
 }
@@ -191,9 +192,8 @@ bool Tfrm_User_Setup::HomeRowSelected() const {
 }
 
 void Tfrm_User_Setup::ShowAccount(bool shown) {
-    for (QWidget* w : {static_cast<QWidget*>(BasicGroup), static_cast<QWidget*>(DirGroup),
-                       static_cast<QWidget*>(Limits), static_cast<QWidget*>(bt_user_del),
-                       static_cast<QWidget*>(bt_user_copy), static_cast<QWidget*>(bt_user_edit)})
+    for (QWidget* w : std::initializer_list<QWidget*>{BasicGroup, DirGroup, Limits, bt_user_del,
+                                                      bt_user_copy, bt_user_edit})
         w->setEnabled(shown);
     Limits->edit_MaxSpeed->setEnabled(false);
     if (shown) return;
@@ -232,8 +232,7 @@ void Tfrm_User_Setup::AddDirRow(const TVirtualEntry& e) {
 void Tfrm_User_Setup::ShowEntry(const QTreeWidgetItem* row) {
     bt_dir_edit->setEnabled(row != nullptr);
     bt_dir_del->setEnabled(row && !HomeRowSelected());
-    for (QWidget* w : {static_cast<QWidget*>(FileRights), static_cast<QWidget*>(DirRights),
-                       static_cast<QWidget*>(chkAccess)})
+    for (QWidget* w : std::initializer_list<QWidget*>{FileRights, DirRights, chkAccess})
         w->setEnabled(row != nullptr);
     const std::string letters = row ? row->text(colLetters).toStdString() : std::string();
     const std::pair<QCheckBox*, char> boxes[] = {
@@ -344,12 +343,12 @@ void Tfrm_User_Setup::RunUserEdit(TUserEditMode mode, int selectRow,
 }
 
 void Tfrm_User_Setup::bt_user_insertClick() {
-    RunUserEdit(TUserEditMode::Add, -1, [](Tfrm_user_setup_edit&) {});
+    RunUserEdit(TUserEditMode::Add, kLastRow, [](Tfrm_user_setup_edit&) {});
 }
 
 void Tfrm_User_Setup::bt_user_copyClick() {
     // Only the home folder is copied, not the other directories.
-    RunUserEdit(TUserEditMode::Copy, -1,
+    RunUserEdit(TUserEditMode::Copy, kLastRow,
                 [this](Tfrm_user_setup_edit& dlg) { dlg.Load(QString(), FieldsAccount()); });
 }
 
@@ -380,7 +379,7 @@ void Tfrm_User_Setup::bt_user_delClick() {
     } catch (const EIniFileException&) {
         // The old file stays whole; the list shows what it holds.
     }
-    ReloadUsers(-1);
+    ReloadUsers(kLastRow);
 }
 
 } // namespace nubo

@@ -85,9 +85,9 @@ class Tfrm_User_Setup : public QDialog {
     QTreeWidgetItem* SelectedDir() const;
     bool HomeRowSelected() const;
     void AddDirRow(const TVirtualEntry& e);
+    // Fills the list from the file and selects selectRow (kLastRow, kNoRow or a row).
     void ReloadUsers(int selectRow);
-    // Runs the edit dialog prepared by prepare, then reloads and selects selectRow
-    // (-1: the last row).
+    // Runs the edit dialog prepared by prepare, then reloads and selects selectRow.
     void RunUserEdit(TUserEditMode mode, int selectRow,
                      const std::function<void(Tfrm_user_setup_edit&)>& prepare);
     TUserFile::TAccount FieldsAccount() const;
