@@ -21,13 +21,14 @@ import ftplib
 import io
 import os
 import shutil
-import signal
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+import nubo  # noqa: E402  the tests' helper: nuboftpd in a temporary --dir, stopped by its PID
 
 MB = 1e6
 MIB = 1 << 20
@@ -35,54 +36,6 @@ HOST = "127.0.0.1"
 SOCK_TIMEOUT = 20      # seconds, every control and data socket
 CURL_MAX = 120         # seconds, one curl transfer
 BUDGET = 300           # seconds, one workload with all its runs
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind((HOST, 0))
-        return s.getsockname()[1]
-
-
-class Server:
-    """One nuboftpd process started here, stopped by its PID."""
-
-    def __init__(self, binary):
-        self.binary = binary
-        self.dir = tempfile.mkdtemp(prefix="nubobench-srv-")
-        self.proc = None
-        self.port = None
-
-    def start(self):
-        for _ in range(3):                     # a port taken meanwhile: try another
-            self.port = free_port()
-            self.log = open(os.path.join(self.dir, "stdout.txt"), "ab")
-            self.proc = subprocess.Popen([self.binary, "--dir", self.dir, "--port", str(self.port)],
-                                         stdout=self.log, stderr=subprocess.STDOUT,
-                                         stdin=subprocess.DEVNULL)
-            deadline = time.monotonic() + 10
-            while time.monotonic() < deadline and self.proc.poll() is None:
-                try:
-                    socket.create_connection((HOST, self.port), timeout=1).close()
-                    return
-                except OSError:
-                    time.sleep(0.05)
-            self.stop()
-        raise RuntimeError("nuboftpd did not listen; see " + os.path.join(self.dir, "stdout.txt"))
-
-    def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        if self.proc:
-            self.log.close()
-        self.proc = None
-
-    def remove(self):
-        shutil.rmtree(self.dir, ignore_errors=True)
 
 
 def make_dataset(root, large_mib, n_small, small_size):
@@ -233,39 +186,36 @@ def main():
         sys.exit("nubobench: runs 1..20, large-mib 1..16384, small 1..10000, small-size 1..64 MiB")
 
     root = tempfile.mkdtemp(prefix="nubobench-data-", dir=a.data_dir)
-    srv = Server(os.path.abspath(a.server))
+    nubo.BINARY = os.path.abspath(a.server)
     rows, failed = [], False
     try:
         t0 = time.monotonic()
         make_dataset(root, a.large_mib, a.small, a.small_size)
         print("# data set in %s made in %.1f s; load average before: %s" % (root, time.monotonic() - t0, loadavg()),
               flush=True)
-        srv.start()
-        c = Client(srv.port, a.user, a.password, root)
-        large = a.large_mib * MIB
-        work = [
-            ("large download %d MiB (MB/s)" % a.large_mib, lambda: c.large_download(a.runs, large)),
-            ("large upload %d MiB (MB/s)" % a.large_mib, lambda: c.large_upload(a.runs, large)),
-            ("small download %d x %d B (files/s)" % (a.small, a.small_size),
-             lambda: collect(a.runs, lambda: c.small_download(a.small, a.small_size))),
-            ("small upload %d x %d B (files/s)" % (a.small, a.small_size),
-             lambda: collect(a.runs, lambda: c.small_upload(a.small, a.small_size))),
-        ]
-        for label, fn in work:
-            try:
-                values, errs = fn()
-            except (OSError, EOFError, ftplib.Error) as e:
-                values, errs = [], ["%s: %s" % (type(e).__name__, e)]
-            failed |= bool(errs) or not values
-            rows.append((label, values, errs))
-            print("# %s: %s %s" % (label, [round(v, 1) for v in values], "; ".join(errs)), flush=True)
+        with nubo.NuboServer() as srv:
+            c = Client(srv.port, a.user, a.password, root)
+            large = a.large_mib * MIB
+            work = [
+                ("large download %d MiB (MB/s)" % a.large_mib, lambda: c.large_download(a.runs, large)),
+                ("large upload %d MiB (MB/s)" % a.large_mib, lambda: c.large_upload(a.runs, large)),
+                ("small download %d x %d B (files/s)" % (a.small, a.small_size),
+                 lambda: collect(a.runs, lambda: c.small_download(a.small, a.small_size))),
+                ("small upload %d x %d B (files/s)" % (a.small, a.small_size),
+                 lambda: collect(a.runs, lambda: c.small_upload(a.small, a.small_size))),
+            ]
+            for label, fn in work:
+                try:
+                    values, errs = fn()
+                except (OSError, EOFError, ftplib.Error) as e:
+                    values, errs = [], ["%s: %s" % (type(e).__name__, e)]
+                failed |= bool(errs) or not values
+                rows.append((label, values, errs))
+                print("# %s: %s %s" % (label, [round(v, 1) for v in values], "; ".join(errs)), flush=True)
+            if failed:
+                print("# server output:\n" + srv.output())
     finally:
-        srv.stop()
         shutil.rmtree(root, ignore_errors=True)
-        if not failed:
-            srv.remove()
-        elif srv.dir:
-            print("# server output kept in %s" % srv.dir)
 
     print("\nnuboftpd on %s, %d cores, load average after: %s" % (HOST, os.cpu_count() or 0, loadavg()))
     print("%-40s %10s %10s %6s" % ("workload", "median", "best", "runs"))
