@@ -1,5 +1,5 @@
-// nuboftpd: the FTP server without windows. Runs the engine on the one event loop
-// until SIGINT or SIGTERM.
+// nuboftpd: the FTP server and its whole policy without windows. One copy runs per
+// program folder; a second start hands its command line to it. SIGINT and SIGTERM quit.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -7,8 +7,11 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include "engine/FtpSrv.h"
+#include "host/FtpHost.h"
+#include "host/LogRuns.h"
+#include "platform/SingleInstance.h"
 #include "socket/EventLoop.h"
+#include "store/LangText.h"
 
 using namespace nubo;
 
@@ -71,8 +74,18 @@ int ParseArgs(int argc, char** argv, Options& o) {
         }
     }
     if (o.dir.empty()) o.dir = ExecutableFolder();
+    if (o.dir.back() != '/') o.dir += '/';
     return -1;
 }
+
+// The log panes on standard output, one line per message, markup stripped.
+class TPrintView : public THostView {
+public:
+    void LineAdded(int pane, const TLogLine& line) override { out_.LineAdded(pane, line); }
+
+private:
+    TStreamLogView out_{stdout};
+};
 
 } // namespace
 
@@ -83,6 +96,17 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::signal(SIGPIPE, SIG_IGN);
 
+    std::string joined;
+    for (const auto& c : opts.commands) joined += (joined.empty() ? "" : " ") + c;
+    TInstanceChannel channel(opts.dir);
+    if (!channel.Listen()) {
+        if (TInstanceChannel::Send(opts.dir, {true, joined})) {
+            std::printf("nuboftpd: handed to the copy running in %s\n", opts.dir.c_str());
+            return 0;
+        }
+        std::fprintf(stderr, "nuboftpd: %s; running without the instance channel\n", channel.Error().c_str());
+    }
+
     TEventLoop& loop = TEventLoop::Current();
     sigset_t mask;
     sigemptyset(&mask);
@@ -91,26 +115,37 @@ int main(int argc, char** argv) {
     sigprocmask(SIG_BLOCK, &mask, nullptr);
     int sfd = signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
 
-    TFtpServer server(loop);
-    server.Banner = "220 VELMORA FTP Server ready.";
-    server.Port = opts.port.empty() ? "21" : opts.port;
-    server.OnStart = [](TFtpServer& s) { std::printf("system: server started on port %s\n", s.Port.c_str()); };
-    server.OnStop = [](TFtpServer&) { std::printf("system: server stopped\n"); };
+    TFtpHost host(opts.dir, loop);
+    TPrintView view;
+    host.SetView(&view);
+    host.Log.WritePlain(lpSystem, FormatText(host.Lang.LangText(sVersion), {NUBO_VERSION}));
+    host.Log.WritePlain(lpSystem, host.Lang.LangText(sVersion2));
+    host.Log.WritePlain(lpSystem, "");
+    host.SetPortOverride(opts.port);
 
     loop.Add(sfd, 0x001 /* EPOLLIN */, [&](uint32_t) {
         signalfd_siginfo si;
         while (read(sfd, &si, sizeof si) == sizeof si) {
         }
-        server.DropAllClients();
-        server.Stop();
+        host.Shutdown();
         loop.Quit();
     });
+    if (channel.Fd() >= 0)
+        loop.Add(channel.Fd(), 0x001, [&](uint32_t) {
+            channel.Serve([&](const TInstanceRequest& req) {
+                if (!req.CommandLine.empty()) host.RunCommandLine(req.CommandLine);
+            });
+        });
 
+    // The server starts with every program start; an invalid setting leaves it stopped
+    // and the program running.
     try {
-        server.Start();
+        host.Start();
     } catch (const std::exception& e) {
-        std::printf("system: the server could not start: %s\n", e.what());
+        host.Log.WriteLog(lpSystem, LogRun(kLogText, e.what()));
     }
+    if (!joined.empty()) host.RunCommandLine(joined);
+    host.StartTimers();
     loop.Run();
     close(sfd);
     return 0;

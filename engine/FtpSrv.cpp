@@ -174,7 +174,7 @@ void TFtpServer::ClientCommand(TFtpCtrlSocket& Client, const char* buf, int len)
         for (int i = 0; i < commandCount_; ++i) {
             if (commands_[size_t(i)].Keyword == keyword) {
                 (this->*commands_[size_t(i)].Proc)(Client, keyword, params, answer);
-                SendReply(Client, answer);
+                if (!Client.CommandsHeld()) SendReply(Client, answer); // else the holder replies later
                 return;
             }
         }

@@ -69,7 +69,13 @@ void TFtpCtrlSocket::ReceiveLines() {
     if (n <= 0) return;
     LineFill += n;
     buf[LineFill] = 0;
-    while (true) {
+    DispatchLines();
+}
+
+void TFtpCtrlSocket::DispatchLines() {
+    if (rcvSize_ < 2) return;
+    char* buf = lineBuffer_.get();
+    while (!heldBy_ && LineFill > 0) {
         char* lf = static_cast<char*>(std::memchr(buf, '\n', size_t(LineFill)));
         if (!lf) {
             if (LineFill < rcvSize_ - 1) return;
@@ -95,6 +101,17 @@ void TFtpCtrlSocket::ReceiveLines() {
         LineFill -= c + 1;
         buf[LineFill] = 0;
     }
+}
+
+void TFtpCtrlSocket::HoldCommands(std::shared_ptr<void> work) {
+    heldBy_ = std::move(work);
+    Pause();
+}
+
+void TFtpCtrlSocket::ReleaseCommands() {
+    auto keep = std::move(heldBy_); // the job may be the caller: it dies when the caller returns
+    DispatchLines();
+    if (!heldBy_) Resume();
 }
 
 void TFtpCtrlSocket::ChangeDir(const std::string& newDir) {

@@ -93,8 +93,17 @@ public:
     void SetAbortFlag(bool v) { AbortFlag = v; }
     void RefreshActivity();
 
+    // A command whose reply comes later (a long digest) holds the command lines after it,
+    // so that replies keep their order. The connection owns Work, the job that replies,
+    // until ReleaseCommands(), which then goes on with the held lines.
+    void HoldCommands(std::shared_ptr<void> work);
+    void ReleaseCommands();
+    bool CommandsHeld() const { return heldBy_ != nullptr; }
+
 private:
     void ReceiveLines();
+    void DispatchLines();
+    std::shared_ptr<void> heldBy_;
     std::unique_ptr<char[]> lineBuffer_;
     int rcvSize_ = 0;
     std::string peerAddr_;

@@ -388,9 +388,14 @@ void TFtpServer::CommandREST(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
     Client.LastCommandCode = 22;
     size_t i = 0;
     while (i < Params.size() && Params[i] == ' ') ++i;
-    uint64_t v = 0; // wraps like a 64-bit signed count; a wrap into the sign is refused
-    for (; i < Params.size() && Params[i] >= '0' && Params[i] <= '9'; ++i) v = v * 10 + uint64_t(Params[i] - '0');
-    const int64_t offset = int64_t(v);
+    // Digits beyond the 64-bit range are refused; a wrapped value would resume at a
+    // position the client never asked for.
+    int64_t offset = 0;
+    for (; i < Params.size() && Params[i] >= '0' && Params[i] <= '9'; ++i) {
+        const int d = Params[i] - '0';
+        offset = offset > (INT64_MAX - d) / 10 ? -1 : offset * 10 + d;
+        if (offset < 0) break;
+    }
     if (offset < 0) {
         Client.RestartOffset = 0;
         Answer = "501 Required byte offset parameter bad or missing.";

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <ctime>
 
 namespace nubo {
 
@@ -84,15 +83,6 @@ int64_t UnixToFileTime(int64_t sec, int64_t nsec) {
 
 TDateTime FileTimeToDateTime(int64_t fileTime) {
     int64_t ms = fileTime / 10000 - kFileTimeUnixDelta * 1000;
-    return kUnixDateDelta + MsToDateTime(ms);
-}
-
-TDateTime Now() {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    tm local{};
-    localtime_r(&ts.tv_sec, &local);
-    int64_t ms = (int64_t(ts.tv_sec) + local.tm_gmtoff) * 1000 + ts.tv_nsec / 1000000;
     return kUnixDateDelta + MsToDateTime(ms);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Date-time values as the engine counts them: days since 30 December 1899 00:00, the
-// fraction being the time of day. Calendar arithmetic only; nothing here asks the clock
-// except Now().
+// fraction being the time of day. Calendar arithmetic, portable; only Now() asks the
+// system's clock (ClockPosix.cpp).
 
 #include <cstdint>
 

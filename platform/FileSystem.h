@@ -9,6 +9,11 @@
 
 namespace nubo {
 
+// The path made absolute with every symbolic link of its existing part resolved, in
+// engine form (the part that does not exist yet is appended as given). Empty when the
+// path names nothing on this machine or cannot be resolved (too long, a link loop).
+std::string ResolvedPath(const std::string& path);
+
 bool FileExists(const std::string& path);      // a regular file
 bool DirectoryExists(const std::string& path); // a folder
 

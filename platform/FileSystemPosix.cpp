@@ -1,6 +1,8 @@
 #include "platform/FileSystem.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
@@ -11,6 +13,27 @@
 #include "platform/PathMap.h"
 
 namespace nubo {
+
+std::string ResolvedPath(const std::string& path) {
+    std::string native = NativePath(ExpandFileName(path));
+    if (native.empty()) return "";
+    // Resolve the longest existing prefix; what follows it does not exist yet.
+    std::string tail;
+    while (true) {
+        char buf[PATH_MAX];
+        if (realpath(native.c_str(), buf)) {
+            std::string real = buf;
+            if (!tail.empty()) real += (real == "/" ? "" : "/") + tail;
+            return EnginePath(real);
+        }
+        if (errno != ENOENT) return "";
+        size_t slash = native.find_last_of('/');
+        if (slash == std::string::npos || native == "/") return "";
+        std::string last = native.substr(slash + 1);
+        tail = tail.empty() ? last : last + "/" + tail;
+        native = slash == 0 ? "/" : native.substr(0, slash);
+    }
+}
 
 namespace {
 
@@ -85,13 +108,6 @@ bool SetFileLastWrite(const std::string& path, TDateTime t, bool utc) {
     bool ok = futimens(fd, times) == 0;
     close(fd);
     return ok;
-}
-
-int TimeZoneBias() {
-    time_t now = time(nullptr);
-    tm local{};
-    localtime_r(&now, &local);
-    return int(-local.tm_gmtoff / 60);
 }
 
 std::string CreateUniqueTempFile(const std::string& folder) {

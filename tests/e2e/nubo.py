@@ -7,6 +7,7 @@
 Only the process started here is ever stopped, by its PID.
 """
 import ftplib
+import hashlib
 import os
 import shutil
 import signal
@@ -25,8 +26,9 @@ def free_port():
 
 
 def engine_path(native):
-    """The client-visible form of a native absolute folder: /tmp/x -> C:/tmp/x/."""
-    return "C:" + native.rstrip("/") + "/"
+    """The client-visible form of a native absolute folder for the test accounts,
+    whose home is the root: /tmp/x -> /tmp/x/."""
+    return native.rstrip("/") + "/"
 
 
 class RawClient:
@@ -67,6 +69,15 @@ class RawClient:
                     break
         return "\r\n".join(lines)
 
+    def pasv(self):
+        """PASV, then a connected data socket."""
+        reply = self.cmd("PASV")
+        if not reply.startswith("227 "):
+            raise AssertionError(reply)
+        nums = reply[reply.index("(") + 1:reply.index(")")].split(",")
+        port = int(nums[4]) * 256 + int(nums[5])
+        return socket.create_connection((".".join(nums[:4]), port), timeout=10)
+
     def login(self, user="anonymous", password="x"):
         self.cmd("USER " + user)
         return self.cmd("PASS " + password)
@@ -87,11 +98,39 @@ class RawClient:
         self.sock.close()
 
 
+# The first-start settings give the single passive port 2020, which servers of tests
+# running side by side would share; a folder made here lets the system choose instead.
+TEST_SETTINGS = "[Setup]\r\nLowPASV=0\r\nHighPASV=0\r\n"
+
+# Accounts of the engine-level tests: the whole machine as the home folder, every letter
+# but the restriction, and client paths shown from the root ("/tmp/x/").
+TEST_ACCOUNTS = {"anonymous": "", "user": "pw", "u": "p", "someone": "x"}
+
+
+def account_text(name, password, home="/", letters="DU_EMRY_S__", extra=""):
+    return ("[%s]\r\nPassword=%s\r\nHomePath=%s\r\nDir0=%s|%s|\r\nVirtualDir=1\r\n%s"
+            % (name, password, home, home, letters, extra))
+
+
+TEST_USERS = "".join(account_text(n, p) for n, p in TEST_ACCOUNTS.items())
+
+
 class NuboServer:
-    def __init__(self, args=(), workdir=None):
+    def __init__(self, args=(), workdir=None, settings=None, users=None):
+        """settings, users: the texts of ftp_config.ini and ftp_users.ini to write before
+        the start (default: TEST_SETTINGS and TEST_USERS in a folder made here, none in a
+        given workdir)."""
         self.args = list(args)
         self.own_dir = workdir is None
         self.dir = workdir or tempfile.mkdtemp(prefix="nubo-e2e-")
+        if settings is None and self.own_dir:
+            settings = TEST_SETTINGS
+        if users is None and self.own_dir:
+            users = TEST_USERS
+        for name, text in (("ftp_config.ini", settings), ("ftp_users.ini", users)):
+            if text is not None:
+                with open(os.path.join(self.dir, name), "wb") as f:
+                    f.write(text.encode("utf-8"))
         self.port = None
         self.proc = None
         self.clients = []
@@ -157,3 +196,21 @@ class NuboServer:
         if greet:
             c.greeting = c.reply()
         return c
+
+
+def digest(path):
+    h = hashlib.md5()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def recv_all(sock):
+    """Everything the peer sends until it closes."""
+    chunks = []
+    while True:
+        b = sock.recv(1 << 16)
+        if not b:
+            return b"".join(chunks)
+        chunks.append(b)

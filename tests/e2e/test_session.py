@@ -7,6 +7,8 @@ import unittest
 
 from nubo import NuboServer, engine_path
 
+GREETING = "220- Nubo FTP Server (Version 2.0.0)\r\n220 Nubo FTP Server 2.0.0 ready..."
+
 
 class SessionCommands(unittest.TestCase):
     @classmethod
@@ -19,9 +21,9 @@ class SessionCommands(unittest.TestCase):
 
     def test_ftplib_session(self):
         ftp = self.srv.ftp()
-        self.assertEqual(ftp.getwelcome(), "220 VELMORA FTP Server ready.")
+        self.assertEqual(ftp.getwelcome(), GREETING.replace("\r\n", "\n"))
         self.assertEqual(ftp.login("anonymous", "guest@"), "230-\n230 User anonymous logged in.")
-        self.assertEqual(ftp.pwd(), "C:/TEMP/")
+        self.assertEqual(ftp.pwd(), "/")
         with tempfile.TemporaryDirectory() as d:
             os.mkdir(os.path.join(d, "sub"))
             self.assertEqual(ftp.cwd(d),
@@ -41,22 +43,22 @@ class SessionCommands(unittest.TestCase):
         with self.assertRaises(ftplib.error_perm) as e:
             ftp.cwd("../x")
         self.assertEqual(str(e.exception), "501 CWD failed. Cannot accept relative path using dot notation")
-        self.assertEqual(ftp.quit(), "221 Goodbye.")
+        self.assertEqual(ftp.quit(), "221 Goodbye!")
 
     def test_raw_bytes_and_guard(self):
         c = self.srv.raw()
-        self.assertEqual(c.greeting, "220 VELMORA FTP Server ready.")
+        self.assertEqual(c.greeting, GREETING)
         self.assertEqual(c.cmd("SYST"), "530 Please login with USER and PASS.")
         self.assertEqual(c.cmd("FEAT"), "530 Please login with USER and PASS.")
         self.assertEqual(c.cmd("STRU F"), "200 Ok. STRU parameter 'F' ignored.")
         self.assertEqual(c.cmd("PASS x"), "503 Login with USER first.")
         self.assertEqual(c.cmd("USER  someone  "), "331 Password required for someone.")
         self.assertEqual(c.cmd("PASS x"), "230-\r\n230 User someone logged in.")
-        self.assertEqual(c.cmd("XPWD"), '257 "C:/TEMP/" is current directory.')
+        self.assertEqual(c.cmd("XPWD"), '257 "/" is current directory.')
         self.assertEqual(c.cmd("CWD a:b:c"), "501 CWD failed. Invalid directory name syntax")
         self.assertEqual(c.cmd("TYPE E"), "500 'TYPE E': command not understood.")
         self.assertEqual(c.cmd("HELO"), "500 'HELO': command not understood.")
-        self.assertEqual(c.cmd("QUIT"), "221 Goodbye.")
+        self.assertEqual(c.cmd("QUIT"), "221 Goodbye!")
         self.assertTrue(c.closed())
 
     def test_long_line_and_junk_keep_server_serving(self):
@@ -76,11 +78,11 @@ class SessionCommands(unittest.TestCase):
              "--list-only", "-o", "/dev/null"],
             capture_output=True, text=True, timeout=30)
         log = out.stderr
-        for reply in ["< 220 VELMORA FTP Server ready.", "< 230 User anonymous logged in.",
+        for reply in ["< 220- Nubo FTP Server (Version 2.0.0)", "< 220 Nubo FTP Server 2.0.0 ready...", "< 230 User anonymous logged in.",
                       "< 200 Ok. Parameter was ''.", "< 215 UNIX Type: L8 Velmora",
-                      "< 200 Type set to I.", '< 257 "C:/TEMP/" is current directory.',
-                      '< 250 CWD command successful. "C:/tmp/" is current directory.',
-                      '< 250 CWD command successful. "C:/" is current directory.']:
+                      "< 200 Type set to I.", '< 257 "/" is current directory.',
+                      '< 250 CWD command successful. "/tmp/" is current directory.',
+                      '< 250 CWD command successful. "/" is current directory.']:
             self.assertIn(reply, log)
 
 

@@ -1,0 +1,191 @@
+#pragma once
+// The server policy: the host of the FTP server component. It owns the server, the
+// session tables, the live client map and the monitor's rows, and its methods are the
+// handlers of the server's events (admission, login, the virtual tree and its
+// permission letters, transfer accounting) and of the operator's commands (start,
+// stop, restart, disconnect, ban, the one-second timers).
+//
+// It reports to the screen only through THostView; nuboftpd's view prints, the
+// console's draws. Everything runs on the event loop's thread.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/FtpSrv.h"
+#include "host/LogPane.h"
+#include "host/LogWriter.h"
+#include "host/VirtualTree.h"
+#include "socket/EventLoop.h"
+#include "store/LangText.h"
+#include "store/Settings.h"
+#include "store/UserFile.h"
+
+namespace nubo {
+
+// One row of UserBox: the logged-in clients (added at login, removed at disconnect).
+struct TUserRow {
+    int ConnectionId = 0;
+    std::string User;      // account name, upper case
+    std::string Address;
+    std::string LoginTime; // time of day of the login
+};
+
+// One row of Current_UserBox: connections now, rebuilt every second.
+struct TConnectionRow {
+    int ConnectionId = 0;
+    std::string User, Status, ConnectTime, IdleTime, Address, Ratio, Totals;
+};
+
+// One row of Current_UpDownBox: transfers now, rebuilt every second.
+struct TTransferRow {
+    int ConnectionId = 0;
+    std::string Status, File, TransferTime, Remaining, Bytes, Speed;
+};
+
+// The detail panel of one selected client.
+struct TClientDetail {
+    std::string UserName, Time, Idle, Status, Seconds, Speed, Down, DownSize, TotalUp, TotalDown, File;
+    int Percent = 0;
+};
+
+// What the host shows; every method has a default that does nothing.
+class THostView : public TLogView {
+public:
+    void LineAdded(int, const TLogLine&) override {}
+    void FirstLineRemoved(int) override {}
+    void PanesCleared() override {}
+    // The server started listening on port, or stopped (port empty).
+    virtual void ServerStateChanged(bool /*listening*/, const std::string& /*port*/) {}
+    // RefreshUserCount: status text ("3 Users" / "No Users"), logged-in count, the
+    // component's MaxClients, the tray image (1 users, 2 stopped, 3 running idle), hint.
+    virtual void UserCountChanged(const std::string& /*status*/, int /*count*/, int /*maxClients*/,
+                                  int /*trayIcon*/, const std::string& /*hint*/) {}
+    virtual void TrayIconChanged(int /*trayIcon*/) {}
+    virtual void UserRowsChanged() {}   // UserBox gained, lost or relabelled a row
+    virtual void MonitorRefreshed() {}  // the one-second rows were rebuilt
+    // "/close": stop was done; the console hides its window. "/hidetray", "/showtray".
+    virtual void CloseRequested() {}
+    virtual void TrayRequested(bool /*show*/) {}
+};
+
+class TFtpHost {
+public:
+    // programDir: the folder of the INI files, "log" and "down" (with or without a
+    // trailing '/'). The files and folders are created there when missing.
+    explicit TFtpHost(std::string programDir, TEventLoop& loop = TEventLoop::Current());
+    ~TFtpHost();
+    TFtpHost(const TFtpHost&) = delete;
+    TFtpHost& operator=(const TFtpHost&) = delete;
+
+    void SetView(THostView* view); // not owned; nullptr detaches
+
+    // --- server control (the menu items' clicks) ---
+    // Loads the settings and starts listening. An invalid setting throws its error
+    // (shown by the caller); a port that cannot be bound is logged, not thrown.
+    void Start();
+    void Stop();    // drops every client, then closes the listener; nothing while stopped
+    void Restart(); // Stop, then Start
+    bool Listening() const { return FtpServer.Listening(); }
+    // A port given on the command line overrides the settings file for this run.
+    void SetPortOverride(std::string port) { portOverride_ = std::move(port); }
+    // The joined command line of a second start: "/start", "/stop", "/restart",
+    // "/close", "/hidetray", "/showtray"; anything else does nothing.
+    void RunCommandLine(const std::string& commandLine);
+    // Quit: drop all clients, stop, log the shutdown line.
+    void Shutdown();
+    void RefreshUserCount();
+
+    // --- live monitor ---
+    void TimerTimer();        // Current_UserBox rows and idle time-outs, every second
+    void Timer_updownTimer(); // Current_UpDownBox rows, every second
+    void StartTimers();       // both timers at 1000 ms on the loop
+    const std::vector<TUserRow>& UserBox() const { return userBox_; }
+    const std::vector<TConnectionRow>& CurrentUsers() const { return currentUsers_; }
+    const std::vector<TTransferRow>& CurrentTransfers() const { return currentTransfers_; }
+    // The detail panel for a connection number; the idle panel when it is not live.
+    TClientDetail ShowSelectedUser(int connectionId) const;
+    static TClientDetail IdleDetail(const TLangTexts& lang);
+    bool Disconnect(int connectionId); // false: no such live client
+    bool Ban(int connectionId);        // address to "IP Deny", then disconnect
+    TFtpCtrlSocket* LiveClient(int connectionId) const;
+
+    // --- the parts, public for the console and the tests ---
+    TFtpServer FtpServer;
+    TSettings Settings;
+    TLangTexts Lang;
+    TLogWriter Log;
+    const std::string& ProgramDir() const { return dir_; }
+    TSettingsFile ConfigFile() const;
+    TUserFile UsersFile() const;
+
+    // --- handlers of the server's events ---
+    void FtpServerStart(TFtpServer& Sender);
+    void FtpServerStop(TFtpServer& Sender);
+    void FtpServerClientConnect(TFtpServer& Sender, TFtpCtrlSocket& Client, int AError);
+    void FtpServerClientDisconnect(TFtpServer& Sender, TFtpCtrlSocket& Client, int AError);
+    void FtpServerAuthenticate(TFtpServer& Sender, TFtpCtrlSocket& Client, const TFtpString& UserName,
+                               const TFtpString& Password, bool& Authenticated);
+    void FtpServerChangeDirectory(TFtpServer& Sender, TFtpCtrlSocket& Client, const TFtpString& Directory,
+                                  bool& Allowed);
+    void FtpServerBuildFilePath(TFtpServer& Sender, TFtpCtrlSocket& Client, const TFtpString& Directory,
+                                const TFtpString& FileName, TFtpString& NewFileName);
+    void FtpServerBuildDirectory(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& Directory, bool Detailed);
+    void FtpServerValidateGet(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed);
+    void FtpServerValidatePut(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed);
+    void FtpServerValidateDele(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed);
+    void FtpServerValidateRmd(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed);
+    void FtpServerValidateRnFr(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed);
+    void FtpServerValidateRnTo(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed);
+    void FtpServerValidateSize(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed);
+    void FtpServerValidateMfmt(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed);
+    void FtpServerCalculateMd5(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath,
+                               TFtpString& Md5Sum, bool& Allowed);
+    void FtpServerAnswerToClient(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& Answer);
+    void FtpServerRetrSessionConnected(TFtpServer& Sender, TFtpCtrlSocket& Client, TWSocket& Data, int AError);
+    void FtpServerRetrDataSent(TFtpServer& Sender, TFtpCtrlSocket& Client, TWSocket& Data, int AError);
+    void FtpServerRetrSessionClosed(TFtpServer& Sender, TFtpCtrlSocket& Client, TWSocket& Data, int AError);
+    void FtpServerStorSessionConnected(TFtpServer& Sender, TFtpCtrlSocket& Client, TWSocket& Data, int AError);
+    void FtpServerStorDataAvailable(TFtpServer& Sender, TFtpCtrlSocket& Client, TWSocket& Data, const char* Buf,
+                                    int Len, int AError);
+    void FtpServerStorSessionClosed(TFtpServer& Sender, TFtpCtrlSocket& Client, TWSocket& Data, int AError);
+
+private:
+    void WriteLog(int pane, const std::string& text);
+    std::string ClientLine(const TFtpCtrlSocket& Client, const std::string& text) const;
+    void SendNow(TFtpCtrlSocket& Client, const std::string& line);
+    void ChangeDirTo(TFtpCtrlSocket& Client, const std::string& dir);
+    bool CheckFile(TFtpCtrlSocket& Client, TFtpString& FilePath, char letter);
+
+    std::string dir_;
+    std::string portOverride_;
+    THostView* view_ = nullptr;
+    // Session counts by account and by account + "-" + address (keys upper-cased:
+    // they match without regard to case).
+    std::map<std::string, int> accountSessions_, addressSessions_;
+    std::vector<int> liveClients_; // LiveClients: connection numbers in login order
+    // The account each logged-in connection is counted under in the session tables.
+    std::map<int, std::string> countedAs_;
+    bool resolvingPath_ = false;
+    TVirtualTree TreeOf(const TFtpCtrlSocket& Client) const;
+    std::string UserArg(const TFtpCtrlSocket& Client) const;
+    std::string AddressArg(const TFtpCtrlSocket& Client) const;
+    void CountSession(int id, const std::string& account, const std::string& address);
+    void UncountSession(int id, const std::string& address);
+    std::vector<TUserRow> userBox_;
+    std::vector<TConnectionRow> currentUsers_;
+    std::vector<TTransferRow> currentTransfers_;
+    TLoopTimer timer_, timerUpdown_;
+};
+
+// HH:MM:SS of a count of seconds; whole days are dropped.
+std::string FormatSeconds(int64_t seconds);
+// "###,###,###,##0".
+std::string FormatThousands(int64_t n);
+// A rate with thousands separators, rounded to five significant digits, and the
+// given number of decimals: 1464.84375 -> "1,464.80".
+std::string FormatRate(double v, int decimals = 2);
+
+} // namespace nubo

@@ -1,0 +1,162 @@
+// The live monitor: the one-second rows, idle time-outs, the detail panel, disconnect
+// and ban.
+#include "host/FtpHost.h"
+#include "host/LogRuns.h"
+#include "store/AddressLists.h"
+
+namespace nubo {
+
+namespace {
+int64_t SecondsSince(uint64_t tick) { return int64_t((TickCount() - tick) / 1000); }
+
+int64_t SizeOrZero(const std::string& path) { return path.empty() ? 0 : std::max<int64_t>(FileSizeOf(path), 0); }
+
+// Progress of a download, in 64 bits: position, size, percent, remaining seconds.
+struct TProgress {
+    int64_t Position = 0, Size = 0, Seconds = 1, Percent = 0, Remaining = 0, DetailRemaining = 0;
+    double Speed = 0;
+};
+
+TProgress DownloadProgress(const TFtpCtrlSocket& c) {
+    TProgress p;
+    p.Position = c.RestartOffset + c.TransferBytes;
+    p.Size = SizeOrZero(c.TransferPath);
+    p.Seconds = std::max<int64_t>(SecondsSince(c.XferStartTick), 1);
+    p.Percent = p.Size > 0 ? p.Position * 100 / p.Size : 0;
+    const int64_t perSecond = p.Position / p.Seconds;
+    if (perSecond > 0) {
+        p.Remaining = std::max<int64_t>(p.Size / perSecond - p.Seconds, 0);
+        p.DetailRemaining = std::max<int64_t>((p.Size - p.Position) / perSecond, 0);
+    }
+    p.Speed = double(c.TransferBytes) / double(p.Seconds) / 1024.0;
+    return p;
+}
+} // namespace
+
+void TFtpHost::StartTimers() {
+    timer_.OnTimer = [this] { TimerTimer(); };
+    timerUpdown_.OnTimer = [this] { Timer_updownTimer(); };
+    timer_.Start(1000);
+    timerUpdown_.Start(1000);
+}
+
+TFtpCtrlSocket* TFtpHost::LiveClient(int connectionId) const {
+    if (std::find(liveClients_.begin(), liveClients_.end(), connectionId) == liveClients_.end()) return nullptr;
+    for (int i = 0; i < FtpServer.ConnectionCount(); ++i)
+        if (FtpServer.Connection(i)->ConnectionId == connectionId) return FtpServer.Connection(i);
+    return nullptr;
+}
+
+void TFtpHost::TimerTimer() {
+    const TUserFile users = UsersFile();
+    currentUsers_.clear();
+    for (int id : liveClients_) {
+        TFtpCtrlSocket* c = LiveClient(id);
+        if (!c) continue;
+        const bool transfer = c->RetrInProgress || c->StorInProgress;
+        const int64_t idle = SecondsSince(c->ActivityTick);
+        TConnectionRow row;
+        row.ConnectionId = id;
+        row.User = c->UserName;
+        row.Status = Lang.LangText(c->RetrInProgress ? sDown : c->StorInProgress ? sUP : sNoTrans);
+        row.ConnectTime = FormatSeconds(SecondsSince(c->GreetingTick));
+        row.IdleTime = transfer ? "--:--:--" : FormatSeconds(idle);
+        row.Address = c->PeerAddr();
+        row.Ratio = "1:1";
+        row.Totals = FormatThousands(c->TotalDownload / 1024) + " MB / " + FormatThousands(c->TotalUpload / 1024) + " MB";
+        currentUsers_.push_back(std::move(row));
+        const int64_t timeOut = users.TimeOut(c->UserName);
+        if (timeOut != 0 && idle > timeOut * 60) {
+            c->CloseLater();
+            WriteLog(lpConnect, ConnectionPrefix(id) + Lang.LangText(sTimeOutDisc) + " " +
+                                    LogRun(kLogUser, UpperCase(c->UserName)));
+        }
+    }
+    if (view_) view_->MonitorRefreshed();
+}
+
+void TFtpHost::Timer_updownTimer() {
+    currentTransfers_.clear();
+    for (int id : liveClients_) {
+        TFtpCtrlSocket* c = LiveClient(id);
+        if (!c || !(c->RetrInProgress || c->StorInProgress)) continue;
+        TTransferRow row;
+        row.ConnectionId = id;
+        row.File = c->TransferPath;
+        const int64_t secs = std::max<int64_t>(SecondsSince(c->XferStartTick), 1);
+        row.TransferTime = FormatSeconds(secs);
+        if (c->RetrInProgress) {
+            const TProgress p = DownloadProgress(*c);
+            row.Status = Lang.LangText(sDown);
+            row.Remaining = FormatSeconds(p.Remaining);
+            row.Bytes = FormatThousands(p.Position) + "  [" + std::to_string(p.Percent) + "%]";
+            row.Speed = FormatRate(p.Speed, 2) + " K/S";
+        } else {
+            const int64_t received = c->DataChannel->ReadCount();
+            row.Status = Lang.LangText(sUP);
+            row.Remaining = "--:--:--";
+            row.Bytes = FormatThousands(received + c->RestartOffset) + "  [ --% ]";
+            row.Speed = FormatRate(double(received) / double(secs) / 1024.0, 1) + " K/S";
+        }
+        currentTransfers_.push_back(std::move(row));
+    }
+    if (view_) view_->MonitorRefreshed();
+}
+
+TClientDetail TFtpHost::IdleDetail(const TLangTexts& lang) {
+    TClientDetail d;
+    d.UserName = lang.LangText(sNoID);
+    d.Time = d.Idle = d.Seconds = "00:00:00 Min";
+    d.Speed = "0 K/S";
+    d.Down = d.DownSize = d.TotalUp = d.TotalDown = "0";
+    d.Status = lang.LangText(sNoTrans);
+    d.File = lang.LangText(sNoFile);
+    return d;
+}
+
+TClientDetail TFtpHost::ShowSelectedUser(int connectionId) const {
+    TClientDetail d = IdleDetail(Lang);
+    TFtpCtrlSocket* c = LiveClient(connectionId);
+    if (!c) return d;
+    d.Time = FormatSeconds(SecondsSince(c->GreetingTick)) + " Min";
+    d.UserName = c->UserName;
+    d.File = c->TransferPath.empty() ? Lang.LangText(sNoFile) : c->TransferPath;
+    d.TotalDown = FormatThousands(c->TotalDownload);
+    d.TotalUp = FormatThousands(c->TotalUpload);
+    d.Idle = FormatSeconds(SecondsSince(c->ActivityTick)) + " Min";
+    if (c->RetrInProgress) {
+        const TProgress p = DownloadProgress(*c);
+        d.Status = Lang.LangText(sDown);
+        d.Down = FormatThousands(p.Position);
+        d.DownSize = FormatThousands(p.Size);
+        d.Seconds = FormatSeconds(p.Seconds) + " Min";
+        d.Percent = int(std::clamp<int64_t>(p.Percent, 0, 100));
+        d.Speed = FormatRate(p.Speed, 2) + " K/S";
+    } else if (c->StorInProgress) {
+        const int64_t received = c->DataChannel->ReadCount();
+        const int64_t secs = SecondsSince(c->XferStartTick);
+        d.Status = Lang.LangText(sUP);
+        d.Down = FormatThousands(received + c->RestartOffset);
+        d.Seconds = FormatSeconds(secs) + " Min";
+        d.DownSize = "0";
+        d.Speed = (secs > 0 ? FormatRate(double(received) / double(secs) / 1024.0, 2) : "0") + " K/S";
+    }
+    return d;
+}
+
+bool TFtpHost::Disconnect(int connectionId) {
+    TFtpCtrlSocket* c = LiveClient(connectionId);
+    if (!c) return false;
+    c->CloseLater();
+    return true;
+}
+
+bool TFtpHost::Ban(int connectionId) {
+    TFtpCtrlSocket* c = LiveClient(connectionId);
+    if (!c) return false;
+    TSettingsFile config = ConfigFile();
+    AppendDeny(config.Ini(), c->PeerAddr());
+    return Disconnect(connectionId);
+}
+
+} // namespace nubo

@@ -1,0 +1,165 @@
+// Admission of connections, logins and the end of sessions.
+#include <ctime>
+
+#include "host/FtpHost.h"
+#include "host/LogRuns.h"
+#include "platform/FileSystem.h"
+#include "store/AddressLists.h"
+
+namespace nubo {
+
+namespace {
+std::string TimeOfDay() {
+    std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buf[16];
+    std::strftime(buf, sizeof buf, "%H:%M:%S", &tm);
+    return buf;
+}
+} // namespace
+
+std::string TFtpHost::UserArg(const TFtpCtrlSocket& Client) const {
+    return LogRun(kLogUser, UpperCase(Client.UserName));
+}
+
+std::string TFtpHost::AddressArg(const TFtpCtrlSocket& Client) const {
+    return LogRun(kLogAddress, const_cast<TFtpCtrlSocket&>(Client).PeerAddr());
+}
+
+void TFtpHost::SendNow(TFtpCtrlSocket& Client, const std::string& line) {
+    try {
+        Client.SendStr(line + "\r\n");
+    } catch (const ESocketException&) {
+        // The client is already gone; its close is on its way.
+    }
+}
+
+void TFtpHost::FtpServerClientConnect(TFtpServer&, TFtpCtrlSocket& Client, int) {
+    SendNow(Client, Fmt("220- %s", Fmt("Nubo FTP Server (Version %s)", NUBO_VERSION)));
+    const TSettingsFile config = ConfigFile();
+    const std::string fallback = Settings.HideVersion ? "Connected to " + Client.BoundAddr() + " ready..."
+                                                      : std::string("Nubo FTP Server " NUBO_VERSION " ready...");
+    const std::string enter = config.EnterMessage();
+    Client.Banner = "220 " + (enter.empty() ? fallback : enter);
+    // The limit counts logged-in sessions: it refuses at the limit and above it.
+    if (Settings.MaxUser != 0 && int64_t(userBox_.size()) >= Settings.MaxUser) {
+        SendNow(Client, "421 Too many users connected.");
+        Client.Close();
+        return;
+    }
+    if (!AccessCheck(config.Ini(), Client.PeerAddr())) {
+        SendNow(Client, "421 Access Denied.");
+        Client.Close();
+        return;
+    }
+    WriteLog(lpConnect, ClientLine(Client, FormatText(Lang.LangText(sConnectTo), {AddressArg(Client)})));
+}
+
+void TFtpHost::CountSession(int id, const std::string& account, const std::string& address) {
+    const std::string key = UpperCase(account);
+    ++accountSessions_[key];
+    ++addressSessions_[key + "-" + address];
+    countedAs_[id] = account;
+}
+
+void TFtpHost::UncountSession(int id, const std::string& address) {
+    auto it = countedAs_.find(id);
+    if (it == countedAs_.end()) return;
+    const std::string key = UpperCase(it->second);
+    for (auto* entry : {&accountSessions_[key], &addressSessions_[key + "-" + address]}) --*entry;
+    if (accountSessions_[key] <= 0) accountSessions_.erase(key);
+    if (addressSessions_[key + "-" + address] <= 0) addressSessions_.erase(key + "-" + address);
+    countedAs_.erase(it);
+}
+
+void TFtpHost::FtpServerClientDisconnect(TFtpServer&, TFtpCtrlSocket& Client, int) {
+    if (Client.ConnectionId == 0 || !Client.LoggedIn) return;
+    const int id = Client.ConnectionId;
+    std::erase_if(userBox_, [id](const TUserRow& r) { return r.ConnectionId == id; });
+    std::erase(liveClients_, id);
+    RefreshUserCount();
+    if (view_) view_->UserRowsChanged();
+    const int64_t seconds = int64_t((TickCount() - Client.GreetingTick) / 1000);
+    WriteLog(lpConnect, ClientLine(Client, FormatText(Lang.LangText(sDisconnect), {UserArg(Client), AddressArg(Client)}) +
+                                               " (" + LogRun(kLogDuration, FormatSeconds(seconds) + " Min") + ")"));
+    // The transfer-end steps store every addition at once, so the file never holds less
+    // than this session's copy: writing the larger of the two creates missing keys and
+    // never lowers a total that another session of the account has raised meanwhile.
+    try {
+        TUserFile users = UsersFile();
+        const std::string& account = Client.UserName;
+        users.WriteTotalDownload(account, std::max(Client.TotalDownload, users.TotalDownload(account)));
+        users.WriteTotalUpload(account, std::max(Client.TotalUpload, users.TotalUpload(account)));
+    } catch (const std::exception& e) {
+        WriteLog(lpSystem, LogRun(kLogText, e.what()));
+    }
+    UncountSession(id, Client.PeerAddr());
+}
+
+void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const TFtpString& UserName,
+                                     const TFtpString& Password, bool& Authenticated) {
+    Authenticated = false;
+    const TUserFile users = UsersFile();
+    const std::string& account = UserName;
+    const std::string address = Client.PeerAddr();
+    if (users.UserDisable(account)) return;
+
+    // This connection's own session does not count against a login that replaces it.
+    const std::string key = UpperCase(account);
+    const bool sameAccountAgain = Client.LoggedIn && countedAs_.count(Client.ConnectionId) &&
+                                  UpperCase(countedAs_[Client.ConnectionId]) == key;
+    const int n = accountSessions_.count(key) ? accountSessions_[key] - (sameAccountAgain ? 1 : 0) : 0;
+    const std::string addrKey = key + "-" + address;
+    const int k = addressSessions_.count(addrKey) ? addressSessions_[addrKey] - (sameAccountAgain ? 1 : 0) : 0;
+    const int64_t maxUser = users.MaxUser(account), maxUserIP = users.MaxUserIP(account);
+    if ((maxUser != 0 && n >= maxUser) || (maxUserIP != 0 && k >= maxUserIP)) {
+        SendNow(Client, "530 Too Many Users Connected.");
+        Client.Close();
+        WriteLog(lpConnect, ClientLine(Client, FormatText(Lang.LangText(sTooManyUser), {UserArg(Client), AddressArg(Client)})));
+        return;
+    }
+    const std::string expected = UpperCase(account) == "ANONYMOUS" ? Password : users.Password(account);
+    if (Password == expected) {
+        const std::string home = users.HomePath(account);
+        if (home.empty() || !DirectoryExists(home)) {
+            SendNow(Client, "530 Not logged in, cannot find home directory.");
+            Client.Close();
+            WriteLog(lpConnect, ClientLine(Client, "User " + UserArg(Client) + " IP: " + AddressArg(Client) +
+                                                       ": home directory not found: " + LogRun(kLogFile, home)));
+            return;
+        }
+        if (Client.LoggedIn) {
+            auto row = std::find_if(userBox_.begin(), userBox_.end(),
+                                    [&](const TUserRow& r) { return r.ConnectionId == Client.ConnectionId; });
+            if (row != userBox_.end()) {
+                WriteLog(lpConnect, ClientLine(Client, Lang.LangText(sChangeUser) + UserArg(Client)));
+                row->User = UpperCase(account);
+                row->Address = address;
+            }
+            // The session now counts under the new account.
+            UncountSession(Client.ConnectionId, address);
+            CountSession(Client.ConnectionId, account, address);
+        } else {
+            userBox_.push_back({Client.ConnectionId, UpperCase(account), address, TimeOfDay()});
+            liveClients_.push_back(Client.ConnectionId);
+            WriteLog(lpConnect, ClientLine(Client, FormatText(Lang.LangText(sConnected), {UserArg(Client), AddressArg(Client)})));
+            Client.LoggedIn = true;
+            CountSession(Client.ConnectionId, account, address);
+        }
+        if (view_) view_->UserRowsChanged();
+        Client.HomePath = WithSlash(home);
+        WriteLog(lpConnect, ClientLine(Client, FormatText(Lang.LangText(sRepNow), {UserArg(Client), LogRun(kLogFile, Client.HomePath)})));
+        RefreshUserCount();
+        Authenticated = true;
+        Client.ChangeDir(Client.HomePath);
+        Client.TotalDownload = users.TotalDownload(account);
+        Client.TotalUpload = users.TotalUpload(account);
+        const std::string enter = users.EnterMessage(account);
+        if (!enter.empty()) SendNow(Client, Fmt("230-%s", enter));
+    }
+    if (!Authenticated)
+        WriteLog(lpConnect, ClientLine(Client, FormatText(Lang.LangText(sAuthFail), {UserArg(Client), AddressArg(Client)})));
+}
+
+} // namespace nubo

@@ -1,0 +1,107 @@
+// Transfer tracking and accounting: start and end lines with rates and sizes, the
+// activity refresh during transfers, and the account's totals.
+#include "host/FtpHost.h"
+#include "host/LogRuns.h"
+
+namespace nubo {
+
+namespace {
+constexpr int kListingMarker = 99;
+constexpr int kCodeAppe = 23;
+
+int64_t SizeOrZero(const std::string& path) {
+    if (path.empty()) return 0;
+    return std::max<int64_t>(FileSizeOf(path), 0);
+}
+
+int64_t SecondsSince(uint64_t tick) { return int64_t((TickCount() - tick) / 1000); }
+} // namespace
+
+void TFtpHost::FtpServerRetrSessionConnected(TFtpServer&, TFtpCtrlSocket& Client, TWSocket&, int) {
+    if (!Client.RetrInProgress) return;
+    Client.XferStartTick = TickCount();
+    const std::string path = LogRun(kLogFile, Client.TransferPath);
+    if (Client.RestartOffset != 0)
+        WriteLog(lpTransfer, ClientLine(Client, FormatText(Lang.LangText(sRetrRes), {UserArg(Client), path,
+                                                                                   FormatThousands(Client.RestartOffset)})));
+    else
+        WriteLog(lpTransfer, ClientLine(Client, FormatText(Lang.LangText(sRetrStart), {UserArg(Client), path})));
+}
+
+void TFtpHost::FtpServerRetrDataSent(TFtpServer&, TFtpCtrlSocket& Client, TWSocket&, int) { Client.RefreshActivity(); }
+
+void TFtpHost::FtpServerStorDataAvailable(TFtpServer&, TFtpCtrlSocket& Client, TWSocket&, const char*, int, int) {
+    Client.RefreshActivity();
+}
+
+void TFtpHost::FtpServerStorSessionConnected(TFtpServer&, TFtpCtrlSocket& Client, TWSocket&, int) {
+    if (!Client.StorInProgress) return;
+    const std::string path = LogRun(kLogFile, Client.TransferPath);
+    Client.XferStartTick = TickCount();
+    if (Client.RestartOffset != 0 || Client.XferCommandCode == kCodeAppe) {
+        Client.TransferBytes = SizeOrZero(Client.TransferPath);
+        WriteLog(lpTransfer, ClientLine(Client, FormatText(Lang.LangText(sStorRes), {UserArg(Client), path,
+                                                                                   FormatThousands(Client.RestartOffset)})));
+    } else {
+        Client.TransferBytes = 0;
+        WriteLog(lpTransfer, ClientLine(Client, FormatText(Lang.LangText(sStorStart), {UserArg(Client), path})));
+    }
+}
+
+void TFtpHost::FtpServerRetrSessionClosed(TFtpServer&, TFtpCtrlSocket& Client, TWSocket&, int AError) {
+    if (Client.UserData == kListingMarker) {
+        Client.FreeStream();
+        Client.UserData = 0;
+    }
+    if (!Client.RetrInProgress) return;
+    const int64_t s = SecondsSince(Client.XferStartTick);
+    const bool failed = AError != 0 || Client.AbortFlag;
+    int64_t b;
+    double rate;
+    if (failed && s > 0) {
+        b = Client.TransferBytes;
+        rate = double(b) / double(s) / 1024.0;
+    } else {
+        b = SizeOrZero(Client.TransferPath);
+        rate = s > 0 ? double(b) / double(s) / 1024.0 : double(b) / 1024.0;
+    }
+    const std::string text = FormatText(Lang.LangText(failed ? sRetrFail : sRetrOK),
+                                        {UserArg(Client), LogRun(kLogFile, Client.TransferPath)});
+    WriteLog(lpTransfer, ClientLine(Client, text + " (" + FormatRate(rate) + " K/S - " + FormatThousands(b) + " bytes)"));
+    try {
+        TUserFile users = UsersFile();
+        Client.TotalDownload = users.TotalDownload(Client.UserName) + Client.TransferBytes / 1024;
+        users.WriteTotalDownload(Client.UserName, Client.TotalDownload);
+    } catch (const std::exception& e) {
+        WriteLog(lpSystem, LogRun(kLogText, e.what()));
+    }
+    Client.RetrInProgress = false;
+    Client.RefreshActivity();
+    Client.UserData = 0;
+}
+
+void TFtpHost::FtpServerStorSessionClosed(TFtpServer&, TFtpCtrlSocket& Client, TWSocket& Data, int AError) {
+    if (Client.UserData == kListingMarker) {
+        Client.FreeStream();
+        Client.UserData = 0;
+    }
+    if (!Client.StorInProgress) return;
+    const int64_t s = SecondsSince(Client.XferStartTick);
+    const bool failed = AError != 0 || Client.AbortFlag;
+    const int64_t b = SizeOrZero(Client.TransferPath);
+    const double rate = s > 0 ? double(b) / double(s) / 1024.0 : double(b) / 1024.0;
+    const std::string text = FormatText(Lang.LangText(failed ? sStorFail : sStorOK),
+                                        {UserArg(Client), LogRun(kLogFile, Client.TransferPath)});
+    WriteLog(lpTransfer, ClientLine(Client, text + " (" + FormatRate(rate) + " K/S - " + FormatThousands(b) + " bytes)"));
+    try {
+        TUserFile users = UsersFile();
+        Client.TotalUpload = users.TotalUpload(Client.UserName) + Data.ReadCount() / 1024;
+        users.WriteTotalUpload(Client.UserName, Client.TotalUpload);
+    } catch (const std::exception& e) {
+        WriteLog(lpSystem, LogRun(kLogText, e.what()));
+    }
+    Client.RefreshActivity();
+    Client.StorInProgress = false;
+}
+
+} // namespace nubo

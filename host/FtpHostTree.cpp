@@ -1,0 +1,213 @@
+// The virtual directory tree and the permission letters: directory changes, file
+// checks, listings built by the host, and the replies as the client sees them.
+#include "host/FtpHost.h"
+#include "host/LogRuns.h"
+#include "platform/DateTime.h"
+#include "platform/FileSearch.h"
+#include "platform/FileSystem.h"
+
+namespace nubo {
+
+namespace {
+constexpr int kListingMarker = 99;
+constexpr int kCodeMdtm = 25, kCodeMlst = 28, kCodeMfmt = 30;
+} // namespace
+
+TVirtualTree TFtpHost::TreeOf(const TFtpCtrlSocket& Client) const {
+    return TVirtualTree::ForAccount(UsersFile(), Client.UserName, Client.HomePath);
+}
+
+void TFtpHost::ChangeDirTo(TFtpCtrlSocket& Client, const std::string& dir) { Client.ChangeDir(dir); }
+
+void TFtpHost::FtpServerChangeDirectory(TFtpServer&, TFtpCtrlSocket& Client, const TFtpString&, bool& Allowed) {
+    const TVirtualTree tree = TreeOf(Client);
+    const std::string& home = Client.HomePath;
+    // Inside a virtual folder the client is in the tree already; the parent of an
+    // alias's folder (where CDUP from the alias's top lands) is the client's root.
+    if (tree.AboveAlias(Client.CurrentDir))
+        ChangeDirTo(Client, home);
+    else if (!tree.InTree(Client.CurrentDir) && FindNoCase(Client.CurrentDir, home) == std::string::npos)
+        ChangeDirTo(Client, home + (Client.CurrentDir.size() > 3 ? Client.CurrentDir.substr(3) : ""));
+    const size_t tilde = Client.CurrentDir.find("\\~\\");
+    if (tilde != std::string::npos) ChangeDirTo(Client, home + Client.CurrentDir.substr(tilde + 3));
+    std::string f = FolderPart(NormalizePath(Client.CurrentDir));
+    if (f == home || f.size() < 3) {
+        ChangeDirTo(Client, home);
+        f = home;
+    }
+    f = tree.MapVirtualPath(f);
+    ChangeDirTo(Client, f);
+    Allowed = DirectoryExists(f) && !tree.IsRestricted(f) && tree.Contains(f);
+}
+
+// Every file argument: alias paths are mapped for every command. A path outside the
+// tree is left to the command's own check, or refused here for the commands that have
+// no check of their own (MDTM, MFMT and MLST).
+void TFtpHost::FtpServerBuildFilePath(TFtpServer& Sender, TFtpCtrlSocket& Client, const TFtpString& Directory,
+                                      const TFtpString& FileName, TFtpString& NewFileName) {
+    if (resolvingPath_ || Client.FtpState != ftpcReady) return;
+    resolvingPath_ = true;
+    std::string local;
+    try {
+        local = Sender.ResolveFilePath(Client, Directory, FileName);
+    } catch (...) {
+        resolvingPath_ = false;
+        throw;
+    }
+    resolvingPath_ = false;
+    const TVirtualTree tree = TreeOf(Client);
+    const std::string t = tree.MapVirtualPath(NormalizePath(local));
+    const uint8_t code = Client.LastCommandCode;
+    if ((code == kCodeMdtm || code == kCodeMlst || code == kCodeMfmt) && (tree.IsRestricted(t) || !tree.Contains(t)))
+        throw FtpServerException("Permission denied");
+    NewFileName = t;
+}
+
+bool TFtpHost::CheckFile(TFtpCtrlSocket& Client, TFtpString& FilePath, char letter) {
+    const TVirtualTree tree = TreeOf(Client);
+    const std::string t = tree.MapVirtualPath(NormalizePath(FilePath));
+    if (tree.IsRestricted(t) || !tree.Contains(t)) return false;
+    FilePath = t;
+    return tree.HasLetter(t, letter);
+}
+
+void TFtpHost::FtpServerValidateGet(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
+    Allowed = CheckFile(Client, FilePath, 'D');
+    if (Allowed) Client.RetrInProgress = true;
+}
+
+void TFtpHost::FtpServerValidatePut(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
+    Allowed = CheckFile(Client, FilePath, 'U');
+    if (Allowed) Client.StorInProgress = true;
+}
+
+void TFtpHost::FtpServerValidateDele(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
+    Allowed = CheckFile(Client, FilePath, 'E');
+    if (Allowed)
+        WriteLog(lpTransfer, ClientLine(Client, FormatText(Lang.LangText(sFDel), {UserArg(Client), LogRun(kLogFile, FilePath)})));
+}
+
+void TFtpHost::FtpServerValidateRmd(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
+    Allowed = CheckFile(Client, FilePath, 'R');
+}
+
+void TFtpHost::FtpServerValidateRnFr(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
+    Allowed = CheckFile(Client, FilePath, 'Y');
+}
+
+void TFtpHost::FtpServerValidateRnTo(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
+    Allowed = CheckFile(Client, FilePath, 'Y');
+    if (Allowed)
+        WriteLog(lpTransfer, ClientLine(Client, FormatText(Lang.LangText(sRFile),
+                                                           {UserArg(Client), LogRun(kLogFile, Client.RenameSource) + " - " +
+                                                                                 LogRun(kLogFile, FilePath)})));
+}
+
+// SIZE needs no letter; MFMT and MDTM's setting need none either. Each stays inside the tree.
+void TFtpHost::FtpServerValidateSize(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
+    const TVirtualTree tree = TreeOf(Client);
+    FilePath = tree.MapVirtualPath(NormalizePath(FilePath));
+    if (tree.IsRestricted(FilePath) || !tree.Contains(FilePath)) Allowed = false;
+}
+
+void TFtpHost::FtpServerValidateMfmt(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
+    FtpServerValidateSize(Sender, Client, FilePath, Allowed);
+}
+
+// A digest reveals the content: it needs the download letter.
+void TFtpHost::FtpServerCalculateMd5(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, TFtpString&,
+                                     bool& Allowed) {
+    Allowed = CheckFile(Client, FilePath, 'D');
+}
+
+void TFtpHost::FtpServerBuildDirectory(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& Directory, bool Detailed) {
+    // A grant whose data connection never opened ends with the next listing command.
+    if (!Client.DataOpen) Client.RetrInProgress = Client.StorInProgress = false;
+    const TVirtualTree tree = TreeOf(Client);
+    const std::string arg = (!Directory.empty() && Directory[0] == '-') ? "" : Directory;
+    const std::string mask = arg.empty() ? "*.*" : arg;
+    // An absolute client path starts at the home, as for every other command.
+    std::string p = mask[0] == '\\' ? Client.HomePath + mask.substr(1) : Client.CurrentDir + mask;
+    p = tree.MapVirtualPath(NormalizePath(p));
+    if (!p.empty() && p.back() == '\\') p += "*.*";
+    const int year = DecodeDateTime(Now()).Year;
+
+    Client.UserData = kListingMarker;
+    Client.FreeStream();
+    auto* stream = new TMemoryStream;
+    Client.TransferStream = stream;
+    auto write = [&](const std::string& line) {
+        if (!line.empty()) stream->WriteBuffer(line.data(), line.size());
+    };
+
+    bool covered = false, subfolders = false;
+    for (const auto& e : tree.Entries()) {
+        if (FindNoCase(p, WithSlash(e.Folder)) == std::string::npos) continue;
+        covered = true;
+        subfolders = subfolders || HasLetter(e.Letters, 'S');
+    }
+    if (covered && tree.Contains(FolderPart(p))) {
+        const std::string folderNoSlash = FolderPart(p).substr(0, FolderPart(p).empty() ? 0 : FolderPart(p).size() - 1);
+        TFileSearch search;
+        TSearchRec rec;
+        for (bool found = search.First(p, faAnyFile, rec); found; found = search.Next(rec)) {
+            bool hidden = false;
+            for (const auto& e : tree.Entries())
+                if (HasLetter(e.Letters, 'A') && FindNoCase(e.Folder, rec.Name) != std::string::npos &&
+                    FindNoCase(e.Folder, folderNoSlash) != std::string::npos)
+                    hidden = true;
+            if ((rec.Attr & faDirectory) && !subfolders) continue;
+            if (Detailed)
+                write((hidden || (rec.Attr & (faHidden | faVolumeID))) ? "" : FormatListLine(rec, year));
+            else
+                write(rec.Name + "\r\n");
+        }
+    }
+    if (Client.CurrentDir == Client.HomePath) {
+        const auto& entries = tree.Entries();
+        for (size_t i = 1; i < entries.size(); ++i) {
+            if (!HasLetter(entries[i].Letters, 'V') || !DirectoryExists(entries[i].Folder)) continue;
+            write(Detailed ? "drw-rw-rw-   1 ftp      ftp            0 Apr 30 19:00 " + entries[i].Alias + "\r\n"
+                           : entries[i].Alias + "\r\n");
+        }
+    }
+    stream->Seek(0, TSeekOrigin::Begin);
+}
+
+void TFtpHost::FtpServerAnswerToClient(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& Answer) {
+    if (Answer.compare(0, 3, "221") == 0) {
+        std::string msg = UsersFile().ExitMessage(Client.UserName);
+        if (msg.empty()) msg = ConfigFile().ExitMessage();
+        Answer = msg.empty() ? "221 Goodbye!" : msg + "\r\n221 Goodbye!";
+        return;
+    }
+    if (Client.UserName.empty()) return;
+    const TVirtualTree tree = TreeOf(Client);
+    auto pathReply = [&] {
+        return Answer.compare(0, 3, "250") == 0 || Answer.compare(0, 3, "257") == 0 || Answer.compare(0, 3, "550") == 0;
+    };
+    if (UsersFile().VirtualDir(Client.UserName)) {
+        std::string r = ToClientSeparators(Answer);
+        bool changed = tree.ShowAliases(r);
+        const std::string h = ToClientSeparators(Client.HomePath);
+        if (FindNoCase(r, h) != std::string::npos) {
+            r = ReplaceAllNoCase(r, h, "/");
+            changed = true;
+        }
+        if (changed) Answer = r;
+        for (const char* sep : {":/", ":\\"}) {
+            size_t pos = Answer.find(sep);
+            if (pathReply() && pos != std::string::npos && pos > 0) Answer.replace(pos - 1, 3, "/");
+        }
+        const size_t dbl = Answer.find("//");
+        if (dbl != std::string::npos) Answer.erase(dbl, 1);
+    } else {
+        std::string r = ToClientSeparators(Answer);
+        tree.ShowAliases(r);
+        const size_t pos = r.find(":/");
+        if (pathReply() && pos != std::string::npos && pos > 0) r.insert(pos - 1, "/");
+        Answer = r;
+    }
+}
+
+} // namespace nubo

@@ -1,0 +1,150 @@
+#include "host/VirtualTree.h"
+
+#include <algorithm>
+
+#include "engine/FtpSrvT.h"
+#include "platform/FileSystem.h"
+#include "platform/PathMap.h"
+
+namespace nubo {
+
+namespace {
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
+
+bool EqualsNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return Lower(x) == Lower(y);
+           });
+}
+
+// Whole components: child equals parent, or continues it after a separator.
+bool UnderResolved(const std::string& child, const std::string& parent) {
+    if (parent.empty() || child.empty()) return false;
+    std::string p = parent;
+    if (p.back() == '\\') p.pop_back();
+    return child == p || (child.size() > p.size() && child.compare(0, p.size(), p) == 0 && child[p.size()] == '\\');
+}
+} // namespace
+
+size_t FindNoCase(const std::string& hay, const std::string& needle, size_t from) {
+    if (needle.empty()) return from <= hay.size() ? from : std::string::npos;
+    auto it = std::search(hay.begin() + long(std::min(from, hay.size())), hay.end(), needle.begin(), needle.end(),
+                          [](char x, char y) { return Lower(x) == Lower(y); });
+    return it == hay.end() ? std::string::npos : size_t(it - hay.begin());
+}
+
+std::string ReplaceAllNoCase(const std::string& s, const std::string& from, const std::string& to) {
+    if (from.empty()) return s;
+    std::string out;
+    size_t pos = 0, hit;
+    while ((hit = FindNoCase(s, from, pos)) != std::string::npos) {
+        out += s.substr(pos, hit - pos) + to;
+        pos = hit + from.size();
+    }
+    return out + s.substr(pos);
+}
+
+std::string WithSlash(std::string f) {
+    if (f.empty() || f.back() != '\\') f += '\\';
+    return f;
+}
+
+std::string NormalizePath(const std::string& p) {
+    std::string r = p;
+    // A bounded loop: an expansion that leaves a pair behind is not expanded forever.
+    for (int i = 0; i < 4 && (r.find("./") != std::string::npos || r.find(".\\") != std::string::npos); ++i) {
+        std::string full = ExpandFileName(r);
+        if (full == r) break;
+        r = full;
+    }
+    return r;
+}
+
+TVirtualTree::TVirtualTree(std::vector<TVirtualEntry> entries, std::string home)
+    : entries_(std::move(entries)), home_(std::move(home)) {}
+
+TVirtualTree TVirtualTree::ForAccount(const TUserFile& users, const std::string& account, const std::string& home) {
+    return TVirtualTree(users.VirtualEntries(account), home);
+}
+
+std::string TVirtualTree::MapVirtualPath(std::string p) const {
+    for (size_t i = 1; i < entries_.size(); ++i) {
+        const auto& e = entries_[i];
+        if (!HasLetter(e.Letters, 'V') || e.Alias.empty()) continue;
+        const size_t start = home_.empty() ? 0 : home_.size() - 1;
+        const std::string tail = start < p.size() ? p.substr(start) : std::string();
+        if (FindNoCase(tail, e.Alias + "\\") == std::string::npos) continue;
+        p = ReplaceAllNoCase(p, home_ + e.Alias, e.Folder);
+    }
+    return p;
+}
+
+bool TVirtualTree::IsRestricted(const std::string& t) const {
+    const std::string folder = FolderPart(t);
+    for (const auto& e : entries_)
+        if (HasLetter(e.Letters, 'A') && FindNoCase(folder, WithSlash(e.Folder)) != std::string::npos) return true;
+    return false;
+}
+
+bool TVirtualTree::HasLetter(const std::string& t, char letter) const {
+    const std::string folder = FolderPart(t);
+    for (const auto& e : entries_) {
+        if (!nubo::HasLetter(e.Letters, letter)) continue;
+        const std::string f = WithSlash(e.Folder);
+        const bool applies = nubo::HasLetter(e.Letters, 'S') ? FindNoCase(t, f) != std::string::npos
+                                                              : EqualsNoCase(f, folder);
+        if (applies) return true;
+    }
+    return false;
+}
+
+bool TVirtualTree::Contains(const std::string& t) const {
+    const std::string real = ResolvedPath(t);
+    if (real.empty()) return false;
+    bool inside = false;
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const auto& e = entries_[i];
+        // The home entry stands for the connection's home folder.
+        const std::string folder = i == 0 ? home_ : e.Folder;
+        if (i > 0 && !nubo::HasLetter(e.Letters, 'V') && !nubo::HasLetter(e.Letters, 'A')) continue;
+        const std::string realFolder = ResolvedPath(WithSlash(folder));
+        if (!UnderResolved(real, realFolder)) continue;
+        if (nubo::HasLetter(e.Letters, 'A')) return false;
+        inside = true;
+    }
+    return inside;
+}
+
+bool TVirtualTree::InTree(const std::string& dir) const {
+    if (FindNoCase(dir, home_) == 0) return true;
+    for (size_t i = 1; i < entries_.size(); ++i)
+        if (nubo::HasLetter(entries_[i].Letters, 'V') && FindNoCase(dir, WithSlash(entries_[i].Folder)) == 0)
+            return true;
+    return false;
+}
+
+bool TVirtualTree::AboveAlias(const std::string& dir) const {
+    if (InTree(dir)) return false;
+    for (size_t i = 1; i < entries_.size(); ++i)
+        if (nubo::HasLetter(entries_[i].Letters, 'V') && FindNoCase(WithSlash(entries_[i].Folder), dir) == 0)
+            return true;
+    return false;
+}
+
+bool TVirtualTree::ShowAliases(std::string& text) const {
+    std::vector<const TVirtualEntry*> aliases;
+    for (size_t i = 1; i < entries_.size(); ++i)
+        if (nubo::HasLetter(entries_[i].Letters, 'V') && !entries_[i].Alias.empty()) aliases.push_back(&entries_[i]);
+    std::sort(aliases.begin(), aliases.end(),
+              [](const TVirtualEntry* a, const TVirtualEntry* b) { return a->Folder.size() > b->Folder.size(); });
+    bool changed = false;
+    for (const auto* e : aliases) {
+        const std::string local = ToClientSeparators(WithSlash(e->Folder));
+        if (FindNoCase(text, local) == std::string::npos) continue;
+        text = ReplaceAllNoCase(text, local, "/" + e->Alias + "/");
+        changed = true;
+    }
+    return changed;
+}
+
+} // namespace nubo

@@ -1,0 +1,35 @@
+#pragma once
+// The client address lists in ftp_config.ini: sections "IP Deny" and "IP Allow", keys
+// IP0, IP1, ... numbered without gaps. Read afresh for every check.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/IniFile.h"
+
+namespace nubo {
+
+inline constexpr std::string_view kDenySection = "IP Deny";
+inline constexpr std::string_view kAllowSection = "IP Allow";
+inline constexpr size_t kMaxPatternLength = 255;
+
+// "*" matches any run of characters, "?" exactly one; everything else only itself,
+// case-sensitively. Address and pattern count up to 255 characters each.
+bool MatchPattern(std::string_view address, std::string_view pattern);
+
+// False when a deny pattern matches and no allow pattern does.
+bool AccessCheck(const TIniFile& config, std::string_view address);
+
+// Entries of one list from IP0 up to the first missing or empty key.
+std::vector<std::string> ReadAddressList(const TIniFile& config, std::string_view section);
+
+// The ban command: the address as it stands under the first free key of "IP Deny".
+void AppendDeny(TIniFile& config, std::string_view address);
+
+// The address-list dialog: both sections replaced; each non-empty entry is stored
+// under "IP" and its position in its list.
+void WriteAddressLists(TIniFile& config, const std::vector<std::string>& deny,
+                       const std::vector<std::string>& allow);
+
+} // namespace nubo

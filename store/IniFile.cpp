@@ -1,0 +1,357 @@
+#include "store/IniFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "store/TextCodec.h"
+
+namespace nubo {
+
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i])) return false;
+    return true;
+}
+
+std::string_view Trim(std::string_view s) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+// A line break inside a name or value would split it into lines of their own and
+// could plant keys; it is stored as a blank instead.
+std::string OneLine(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        if (c == '\r' || c == '\n') c = ' ';
+    return r;
+}
+
+// 0, or the error number of the failure.
+int ReadWhole(const std::string& path, std::string& bytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    char buf[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            return err;
+        }
+        if (n == 0) break;
+        bytes.append(buf, size_t(n));
+    }
+    ::close(fd);
+    return 0;
+}
+
+struct TLine {
+    std::string text;
+    std::string eol; // "\r\n", "\n" or "" (last line without a break)
+};
+
+// The file as lines, each keeping its own line end, so a rewrite changes only the
+// lines it means to change.
+class TIniText {
+  public:
+    // A missing file is empty. One that exists but cannot be read is empty for a
+    // reader; a writer must not replace it (that would drop every other section), so
+    // with forWrite the failure throws.
+    static TIniText Load(const std::string& path, bool forWrite = false) {
+        TIniText t;
+        std::string bytes;
+        if (const int err = ReadWhole(path, bytes); err != 0) {
+            if (err == ENOENT || !forWrite) return t;
+            throw EIniFileException("Unable to read " + path + ": " + std::strerror(err));
+        }
+        if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
+        const std::string text = DecodeStoredText(bytes);
+        size_t pos = 0;
+        while (pos < text.size()) {
+            const size_t nl = text.find('\n', pos);
+            if (nl == std::string::npos) {
+                t.lines_.push_back({text.substr(pos), ""});
+                break;
+            }
+            const bool cr = nl > pos && text[nl - 1] == '\r';
+            t.lines_.push_back(
+                {text.substr(pos, nl - pos - (cr ? 1 : 0)), cr ? std::string(kCrLf) : "\n"});
+            pos = nl + 1;
+        }
+        return t;
+    }
+
+    std::string Bytes() const {
+        std::string out;
+        for (const auto& l : lines_)
+            out += l.text + l.eol;
+        return out;
+    }
+
+    static std::optional<std::string_view> SectionName(const std::string& line) {
+        std::string_view s = Trim(line);
+        if (s.empty() || s.front() != '[') return std::nullopt;
+        s.remove_prefix(1);
+        const size_t close = s.find(']');
+        if (close != std::string_view::npos) s = s.substr(0, close);
+        return Trim(s);
+    }
+
+    struct TKeyLine {
+        std::string_view key, value;
+    };
+    static std::optional<TKeyLine> KeyLine(const std::string& line) {
+        std::string_view s = Trim(line);
+        if (s.empty() || s.front() == ';' || s.front() == '[') return std::nullopt;
+        const size_t eq = s.find('=');
+        if (eq == std::string_view::npos) return std::nullopt;
+        return TKeyLine{Trim(s.substr(0, eq)), Trim(s.substr(eq + 1))};
+    }
+
+    // Index of the header line of the first section with this name.
+    std::optional<size_t> FindSection(std::string_view section, size_t from = 0) const {
+        for (size_t i = from; i < lines_.size(); ++i) {
+            const auto name = SectionName(lines_[i].text);
+            if (name && SameText(*name, section)) return i;
+        }
+        return std::nullopt;
+    }
+
+    // One past the last line of the section whose header is at header.
+    size_t SectionEnd(size_t header) const {
+        size_t i = header + 1;
+        while (i < lines_.size() && !SectionName(lines_[i].text))
+            ++i;
+        return i;
+    }
+
+    std::optional<size_t> FindKey(size_t header, std::string_view key) const {
+        for (size_t i = header + 1, end = SectionEnd(header); i < end; ++i) {
+            const auto kl = KeyLine(lines_[i].text);
+            if (kl && SameText(kl->key, key)) return i;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<std::string> Value(std::string_view section, std::string_view key) const {
+        const auto h = FindSection(section);
+        if (!h) return std::nullopt;
+        const auto k = FindKey(*h, key);
+        if (!k) return std::nullopt;
+        std::string_view v = KeyLine(lines_[*k].text)->value;
+        // A value enclosed in matching quotes is read without them.
+        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+            v = v.substr(1, v.size() - 2);
+        return std::string(v);
+    }
+
+    std::vector<std::string> Sections() const {
+        std::vector<std::string> out;
+        for (const auto& l : lines_) {
+            const auto name = SectionName(l.text);
+            if (!name) continue;
+            bool seen = false;
+            for (const auto& s : out)
+                seen = seen || SameText(s, *name);
+            if (!seen) out.emplace_back(*name);
+        }
+        return out;
+    }
+
+    void Set(std::string_view section, std::string_view key, std::string_view value) {
+        const auto h = FindSection(section);
+        if (!h) {
+            Insert(lines_.size(), "[" + OneLine(section) + "]");
+            Insert(lines_.size(), OneLine(key) + "=" + OneLine(value));
+            return;
+        }
+        if (const auto k = FindKey(*h, key)) {
+            // Keep the key as the file spells it.
+            lines_[*k].text = std::string(KeyLine(lines_[*k].text)->key) + "=" + OneLine(value);
+            return;
+        }
+        // After the section's last non-blank line, so blank separators stay below it.
+        size_t at = SectionEnd(*h);
+        while (at > *h + 1 && Trim(lines_[at - 1].text).empty())
+            --at;
+        Insert(at, OneLine(key) + "=" + OneLine(value));
+    }
+
+    bool EraseSection(std::string_view section) {
+        bool changed = false;
+        while (const auto h = FindSection(section)) {
+            lines_.erase(lines_.begin() + *h, lines_.begin() + SectionEnd(*h));
+            changed = true;
+        }
+        return changed;
+    }
+
+    bool DeleteKey(std::string_view section, std::string_view key) {
+        const auto h = FindSection(section);
+        if (!h) return false;
+        bool changed = false;
+        while (const auto k = FindKey(*h, key)) {
+            lines_.erase(lines_.begin() + *k);
+            changed = true;
+        }
+        return changed;
+    }
+
+  private:
+    void Insert(size_t at, std::string text) {
+        if (at > 0 && lines_[at - 1].eol.empty()) lines_[at - 1].eol = kCrLf;
+        lines_.insert(lines_.begin() + at, TLine{std::move(text), std::string(kCrLf)});
+    }
+
+    std::vector<TLine> lines_;
+};
+
+[[noreturn]] void WriteFailed(const std::string& path, int err) {
+    throw EIniFileException("Unable to write to " + path + ": " + std::strerror(err));
+}
+
+} // namespace
+
+std::optional<int64_t> ParseIniInteger(std::string_view s) {
+    s = Trim(s);
+    bool negative = false;
+    if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
+        negative = s.front() == '-';
+        s.remove_prefix(1);
+    }
+    unsigned base = 10;
+    if (s.starts_with("0x") || s.starts_with("0X")) {
+        base = 16;
+        s.remove_prefix(2);
+    } else if (s.starts_with("$")) {
+        base = 16;
+        s.remove_prefix(1);
+    }
+    if (s.empty()) return std::nullopt;
+    uint64_t v = 0;
+    const uint64_t limit = negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX);
+    for (char c : s) {
+        unsigned d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (base == 16 && Lower(c) >= 'a' && Lower(c) <= 'f')
+            d = Lower(c) - 'a' + 10;
+        else
+            return std::nullopt;
+        if (v > (limit - d) / base) return std::nullopt;
+        v = v * base + d;
+    }
+    return negative ? int64_t(0 - v) : int64_t(v);
+}
+
+bool TIniFile::Exists() const {
+    struct stat st;
+    return ::stat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string TIniFile::ReadString(std::string_view section, std::string_view key,
+                                 std::string_view def) const {
+    auto v = TIniText::Load(path_).Value(section, key);
+    return v ? std::move(*v) : std::string(def);
+}
+
+int64_t TIniFile::ReadInteger(std::string_view section, std::string_view key, int64_t def) const {
+    const auto v = TIniText::Load(path_).Value(section, key);
+    if (!v) return def;
+    return ParseIniInteger(*v).value_or(def);
+}
+
+bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool def) const {
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+std::vector<std::string> TIniFile::ReadSections() const {
+    return TIniText::Load(path_).Sections();
+}
+
+void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    auto t = TIniText::Load(path_, true);
+    t.Set(section, key, value);
+    ReplaceFileAtomically(path_, t.Bytes());
+}
+
+void TIniFile::WriteInteger(std::string_view section, std::string_view key, int64_t value) {
+    WriteString(section, key, std::to_string(value));
+}
+
+void TIniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
+    WriteString(section, key, value ? "1" : "0");
+}
+
+void TIniFile::EraseSection(std::string_view section) {
+    auto t = TIniText::Load(path_, true);
+    if (t.EraseSection(section)) ReplaceFileAtomically(path_, t.Bytes());
+}
+
+void TIniFile::DeleteKey(std::string_view section, std::string_view key) {
+    auto t = TIniText::Load(path_, true);
+    if (t.DeleteKey(section, key)) ReplaceFileAtomically(path_, t.Bytes());
+}
+
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, bool onlyIfMissing) {
+    std::string tmp = path + ".XXXXXX";
+    const int fd = ::mkstemp(tmp.data());
+    if (fd < 0) WriteFailed(path, errno);
+    auto fail = [&](int err) {
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        WriteFailed(path, err);
+    };
+    // The new file keeps the permissions of the one it replaces.
+    struct stat st;
+    const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    if (::fchmod(fd, mode) != 0) fail(errno);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) fail(n < 0 ? errno : ENOSPC);
+        done += size_t(n);
+    }
+    if (::fsync(fd) != 0) fail(errno);
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(tmp.c_str());
+        WriteFailed(path, err);
+    }
+    if (onlyIfMissing) {
+        const int r = ::link(tmp.c_str(), path.c_str());
+        const int err = errno;
+        ::unlink(tmp.c_str());
+        if (r == 0) return true;
+        if (err == EEXIST) return false;
+        WriteFailed(path, err);
+    }
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(tmp.c_str());
+        WriteFailed(path, err);
+    }
+    return true;
+}
+
+} // namespace nubo

@@ -1,0 +1,64 @@
+#pragma once
+// An INI file with the conventions of the platform's profile files: "[section]" lines,
+// "key=value" lines, sections and keys matched without regard to ASCII letter case,
+// the first occurrence of a section or key winning, reads that yield a default.
+//
+// Nothing is cached: every call reads the file afresh (an edit made on disk takes
+// effect at the next read), and every write replaces the file atomically through a
+// temporary file beside it, so a crash or a full disk leaves the old file whole.
+// The file is written as UTF-8; one that is not valid UTF-8 is read as CP949.
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nubo {
+
+class EIniFileException : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Decimal, or hexadecimal after "0x" or "$", with an optional sign; nothing else.
+std::optional<int64_t> ParseIniInteger(std::string_view text);
+
+class TIniFile {
+  public:
+    explicit TIniFile(std::string path) : path_(std::move(path)) {}
+    const std::string& FileName() const { return path_; }
+    bool Exists() const;
+
+    // A missing file, section or key yields def; a present but empty key yields "".
+    std::string ReadString(std::string_view section, std::string_view key,
+                           std::string_view def) const;
+    // A missing key or a value that is not a whole number yields def.
+    int64_t ReadInteger(std::string_view section, std::string_view key, int64_t def) const;
+    // A number: 0 is false, anything else true.
+    bool ReadBool(std::string_view section, std::string_view key, bool def) const;
+    // Section names in file order, each once.
+    std::vector<std::string> ReadSections() const;
+
+    // Writers keep every other line of the file as it was. They throw
+    // EIniFileException when the file cannot be replaced; the old file stays.
+    // A missing key is added at the end of its section, a missing section at the end
+    // of the file.
+    void WriteString(std::string_view section, std::string_view key, std::string_view value);
+    void WriteInteger(std::string_view section, std::string_view key, int64_t value);
+    void WriteBool(std::string_view section, std::string_view key, bool value);
+    void EraseSection(std::string_view section);
+    void DeleteKey(std::string_view section, std::string_view key);
+
+  private:
+    std::string path_;
+};
+
+// Writes bytes to path atomically (temporary file beside it, then rename); throws
+// EIniFileException on failure, leaving any old file untouched. With onlyIfMissing an
+// existing file is kept and false is returned.
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes,
+                           bool onlyIfMissing = false);
+
+} // namespace nubo

@@ -1,0 +1,70 @@
+#pragma once
+// The server settings file ftp_config.ini, section "Setup": its keys, defaults and
+// first-start text. Every getter reads the file afresh.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "store/IniFile.h"
+
+namespace nubo {
+
+inline constexpr std::string_view kSettingsFileName = "ftp_config.ini";
+inline constexpr std::string_view kSetupSection = "Setup";
+
+// The values the server keeps in memory between two loads of the file.
+struct TSettings {
+    bool AddDate = false;
+    bool Log = false;
+    int64_t MaxUser = 0;
+    bool HideVersion = false;
+    std::string LangSpec;
+};
+
+// The text written when the file is missing at start.
+std::string FirstStartSettingsText();
+
+class TSettingsFile {
+  public:
+    explicit TSettingsFile(std::string path) : ini_(std::move(path)) {}
+
+    // Writes the first-start text when the file does not exist; an existing file,
+    // whatever it holds, is never touched. Returns whether it wrote.
+    bool CreateIfMissing() const;
+
+    std::string Port() const { return ini_.ReadString(kSetupSection, "Port", "21"); }
+    int64_t MaxUser() const { return ini_.ReadInteger(kSetupSection, "MaxUser", 0); }
+    int64_t LowPASV() const { return ini_.ReadInteger(kSetupSection, "LowPASV", 0); }
+    int64_t HighPASV() const { return ini_.ReadInteger(kSetupSection, "HighPASV", 0); }
+    bool TrayIcon() const { return ini_.ReadBool(kSetupSection, "TrayIcon", false); }
+    bool Log() const { return ini_.ReadBool(kSetupSection, "Log", false); }
+    bool AddDate() const { return ini_.ReadBool(kSetupSection, "AddDate", false); }
+    bool HideVersion() const { return ini_.ReadBool(kSetupSection, "HideVersion", false); }
+    bool DisableNOOP() const { return ini_.ReadBool(kSetupSection, "DisableNOOP", false); }
+    std::string EnterMessage() const { return ini_.ReadString(kSetupSection, "EnterMessage", ""); }
+    std::string ExitMessage() const { return ini_.ReadString(kSetupSection, "ExitMessage", ""); }
+    std::string LangSpec() const { return ini_.ReadString(kSetupSection, "LangSpec", ""); }
+
+    // What the settings dialog stores, as its fields hold it (no checks).
+    struct TDialogValues {
+        std::string Port;
+        int64_t MaxUser = 0;
+        int64_t LowPASV = 0;
+        int64_t HighPASV = 0;
+        bool TrayIcon = false;
+        bool Log = false;
+        std::string EnterMessage;
+        std::string ExitMessage;
+    };
+    void SaveDialog(const TDialogValues& v);
+
+    // The same file also holds the address lists.
+    TIniFile& Ini() { return ini_; }
+    const TIniFile& Ini() const { return ini_; }
+
+  private:
+    TIniFile ini_;
+};
+
+} // namespace nubo

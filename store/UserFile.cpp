@@ -1,0 +1,126 @@
+#include "store/UserFile.h"
+
+#include "platform/PathMap.h"
+
+namespace nubo {
+
+TVirtualEntry ParseVirtualEntry(std::string_view value) {
+    TVirtualEntry e;
+    std::string* fields[] = {&e.Folder, &e.Letters, &e.Alias};
+    size_t field = 0;
+    for (char c : value) {
+        if (c == '|') {
+            if (++field == 3) break;
+        } else {
+            *fields[field] += c;
+        }
+    }
+    return e;
+}
+
+std::string FormatVirtualEntry(const TVirtualEntry& e) {
+    return e.Folder + "|" + e.Letters + "|" + e.Alias;
+}
+
+std::string BuildLetters(const TPermissionBoxes& b) {
+    std::string s;
+    const auto put = [&](bool on, char letter) { s += on ? letter : '_'; };
+    put(b.Download, 'D');
+    put(b.Upload, 'U');
+    put(b.AccessDenied, 'A');
+    put(b.Delete, 'E');
+    put(b.MakeDir, 'M');
+    put(b.RemoveDir, 'R');
+    put(b.Rename, 'Y');
+    put(b.Virtual, 'V');
+    put(b.SubDirs, 'S');
+    return s + "__";
+}
+
+std::string FolderInEngineForm(std::string_view folder) {
+    return folder.empty() ? std::string() : EnginePath(folder);
+}
+
+std::string FirstStartUsersText(std::string_view programDir) {
+    const std::string dir(programDir);
+    return "[anonymous]\r\n"
+           "UserDisable=0\r\n"
+           "VirtualDir=1\r\n"
+           "password=\r\n"
+           "User_Memo=암호없이 접속가능한 익명연결\r\n"
+           "MaxUser=0\r\n"
+           "MaxUserIP=0\r\n"
+           "MaxSpeed=0\r\n"
+           "Time-Out=0\r\n"
+           "EnterMessage=누보 FTP 서버에 오신것을 환영합니다 !\r\n"
+           "ExitMessage=Goodbye !\r\n"
+           "HomePath=" +
+           dir + "down\r\n" +
+           "TotalDownload=0\r\n"
+           "TotalUpload=0\r\n"
+           "Dir0=" +
+           dir + "down|DU_EMRY_S_|\r\n";
+}
+
+bool TUserFile::CreateIfMissing(std::string_view programDir) const {
+    return ReplaceFileAtomically(ini_.FileName(), FirstStartUsersText(programDir), true);
+}
+
+std::vector<TVirtualEntry> TUserFile::VirtualEntries(std::string_view user) const {
+    std::vector<TVirtualEntry> out;
+    for (int i = 0;; ++i) {
+        const std::string v = ini_.ReadString(user, "Dir" + std::to_string(i), "");
+        if (v.empty()) break;
+        out.push_back(ParseVirtualEntry(v));
+        out.back().Folder = FolderInEngineForm(out.back().Folder);
+    }
+    return out;
+}
+
+std::vector<TVirtualEntry> TUserFile::DialogEntries(std::string_view user) const {
+    std::vector<TVirtualEntry> out;
+    for (int i = 0; i < kMaxVirtualEntries; ++i) {
+        const std::string v = ini_.ReadString(user, "Dir" + std::to_string(i), "");
+        if (!v.empty()) out.push_back(ParseVirtualEntry(v));
+    }
+    return out;
+}
+
+void TUserFile::WriteLimits(std::string_view user, const TAccount& a) {
+    ini_.WriteString(user, "User_Memo", a.UserMemo);
+    ini_.WriteInteger(user, "MaxUser", a.MaxUser);
+    ini_.WriteInteger(user, "MaxUserIP", a.MaxUserIP);
+    ini_.WriteInteger(user, "MaxSpeed", a.MaxSpeed);
+    ini_.WriteInteger(user, "Time-Out", a.TimeOut);
+    ini_.WriteString(user, "EnterMessage", a.EnterMessage);
+    ini_.WriteString(user, "ExitMessage", a.ExitMessage);
+}
+
+void TUserFile::WriteAccount(std::string_view user, const TAccount& a,
+                             std::string_view dir0Letters) {
+    ini_.WriteBool(user, "UserDisable", a.UserDisable);
+    ini_.WriteBool(user, "VirtualDir", true);
+    ini_.WriteString(user, "password", a.Password);
+    WriteLimits(user, a);
+    ini_.WriteString(user, "HomePath", a.HomePath);
+    ini_.WriteString(user, "Dir0", FormatVirtualEntry({a.HomePath, std::string(dir0Letters), ""}));
+}
+
+void TUserFile::WriteMainPage(std::string_view user, const TAccount& a,
+                              const std::vector<TVirtualEntry>& dirs) {
+    ini_.WriteBool(user, "UserDisable", a.UserDisable);
+    ini_.WriteBool(user, "VirtualDir", true);
+    WriteLimits(user, a);
+    for (size_t i = 0; i < dirs.size(); ++i) {
+        TVirtualEntry e = dirs[i];
+        if (i == 0) {
+            e.Alias.clear();
+            ini_.WriteString(user, "HomePath", e.Folder);
+        }
+        ini_.WriteString(user, "Dir" + std::to_string(i), FormatVirtualEntry(e));
+    }
+    for (size_t i = dirs.size(); i < size_t(kMaxVirtualEntries); ++i)
+        ini_.DeleteKey(user, "Dir" + std::to_string(i));
+}
+
+} // namespace nubo

@@ -1,0 +1,147 @@
+#pragma once
+// The user file ftp_users.ini: one section per account, named by the login name.
+// Every getter reads the file afresh; folders are returned in the engine's path form.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/IniFile.h"
+
+namespace nubo {
+
+inline constexpr std::string_view kUsersFileName = "ftp_users.ini";
+inline constexpr int kMaxVirtualEntries = 5; // Dir0 (home) plus four
+
+// Letters of a new account's home entry and of a newly added virtual directory.
+inline constexpr std::string_view kNewHomeLetters = "DU_EMRY_S__";
+inline constexpr std::string_view kNewDirLetters = "DU_EMRYVS__";
+
+// One DirN value: folder, permission letters and alias joined by "|".
+struct TVirtualEntry {
+    std::string Folder;
+    std::string Letters;
+    std::string Alias;
+    bool operator==(const TVirtualEntry&) const = default;
+};
+
+// Fields split at every "|"; missing fields are empty.
+TVirtualEntry ParseVirtualEntry(std::string_view value);
+// The home entry (Dir0) is written with an empty alias: folder "|" letters "|".
+std::string FormatVirtualEntry(const TVirtualEntry& e);
+
+// The permission boxes of the account dialog.
+struct TPermissionBoxes {
+    bool Download = false;     // D
+    bool Upload = false;       // U
+    bool AccessDenied = false; // A
+    bool Delete = false;       // E
+    bool MakeDir = false;      // M
+    bool RemoveDir = false;    // R
+    bool Rename = false;       // Y
+    bool Virtual = false;      // V
+    bool SubDirs = false;      // S
+};
+// Eleven characters in the fixed order D U A E M R Y V S _ _, "_" for an absent letter.
+std::string BuildLetters(const TPermissionBoxes& b);
+// Only presence counts, case-sensitively; position does not.
+inline bool HasLetter(std::string_view letters, char letter) {
+    return letters.find(letter) != std::string_view::npos;
+}
+
+// The text written when the file is missing at start; programDir ends with a separator.
+std::string FirstStartUsersText(std::string_view programDir);
+
+// Folders may be stored natively (/srv/ftp) or in engine form (C:\srv\ftp); readers
+// return the engine form. An empty value stays empty.
+std::string FolderInEngineForm(std::string_view folder);
+
+class TUserFile {
+  public:
+    explicit TUserFile(std::string path) : ini_(std::move(path)) {}
+
+    // Writes the default anonymous account when the file does not exist; an existing
+    // file is never rewritten. Returns whether it wrote.
+    bool CreateIfMissing(std::string_view programDir) const;
+
+    bool UserDisable(std::string_view user) const {
+        return ini_.ReadBool(user, "UserDisable", false);
+    }
+    bool VirtualDir(std::string_view user) const {
+        return ini_.ReadBool(user, "VirtualDir", false);
+    }
+    std::string Password(std::string_view user) const {
+        return ini_.ReadString(user, "Password", "");
+    }
+    std::string UserMemo(std::string_view user) const {
+        return ini_.ReadString(user, "User_Memo", "");
+    }
+    int64_t MaxUser(std::string_view user) const { return ini_.ReadInteger(user, "MaxUser", 0); }
+    int64_t MaxUserIP(std::string_view user) const {
+        return ini_.ReadInteger(user, "MaxUserIP", 0);
+    }
+    int64_t MaxSpeed(std::string_view user) const { return ini_.ReadInteger(user, "MaxSpeed", 0); }
+    int64_t TimeOut(std::string_view user) const { return ini_.ReadInteger(user, "Time-Out", 0); }
+    std::string EnterMessage(std::string_view user) const {
+        return ini_.ReadString(user, "EnterMessage", "");
+    }
+    std::string ExitMessage(std::string_view user) const {
+        return ini_.ReadString(user, "ExitMessage", "");
+    }
+    // In engine form, without a separator added.
+    std::string HomePath(std::string_view user) const {
+        return FolderInEngineForm(ini_.ReadString(user, "HomePath", ""));
+    }
+    int64_t TotalDownload(std::string_view user) const {
+        return ini_.ReadInteger(user, "TotalDownload", 0);
+    }
+    int64_t TotalUpload(std::string_view user) const {
+        return ini_.ReadInteger(user, "TotalUpload", 0);
+    }
+    void WriteTotalDownload(std::string_view user, int64_t kb) {
+        ini_.WriteInteger(user, "TotalDownload", kb);
+    }
+    void WriteTotalUpload(std::string_view user, int64_t kb) {
+        ini_.WriteInteger(user, "TotalUpload", kb);
+    }
+
+    // The server's view: Dir0, Dir1, ... up to the first missing or empty key, folders
+    // in engine form.
+    std::vector<TVirtualEntry> VirtualEntries(std::string_view user) const;
+    // The dialog's view: every non-empty key of Dir0 to Dir4, as stored.
+    std::vector<TVirtualEntry> DialogEntries(std::string_view user) const;
+
+    // Account names in file order.
+    std::vector<std::string> Accounts() const { return ini_.ReadSections(); }
+    void EraseAccount(std::string_view user) { ini_.EraseSection(user); }
+
+    // The identity page of the account dialog.
+    struct TAccount {
+        bool UserDisable = false;
+        std::string Password;
+        std::string UserMemo;
+        int64_t MaxUser = 0;
+        int64_t MaxUserIP = 0;
+        int64_t MaxSpeed = 0;
+        int64_t TimeOut = 0;
+        std::string EnterMessage;
+        std::string ExitMessage;
+        std::string HomePath;
+    };
+    // New account (dir0Letters = kNewHomeLetters) or edit of its identity (the letters
+    // Dir0 had): every identity key, the password included, and Dir0 on the home.
+    void WriteAccount(std::string_view user, const TAccount& a, std::string_view dir0Letters);
+    // Save of the main page: everything but the password; dirs[0] is the home entry.
+    // Keys past the listed directories are deleted, so the numbering has no gap.
+    void WriteMainPage(std::string_view user, const TAccount& a,
+                       const std::vector<TVirtualEntry>& dirs);
+
+    TIniFile& Ini() { return ini_; }
+
+  private:
+    void WriteLimits(std::string_view user, const TAccount& a);
+    TIniFile ini_;
+};
+
+} // namespace nubo

@@ -1,0 +1,97 @@
+#include "store/AddressLists.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/store/TempDir.h"
+
+namespace nubo {
+namespace {
+
+using test::ReadBytes;
+using test::TTempDir;
+using test::WriteBytes;
+
+TEST(MatchPattern, Cases) {
+    const struct {
+        const char* address;
+        const char* pattern;
+        bool match;
+    } cases[] = {
+        {"192.168.0.5", "192.168.0.*", true},
+        {"192.168.0.5", "192.168.0.5", true},
+        {"192.168.0.6", "192.168.0.5", false},
+        {"10.0.0.1", "10.0.0.1*", true},
+        {"10.0.0.12", "10.0.0.1*", true},
+        {"10.0.0.123", "10.0.0.1*", true},
+        {"10.0.0.7", "10.0.0.?", true},
+        {"10.0.0.17", "10.0.0.?", false},
+        {"10.0.0.1", "1*1", true},
+        {"10.0.0.2", "1*1", false},
+        {"1.2.3.4", "*", true},
+        {"", "*", true},
+        {"", "", true}, // the empty value that ends a list matches only ""
+        {"1.2.3.4", "", false},
+        {"1.2.3.4", "1.2.3.4.", false},
+        {"1.2.3.4", "1.2.3", false},
+        {"1.2.3.4", "*.4", true},
+        {"1.2.3.4", "*.5", false},
+        {"1.2.3.4", "1.2.3.4*", true},   // a final star matches the empty rest
+        {"1.2.3.4", "1.2.3.4**", false}, // but two stars at the very end do not
+        {"1.2.3.4", "1.2.3.4?", false},
+        {"abc", "ABC", false}, // case-sensitive
+        {"1.2.3.4", "**4", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MatchPattern(c.address, c.pattern), c.match) << c.address << " ~ " << c.pattern;
+}
+
+TEST(MatchPattern, ManyStarsStayFastAndLongInputIsCut) {
+    const std::string address(255, 'a');
+    std::string pattern;
+    for (int i = 0; i < 120; ++i)
+        pattern += "*a";
+    EXPECT_FALSE(MatchPattern(address, pattern + "b"));
+    EXPECT_TRUE(MatchPattern(address, pattern));
+    // Only the first 255 characters of each side take part.
+    EXPECT_TRUE(MatchPattern(std::string(255, 'a') + "b", std::string(255, 'a')));
+    EXPECT_TRUE(MatchPattern(std::string(255, 'a'), std::string(255, 'a') + "zzz"));
+}
+
+TEST(AccessCheck, DenyAndAllowLists) {
+    TTempDir tmp;
+    const std::string path = tmp.File("ftp_config.ini");
+    TIniFile config(path);
+    EXPECT_TRUE(AccessCheck(config, "1.2.3.4")); // no file: everyone is accepted
+
+    WriteBytes(path, "[Setup]\r\nPort=21\r\n[IP Deny]\r\nIP0=192.168.0.*\r\nIP1=10.0.0.1*\r\n"
+                     "IP3=172.16.0.1\r\n[IP Allow]\r\nIP0=192.168.0.5\r\n");
+    EXPECT_TRUE(AccessCheck(config, "192.168.0.5"));
+    EXPECT_FALSE(AccessCheck(config, "192.168.0.6"));
+    EXPECT_FALSE(AccessCheck(config, "10.0.0.123"));
+    EXPECT_TRUE(AccessCheck(config, "172.16.0.1")); // hidden behind the gap at IP2
+    EXPECT_TRUE(AccessCheck(config, "127.0.0.1"));
+
+    WriteAddressLists(config, {"*"}, {"127.0.0.1", "", "10.*"});
+    EXPECT_FALSE(AccessCheck(config, "192.168.0.5"));
+    EXPECT_TRUE(AccessCheck(config, "127.0.0.1"));
+    EXPECT_FALSE(AccessCheck(config, "10.1.1.1")); // the empty entry left a gap
+    EXPECT_EQ(config.ReadString("Setup", "Port", ""), "21");
+}
+
+TEST(AccessCheck, TheBanAppendsEvenWhenListed) {
+    TTempDir tmp;
+    TIniFile config(tmp.File("ftp_config.ini"));
+    WriteBytes(config.FileName(), "[Setup]\r\nPort=21\r\n");
+    AppendDeny(config, "10.0.0.8");
+    AppendDeny(config, "10.0.0.8");
+    AppendDeny(config, "10.0.0.9");
+    EXPECT_EQ(
+        ReadBytes(config.FileName()),
+        "[Setup]\r\nPort=21\r\n[IP Deny]\r\nIP0=10.0.0.8\r\nIP1=10.0.0.8\r\nIP2=10.0.0.9\r\n");
+    EXPECT_EQ(ReadAddressList(config, kDenySection),
+              (std::vector<std::string>{"10.0.0.8", "10.0.0.8", "10.0.0.9"}));
+    EXPECT_FALSE(AccessCheck(config, "10.0.0.9"));
+}
+
+} // namespace
+} // namespace nubo
