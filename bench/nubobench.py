@@ -13,8 +13,8 @@ prints a table, stops the server by its PID and removes what it made. MB = 10^6
 bytes. Python's standard library and the curl binary only. Every loop has a fixed
 count and a deadline, every network call a time-out, and only loopback is used.
 
-The client logs in and changes into the data folder by its absolute path, so the
-login's home folder does not matter.
+The server's folder gets one account, bench/bench, whose home is the data folder
+with every right; the client sends paths relative to it.
 """
 import argparse
 import ftplib
@@ -33,6 +33,7 @@ import nubo  # noqa: E402  the tests' helper: nuboftpd in a temporary --dir, sto
 MB = 1e6
 MIB = 1 << 20
 HOST = "127.0.0.1"
+USER, PASSWORD = "bench", "bench"
 SOCK_TIMEOUT = 20      # seconds, every control and data socket
 CURL_MAX = 120         # seconds, one curl transfer
 BUDGET = 300           # seconds, one workload with all its runs
@@ -61,10 +62,9 @@ class Client:
         self.port, self.user, self.password, self.root = port, user, password, root
 
     def curl(self, args, name):
-        # singlecwd: one "CWD <absolute folder>", then the command on the bare name.
-        url = "ftp://%s:%d/%s/%s" % (HOST, self.port, self.root.replace("/", "%2F"), name)
-        cmd = ["curl", "-s", "-S", "--disable-epsv", "--ftp-method", "singlecwd",
-               "--max-time", str(CURL_MAX), "-u", "%s:%s" % (self.user, self.password)] + args + [url]
+        url = "ftp://%s:%d/%s" % (HOST, self.port, name)
+        cmd = ["curl", "-s", "-S", "--disable-epsv", "--max-time", str(CURL_MAX),
+               "-u", "%s:%s" % (self.user, self.password)] + args + [url]
         try:
             r = subprocess.run(cmd, capture_output=True, text=True, timeout=CURL_MAX + 15)
         except subprocess.TimeoutExpired:
@@ -77,7 +77,6 @@ class Client:
         f = ftplib.FTP(timeout=SOCK_TIMEOUT)
         f.connect(HOST, self.port)
         f.login(self.user, self.password)
-        f.cwd(self.root)
         f.voidcmd("TYPE I")
         return f
 
@@ -171,8 +170,6 @@ def loadavg():
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--server", required=True, help="the nuboftpd binary")
-    ap.add_argument("--user", default="bench")
-    ap.add_argument("--password", default="bench")
     ap.add_argument("--large-mib", type=int, default=1024, help="size of the large file (MiB, default 1024)")
     ap.add_argument("--small", type=int, default=500, help="number of small files (default 500)")
     ap.add_argument("--small-size", type=int, default=4096, help="size of a small file (bytes, default 4096)")
@@ -193,8 +190,8 @@ def main():
         make_dataset(root, a.large_mib, a.small, a.small_size)
         print("# data set in %s made in %.1f s; load average before: %s" % (root, time.monotonic() - t0, loadavg()),
               flush=True)
-        with nubo.NuboServer() as srv:
-            c = Client(srv.port, a.user, a.password, root)
+        with nubo.NuboServer(users=nubo.account_text(USER, PASSWORD, home=root)) as srv:
+            c = Client(srv.port, USER, PASSWORD, root)
             large = a.large_mib * MIB
             work = [
                 ("large download %d MiB (MB/s)" % a.large_mib, lambda: c.large_download(a.runs, large)),
