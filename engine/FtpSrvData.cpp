@@ -172,7 +172,9 @@ void TFtpServer::ClientPassiveSessionAvailable(TFtpCtrlSocket& Client) {
     }
     data.OnSessionClosed = nullptr;
     data.Close();
-    switch (Client.LastCommandCode) {
+    // A transfer command waiting for this connection chose its use; a command accepted
+    // since (a NOOP sent while the connection was on its way) must not change it.
+    switch (Client.PassivePending ? Client.XferCommandCode : Client.LastCommandCode) {
     case kCodeStor:
     case kCodeAppe:
     case kCodeStou: SetDataHandlers(Client, TDataHandlers::Stor); break;
@@ -268,6 +270,7 @@ void TFtpServer::DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer
     if (!Client.PassiveOn || Answer.compare(0, 2, "15") == 0) return;
     Client.EndReason.clear();
     Client.AbortFlag = true;
+    Client.XferCommandCode = Client.LastCommandCode;
     SetDataHandlers(Client, set);
     if (Client.PassiveLinked) {
         TWSocket& data = *Client.DataChannel;
