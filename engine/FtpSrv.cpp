@@ -58,9 +58,8 @@ void TFtpServer::Start() {
     listener_->SetProto("tcp");
     listener_->SetAddr(Addr);
     listener_->ListenBacklog = kServerBacklog;
-    // Connections the server closed wait out their closing time on this port; a
-    // restart right after dropping its clients must still get the port, as it does
-    // on Windows. (Two listeners on one port stay impossible.)
+    // Connections closed by the server wait on this port for a while; a restart must
+    // still be able to listen on it (one listener per port stays guaranteed).
     listener_->ListenReuseAddr = true;
     listener_->OnSessionAvailable = [this](TCustomWSocket&, uint16_t err) { ServerSessionAvailable(err); };
     listener_->OnChangeState = [this](TCustomWSocket&, TSocketState, TSocketState s) { ServerChangeState(s); };

@@ -190,6 +190,8 @@ protected:
 private:
     enum class TDataHandlers { None, Stor, Retr };
     void SetDataHandlers(TFtpCtrlSocket& Client, TDataHandlers set);
+    void ArmChannel(TFtpCtrlSocket& Client, TDataHandlers set);
+    bool PrepareUpload(TFtpCtrlSocket& Client, const TFtpString& Params);
     void ClientPassiveSessionAvailable(TFtpCtrlSocket& Client);
     void ClientStorSessionConnected(TFtpCtrlSocket& Client, uint16_t AError);
     void ClientStorDataAvailable(TFtpCtrlSocket& Client, uint16_t AError);

@@ -172,8 +172,8 @@ void TFtpServer::ClientPassiveSessionAvailable(TFtpCtrlSocket& Client) {
     }
     data.OnSessionClosed = nullptr;
     data.Close();
-    // A transfer command waiting for this connection chose its use; a command accepted
-    // since (a NOOP sent while the connection was on its way) must not change it.
+    // A channel armed by a transfer command keeps that command's handlers, whatever
+    // the client sent after it (a NOOP before the connection came in).
     switch (Client.PassivePending ? Client.XferCommandCode : Client.LastCommandCode) {
     case kCodeStor:
     case kCodeAppe:
@@ -211,23 +211,24 @@ void TFtpServer::SetDataHandlers(TFtpCtrlSocket& Client, TDataHandlers set) {
 
 // --- opening the data channel ------------------------------------------------
 
-void TFtpServer::OpenStorChannel(TFtpCtrlSocket& Client) {
-    Client.AbortFlag = false;
-    Client.EndReason = "Transfer Ok";
-    Client.XferCommandCode = Client.LastCommandCode;
+// Passive: the handlers go on the channel, and the session starts now when the client
+// is already connected, else when it connects. Active: an outgoing connection from the
+// control connection's local address.
+void TFtpServer::ArmChannel(TFtpCtrlSocket& Client, TDataHandlers set) {
     TWSocket& data = *Client.DataChannel;
     if (Client.PassiveOn) {
-        SetDataHandlers(Client, TDataHandlers::Stor);
-        if (Client.PassiveLinked)
-            ClientStorSessionConnected(Client, 0);
-        else
+        SetDataHandlers(Client, set);
+        if (!Client.PassiveLinked)
             Client.PassivePending = true;
+        else if (data.OnSessionConnected)
+            data.OnSessionConnected(data, 0);
         return;
     }
+    if (set == TDataHandlers::Retr) data.Close();
     data.SetProto("tcp");
     data.SetAddr(Client.ActiveAddr);
     data.SetPort(Client.ActivePort);
-    SetDataHandlers(Client, TDataHandlers::Stor);
+    SetDataHandlers(Client, set);
     data.LingerOnOff = wsLingerOff;
     data.LingerTimeout = 0;
     data.SetLocalAddr(Client.BoundAddr());
@@ -238,46 +239,28 @@ void TFtpServer::OpenStorChannel(TFtpCtrlSocket& Client) {
     data.Connect();
 }
 
+void TFtpServer::OpenStorChannel(TFtpCtrlSocket& Client) {
+    Client.AbortFlag = false;
+    Client.EndReason = "Transfer Ok";
+    Client.XferCommandCode = Client.LastCommandCode;
+    ArmChannel(Client, TDataHandlers::Stor);
+}
+
 void TFtpServer::OpenRetrChannel(TFtpCtrlSocket& Client) {
     Client.AbortFlag = false;
     Client.EofPosted = false;
     Client.EndReason = "Transfer Ok";
     Client.XferCommandCode = Client.LastCommandCode;
-    TWSocket& data = *Client.DataChannel;
-    data.BufSize = 64 * 1024; // listings are sent from memory in large blocks
-    if (Client.PassiveOn) {
-        SetDataHandlers(Client, TDataHandlers::Retr);
-        if (Client.PassiveLinked)
-            ClientRetrSessionConnected(Client, 0);
-        else
-            Client.PassivePending = true;
-        return;
-    }
-    data.Close();
-    data.SetProto("tcp");
-    data.SetAddr(Client.ActiveAddr);
-    data.SetPort(Client.ActivePort);
-    SetDataHandlers(Client, TDataHandlers::Retr);
-    data.LingerOnOff = wsLingerOff;
-    data.LingerTimeout = 0;
-    data.SetLocalAddr(Client.BoundAddr());
-    data.SetLocalPort(MayBindPrivilegedPorts() ? "ftp-data" : "0");
-    data.ComponentOptions = wsoNoReceiveLoop;
-    data.Connect();
+    Client.DataChannel->BufSize = 64 * 1024; // listings are sent from memory in large blocks
+    ArmChannel(Client, TDataHandlers::Retr);
 }
 
 void TFtpServer::DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer, TDataHandlers set) {
     if (!Client.PassiveOn || Answer.compare(0, 2, "15") == 0) return;
+    Client.XferCommandCode = Client.LastCommandCode;
     Client.EndReason.clear();
     Client.AbortFlag = true;
-    Client.XferCommandCode = Client.LastCommandCode;
-    SetDataHandlers(Client, set);
-    if (Client.PassiveLinked) {
-        TWSocket& data = *Client.DataChannel;
-        if (data.OnSessionConnected) data.OnSessionConnected(data, 0);
-    } else {
-        Client.PassivePending = true;
-    }
+    ArmChannel(Client, set);
 }
 
 // --- transfer commands --------------------------------------------------------
@@ -315,21 +298,25 @@ void TFtpServer::StartSend(TFtpCtrlSocket& Client) {
     }
 }
 
+// The frame of STOR and APPE: the argument's path through the temporary directory
+// step and the host's check; when allowed, the path is kept and the channel opens.
+bool TFtpServer::PrepareUpload(TFtpCtrlSocket& Client, const TFtpString& Params) {
+    Client.TransferName = ToLocalSeparators(Params);
+    TTempDirStep step(Client, Client.TransferName);
+    std::string path = ResolveFilePath(Client, Client.CurrentDir, Client.TransferName);
+    if (!Validate(OnValidatePut, Client, path)) return false;
+    Client.TransferPath = path;
+    OpenStorChannel(Client);
+    return true;
+}
+
 void TFtpServer::CommandSTOR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
     Client.LastCommandCode = kCodeStor;
     if (!Client.DataOpen) Client.ReleaseOwnedStream();
     try {
-        Client.TransferName = ToLocalSeparators(Params);
-        TTempDirStep step(Client, Client.TransferName);
-        std::string path = ResolveFilePath(Client, Client.CurrentDir, Client.TransferName);
-        if (!Validate(OnValidatePut, Client, path)) {
-            Answer = "501 Permission Denied";
-        } else {
-            Client.TransferPath = path;
-            OpenStorChannel(Client);
-            Answer = Fmt("150 Opening data connection for %s.", Params);
-        }
+        Answer = PrepareUpload(Client, Params) ? Fmt("150 Opening data connection for %s.", Params)
+                                               : "501 Permission Denied";
     } catch (const std::exception& e) {
         Answer = Fmt("501 Cannot STOR. %s", e.what());
     }
@@ -341,17 +328,12 @@ void TFtpServer::CommandAPPE(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
     Client.LastCommandCode = kCodeAppe;
     if (!Client.DataOpen) Client.ReleaseOwnedStream();
     try {
-        Client.TransferName = ToLocalSeparators(Params);
-        TTempDirStep step(Client, Client.TransferName);
-        std::string path = ResolveFilePath(Client, Client.CurrentDir, Client.TransferName);
-        if (!Validate(OnValidatePut, Client, path)) {
-            Answer = "500 Cannot APPE.";
-        } else {
-            Client.TransferPath = path;
-            OpenStorChannel(Client);
+        if (PrepareUpload(Client, Params)) {
             Client.RestartOffset = std::max<int64_t>(FileSizeOf(Client.TransferPath), 0);
             Answer = Fmt("150 APPE supported.  Ready to append file \"%s\" at offset %s.", Params,
                          std::to_string(Client.RestartOffset));
+        } else {
+            Answer = "500 Cannot APPE.";
         }
     } catch (const std::exception&) {
         Answer = "550 APPE failed.";

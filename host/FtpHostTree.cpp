@@ -178,7 +178,9 @@ void TFtpHost::FtpServerAnswerToClient(TFtpServer&, TFtpCtrlSocket& Client, TFtp
     if (Answer.compare(0, 3, "221") == 0) {
         std::string msg = UsersFile().ExitMessage(Client.UserName);
         if (msg.empty()) msg = ConfigFile().ExitMessage();
-        Answer = msg.empty() ? "221 Goodbye!" : msg + "\r\n221 Goodbye!";
+        // The farewell goes out as the first line of a multi-line reply: a line without
+        // a code would break the client's reading of the reply.
+        Answer = msg.empty() ? "221 Goodbye!" : "221-" + msg + "\r\n221 Goodbye!";
         return;
     }
     if (Client.UserName.empty()) return;

@@ -70,7 +70,7 @@ TVirtualTree TVirtualTree::ForAccount(const TUserFile& users, const std::string&
 std::string TVirtualTree::MapVirtualPath(std::string p) const {
     for (size_t i = 1; i < entries_.size(); ++i) {
         const auto& e = entries_[i];
-        if (!HasLetter(e.Letters, 'V') || e.Alias.empty()) continue;
+        if (!nubo::HasLetter(e.Letters, 'V') || e.Alias.empty()) continue;
         const size_t start = home_.empty() ? 0 : home_.size() - 1;
         const std::string tail = start < p.size() ? p.substr(start) : std::string();
         if (FindNoCase(tail, e.Alias + "\\") == std::string::npos) continue;
@@ -82,7 +82,7 @@ std::string TVirtualTree::MapVirtualPath(std::string p) const {
 bool TVirtualTree::IsRestricted(const std::string& t) const {
     const std::string folder = FolderPart(t);
     for (const auto& e : entries_)
-        if (HasLetter(e.Letters, 'A') && FindNoCase(folder, WithSlash(e.Folder)) != std::string::npos) return true;
+        if (nubo::HasLetter(e.Letters, 'A') && FindNoCase(folder, WithSlash(e.Folder)) != std::string::npos) return true;
     return false;
 }
 

@@ -16,6 +16,9 @@ namespace {
 constexpr const char* kMagic = "NUBOFTP1";
 constexpr const char* kAnswer = "123456\n";
 constexpr int kTimeoutMs = 5000;
+// The running copy waits this long for a request that has connected: a second start
+// writes at once, and anything slower must not hold up the event loop.
+constexpr int kServeTimeoutMs = 250;
 constexpr size_t kMaxRequest = 4096;
 
 bool MakeAddress(const std::string& path, sockaddr_un& sa) {
@@ -27,12 +30,12 @@ bool MakeAddress(const std::string& path, sockaddr_un& sa) {
 }
 
 // Reads until a line end, the peer's close, or the time-out.
-std::string ReadLine(int fd) {
+std::string ReadLine(int fd, int timeoutMs) {
     std::string got;
     char buf[512];
     while (got.size() < kMaxRequest && got.find('\n') == std::string::npos) {
         pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, kTimeoutMs) <= 0) break;
+        if (poll(&p, 1, timeoutMs) <= 0) break;
         ssize_t n = read(fd, buf, sizeof buf);
         if (n <= 0) break;
         got.append(buf, size_t(n));
@@ -92,7 +95,7 @@ bool TInstanceChannel::Listen() {
 void TInstanceChannel::Serve(const std::function<void(const TInstanceRequest&)>& handler) {
     int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (c < 0) return;
-    const std::string line = ReadLine(c);
+    const std::string line = ReadLine(c, kServeTimeoutMs);
     // "NUBOFTP1 <activate 0|1> <command line>"
     const std::string magic = std::string(kMagic) + " ";
     if (line.compare(0, magic.size(), magic) == 0 && line.size() >= magic.size() + 1) {
@@ -117,7 +120,7 @@ bool TInstanceChannel::Send(const std::string& folder, const TInstanceRequest& r
         for (char& ch : cmd)
             if (ch == '\n' || ch == '\r') ch = ' ';
         WriteAll(fd, std::string(kMagic) + " " + (request.Activate ? "1" : "0") + " " + cmd + "\n");
-        found = ReadLine(fd) + "\n" == kAnswer;
+        found = ReadLine(fd, kTimeoutMs) + "\n" == kAnswer;
     }
     close(fd);
     return found;

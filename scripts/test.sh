@@ -3,7 +3,8 @@
 # build and once under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/deps.sh"
+# The console's widget tests are part of the test command, so its packages come too.
+NUBO_CONSOLE=1 "$top/scripts/deps.sh"
 
 jobs=$(nproc)
 "$top/scripts/build.sh" "$top/build"

@@ -745,27 +745,27 @@ void TCustomWSocket::AssignDefaultValue() {
     closedFired_ = false;
 }
 
-std::string TCustomWSocket::PeerAddr() {
-    if (state_ != wsConnected) return "error";
-    sockaddr_in sa{};
+bool TCustomWSocket::PeerName(sockaddr_in& sa, const char* label) {
+    if (state_ != wsConnected) return false;
     socklen_t l = sizeof sa;
     if (getpeername(fd_, reinterpret_cast<sockaddr*>(&sa), &l) < 0) {
-        RaiseError(LastSysError(), "GetPeerAddr");
-        return "error";
+        RaiseError(LastSysError(), label);
+        return false;
     }
+    return true;
+}
+
+std::string TCustomWSocket::PeerAddr() {
+    sockaddr_in sa{};
+    if (!PeerName(sa, "GetPeerAddr")) return "error";
     char buf[INET_ADDRSTRLEN];
     inet_ntop(AF_INET, &sa.sin_addr, buf, sizeof buf);
     return buf;
 }
 
 std::string TCustomWSocket::PeerPort() {
-    if (state_ != wsConnected) return "error";
     sockaddr_in sa{};
-    socklen_t l = sizeof sa;
-    if (getpeername(fd_, reinterpret_cast<sockaddr*>(&sa), &l) < 0) {
-        RaiseError(LastSysError(), "GetPeerPort");
-        return "error";
-    }
+    if (!PeerName(sa, "GetPeerPort")) return "error";
     return std::to_string(ntohs(sa.sin_port));
 }
 

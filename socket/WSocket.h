@@ -156,6 +156,7 @@ private:
     void ResolveForUse(const char* prefix, bool withLocal);
     void CheckClosedFor(const char* what) const;
     void ConnectionLost(int code);
+    bool PeerName(sockaddr_in& sa, const char* label);
 
     TEventLoop& loop_;
     std::shared_ptr<char> alive_; // guards posted calls

@@ -107,9 +107,9 @@ TEST_SETTINGS = "[Setup]\r\nLowPASV=0\r\nHighPASV=0\r\n"
 TEST_ACCOUNTS = {"anonymous": "", "user": "pw", "u": "p", "someone": "x"}
 
 
-def account_text(name, password, home="/", letters="DU_EMRY_S__", extra=""):
-    return ("[%s]\r\nPassword=%s\r\nHomePath=%s\r\nDir0=%s|%s|\r\nVirtualDir=1\r\n%s"
-            % (name, password, home, home, letters, extra))
+def account_text(name, password, home="/", letters="DU_EMRY_S__", extra="", virtual_dir=1):
+    return ("[%s]\r\nPassword=%s\r\nHomePath=%s\r\nDir0=%s|%s|\r\nVirtualDir=%d\r\n%s"
+            % (name, password, home, home, letters, virtual_dir, extra))
 
 
 TEST_USERS = "".join(account_text(n, p) for n, p in TEST_ACCOUNTS.items())
@@ -165,6 +165,16 @@ class NuboServer:
     def output(self):
         with open(self.log_path, "rb") as f:
             return f.read().decode("utf-8", "replace")
+
+    def wait_output(self, pattern, timeout=10):
+        """True once the server's output matches the regular expression."""
+        import re
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if re.search(pattern, self.output()):
+                return True
+            time.sleep(0.05)
+        return False
 
     def stop(self):
         for c in self.clients:

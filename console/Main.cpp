@@ -1,0 +1,484 @@
+#include "console/Main.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include "console/MonitorLists.h"
+#include "console/QtText.h"
+
+namespace nubo {
+
+namespace {
+
+constexpr int kClientWidth = 800;
+constexpr int kClientHeight = 600;
+
+QAction* NamedAction(QObject* parent, const char* name, const QString& caption) {
+    auto* a = new QAction(caption, parent);
+    a->setObjectName(name);
+    return a;
+}
+
+} // namespace
+
+QString JoinCommandLine(const QStringList& params) {
+    return params.join(u' ').trimmed();
+}
+
+bool HasHideTraySwitch(const QStringList& params) {
+    for (const auto& p : params)
+        if (p.size() == 9 && (p[0] == u'-' || p[0] == u'/') &&
+            p.mid(1).compare(QStringLiteral("hidetray"), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+TfrmMain::TfrmMain(const TConsoleStart& start, QWidget* parent)
+    : QMainWindow(parent), loopDriver_(TEventLoop::Current()) {
+    setObjectName("frmMain");
+    ShowMessage = [this](const QString& text, bool error) {
+        if (error)
+            QMessageBox::critical(this, windowTitle(), text);
+        else
+            QMessageBox::information(this, windowTitle(), text);
+    };
+    setWindowTitle(QStringLiteral("Nubo FTP Server V%1").arg(QStringLiteral(NUBO_VERSION)));
+    setWindowIcon(TTrayIcon::StateIcon(3));
+
+    BuildMenus();
+    BuildToolBar();
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(4, 2, 4, 2);
+    layout->setSpacing(3);
+    layout->addWidget(BuildMonitor());
+    layout->addWidget(BuildInfoStrip());
+    layout->addWidget(BuildLogTabs(), 1);
+    setCentralWidget(central);
+    BuildStatusBar();
+    setFixedSize(kClientWidth, kClientHeight);
+
+    // FormCreate. The host creates "log", "down" and the two INI files when missing.
+    host_ = std::make_unique<TFtpHost>(start.Dir);
+    if (!start.Port.empty()) host_->SetPortOverride(start.Port);
+    // ApplyCaptions, first run: the version lines, without time stamp.
+    host_->Log.WritePlain(lpSystem, FormatText(host_->Lang.LangText(sVersion), {NUBO_VERSION}));
+    host_->Log.WritePlain(lpSystem, host_->Lang.LangText(sVersion2));
+    host_->Log.WritePlain(lpSystem, "");
+    ShowTrayIcon(!HasHideTraySwitch(start.Params));
+    startHidden_ = host_->ConfigFile().TrayIcon();
+    // Lines the host wrote before the window was its view (the version lines).
+    for (int p = 0; p < kLogPaneCount; ++p)
+        for (const auto& line : host_->Log.Pane(p).Lines())
+            Panes[size_t(p)]->AddLine(line);
+    host_->SetView(this);
+    host_->RefreshUserCount();
+    UserBoxSelectItem();
+    MonitorRefreshed();
+    host_->StartTimers();
+    mnuStart->trigger(); // the server starts on every program start
+}
+
+TfrmMain::~TfrmMain() {
+    // The host's last reports (its stop) must not reach a half-destroyed window.
+    host_->SetView(nullptr);
+    host_.reset();
+}
+
+// --- building the window ---
+
+void TfrmMain::BuildMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("파일"));
+    mnuClear = NamedAction(this, "mnuClear", QStringLiteral("로그 지우기"));
+    mnuQuit = NamedAction(this, "mnuQuit", QStringLiteral("끝내기"));
+    file->addAction(mnuClear);
+    file->addSeparator();
+    file->addAction(mnuQuit);
+    connect(mnuClear, &QAction::triggered, this, &TfrmMain::mnuClearClick);
+    connect(mnuQuit, &QAction::triggered, this, &TfrmMain::cmdQuitClick);
+
+    QMenu* server = menuBar()->addMenu(QStringLiteral("서버"));
+    mnuStart = NamedAction(this, "mnuStart", QStringLiteral("시작"));
+    mnuStop = NamedAction(this, "mnuStop", QStringLiteral("정지"));
+    mnuRestart = NamedAction(this, "mnuRestart", QStringLiteral("재시작"));
+    server->addAction(mnuStart);
+    server->addAction(mnuStop);
+    server->addAction(mnuRestart);
+    connect(mnuStart, &QAction::triggered, this, &TfrmMain::btn_startClick);
+    connect(mnuStop, &QAction::triggered, this, &TfrmMain::btn_stopClick);
+    connect(mnuRestart, &QAction::triggered, this, &TfrmMain::mnuRestartClick);
+
+    // The dialogs behind these items are built by their own parts of the console;
+    // until one is connected its item stays disabled.
+    QMenu* setup = menuBar()->addMenu(QStringLiteral("설정"));
+    mnuFTP = NamedAction(this, "mnuFTP", QStringLiteral("서버 설정"));
+    mnuUser = NamedAction(this, "mnuUser", QStringLiteral("유저 설정"));
+    mnuIPAccess = NamedAction(this, "mnuIPAccess", QStringLiteral("IP별 접근제어"));
+    N5 = NamedAction(this, "N5", QStringLiteral("포트체크"));
+    for (QAction* a : {mnuFTP, mnuUser, mnuIPAccess, N5}) {
+        setup->addAction(a);
+        a->setEnabled(false);
+    }
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("도움말"));
+    MnuOnline = NamedAction(this, "MnuOnline", QStringLiteral("온라인 도움말"));
+    MnuOnline->setEnabled(false);
+    mnuAbout = NamedAction(this, "mnuAbout", QStringLiteral("About"));
+    help->addAction(MnuOnline);
+    help->addSeparator();
+    help->addAction(mnuAbout);
+    connect(mnuAbout, &QAction::triggered, this, [this] {
+        QMessageBox::about(this, QStringLiteral("About"),
+                           QStringLiteral("<b>Nubo FTP Server</b> %1<br>"
+                                          "FTP 서버와 관리 콘솔")
+                               .arg(QStringLiteral(NUBO_VERSION)));
+    });
+
+    connect(Tray.popStart, &QAction::triggered, this, &TfrmMain::btn_startClick);
+    connect(Tray.popStop, &QAction::triggered, this, &TfrmMain::btn_stopClick);
+    connect(Tray.popRestart, &QAction::triggered, this, &TfrmMain::popRestartClick);
+    connect(Tray.popExit, &QAction::triggered, this, &TfrmMain::cmdQuitClick);
+    connect(&Tray, &TTrayIcon::Clicked, this, &TfrmMain::RxTrayIconClick);
+}
+
+void TfrmMain::BuildToolBar() {
+    QToolBar* bar = addToolBar(QStringLiteral("ToolBar"));
+    bar->setObjectName("ToolBar");
+    bar->setMovable(false);
+    bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    bar->setIconSize(QSize(22, 22));
+    QStyle* s = style();
+    btn_start = NamedAction(this, "btn_start", QStringLiteral("서버시작"));
+    btn_start->setIcon(s->standardIcon(QStyle::SP_MediaPlay));
+    btn_stop = NamedAction(this, "btn_stop", QStringLiteral("서버중지"));
+    btn_stop->setIcon(s->standardIcon(QStyle::SP_MediaStop));
+    btn_ftpconfig = NamedAction(this, "btn_ftpconfig", QStringLiteral("서버설정"));
+    btn_ftpconfig->setIcon(s->standardIcon(QStyle::SP_FileDialogDetailedView));
+    btn_userconfig = NamedAction(this, "btn_userconfig", QStringLiteral("유저설정"));
+    btn_userconfig->setIcon(s->standardIcon(QStyle::SP_DirHomeIcon));
+    btn_ipaccess = NamedAction(this, "btn_ipaccess", QStringLiteral("접근제어"));
+    btn_ipaccess->setIcon(s->standardIcon(QStyle::SP_MessageBoxWarning));
+    btn_portcheck = NamedAction(this, "btn_portcheck", QStringLiteral("포트체크"));
+    btn_portcheck->setIcon(s->standardIcon(QStyle::SP_DriveNetIcon));
+    JvXPButton1 = NamedAction(this, "JvXPButton1", QStringLiteral("웹누보 고객센터"));
+    JvXPButton1->setIcon(s->standardIcon(QStyle::SP_DialogHelpButton));
+    bar->addAction(btn_start);
+    bar->addAction(btn_stop);
+    bar->addSeparator();
+    for (QAction* a : {btn_ftpconfig, btn_userconfig, btn_ipaccess, btn_portcheck}) {
+        bar->addAction(a);
+        a->setEnabled(false);
+    }
+    bar->addSeparator();
+    bar->addAction(JvXPButton1);
+    JvXPButton1->setEnabled(false);
+    connect(btn_start, &QAction::triggered, this, &TfrmMain::btn_startClick);
+    connect(btn_stop, &QAction::triggered, this, &TfrmMain::btn_stopClick);
+}
+
+QWidget* TfrmMain::BuildMonitor() {
+    MonitorTabs = new QTabWidget(this);
+    MonitorTabs->setObjectName("MonitorTabs");
+    MonitorTabs->setFixedHeight(262);
+    Current_UserBox = NewCurrentUserBox(MonitorTabs);
+    Current_UpDownBox = NewCurrentUpDownBox(MonitorTabs);
+    auto* manage = new QWidget(MonitorTabs);
+    auto* row = new QHBoxLayout(manage);
+    row->setContentsMargins(0, 0, 0, 0);
+    UserBox = NewUserBox(manage);
+    Detail = new TDetailPanel(manage);
+    Detail->setFixedWidth(400);
+    row->addWidget(UserBox, 1);
+    row->addWidget(Detail);
+    MonitorTabs->addTab(Current_UserBox, QStringLiteral("실시간 접속현황"));
+    MonitorTabs->addTab(Current_UpDownBox, QStringLiteral("파일 Upload / Download 상태"));
+    MonitorTabs->addTab(manage, QStringLiteral("실시간 접속자 관리"));
+
+    UserMenu = new QMenu(this);
+    UserMenu->setObjectName("UserMenu");
+    popKick = UserMenu->addAction(QStringLiteral("선택ID 접속 끊기"));
+    popKick->setObjectName("popKick");
+    popBAN = UserMenu->addAction(QStringLiteral("접근제한 IP리스트에 추가"));
+    popBAN->setObjectName("popBAN");
+    connect(popKick, &QAction::triggered, this, &TfrmMain::popKickClick);
+    connect(popBAN, &QAction::triggered, this, &TfrmMain::popBANClick);
+    connect(UserBox, &QWidget::customContextMenuRequested, this, &TfrmMain::UserMenuPopup);
+    connect(UserBox, &QTreeWidget::itemClicked, this, &TfrmMain::UserBoxClick);
+    connect(UserBox, &QTreeWidget::itemSelectionChanged, this, &TfrmMain::UserBoxSelectItem);
+    connect(Detail->btn_disconnect, &QPushButton::clicked, this, &TfrmMain::btn_disconnectClick);
+
+    const std::pair<QTreeWidget*, TMonitorList> lists[] = {
+        {Current_UserBox, TMonitorList::CurrentUsers},
+        {Current_UpDownBox, TMonitorList::Transfers},
+        {UserBox, TMonitorList::Users}};
+    for (auto [list, which] : lists)
+        connect(list->header(), &QHeaderView::sectionClicked, this,
+                [this, list = list, which = which](int column) {
+                    sorter_.ColumnClick(*list, which, column);
+                });
+    return MonitorTabs;
+}
+
+QWidget* TfrmMain::BuildInfoStrip() {
+    auto* strip = new QWidget(this);
+    auto* row = new QHBoxLayout(strip);
+    row->setContentsMargins(4, 0, 4, 0);
+    auto label = [&](const char* caption, const char* name, const char* initial) {
+        row->addWidget(new QLabel(QString::fromUtf8(caption), strip));
+        auto* value = new QLabel(QString::fromUtf8(initial), strip);
+        value->setObjectName(name);
+        value->setMinimumWidth(60);
+        QFont f = value->font();
+        f.setBold(true);
+        value->setFont(f);
+        row->addWidget(value);
+        return value;
+    };
+    Iblport = label("실행포트    :", "Iblport", "21");
+    Iblc_user = label("현재접속수 :", "Iblc_user", "0");
+    IblMaxuser = label("최대접속수 :", "IblMaxuser", "0");
+    row->addStretch();
+    return strip;
+}
+
+QWidget* TfrmMain::BuildLogTabs() {
+    LogTabs = new QTabWidget(this);
+    LogTabs->setObjectName("LogTabs");
+    const char* names[] = {"Info", "info_connect", "info_trans"};
+    const char* captions[] = {"[ 시스템 로그 ]", "[ 접속 로그 ]", "[ 전송 로그 ]"};
+    for (int p = 0; p < kLogPaneCount; ++p) {
+        auto* pane = new TLogPaneView(LogTabs);
+        pane->setObjectName(names[p]);
+        Panes[size_t(p)] = pane;
+        LogTabs->addTab(pane, QString::fromUtf8(captions[p]));
+    }
+    return LogTabs;
+}
+
+void TfrmMain::BuildStatusBar() {
+    auto* bar = new QStatusBar(this);
+    bar->setObjectName("StatusBar");
+    bar->setSizeGripEnabled(false);
+    const int widths[] = {100, 100, 20};
+    for (size_t i = 0; i < StatusPanels.size(); ++i) {
+        StatusPanels[i] = new QLabel(bar);
+        StatusPanels[i]->setFixedWidth(widths[i]);
+        bar->addWidget(StatusPanels[i]);
+    }
+    setStatusBar(bar);
+}
+
+// --- server control ---
+
+void TfrmMain::btn_startClick() {
+    try {
+        host_->Start();
+    } catch (const std::exception& e) {
+        ReportError(Q(e.what()));
+    }
+}
+
+void TfrmMain::btn_stopClick() {
+    host_->Stop();
+}
+
+// A disabled item ignores its click, so a restart of a stopped server only starts.
+void TfrmMain::mnuRestartClick() {
+    mnuStop->trigger();
+    mnuStart->trigger();
+}
+
+void TfrmMain::popRestartClick() {
+    Tray.popStop->trigger();
+    Tray.popStart->trigger();
+}
+
+void TfrmMain::RunCommandLine(const QString& joined) {
+    try {
+        host_->RunCommandLine(joined.toStdString());
+    } catch (const std::exception& e) {
+        ReportError(Q(e.what()));
+    }
+}
+
+void TfrmMain::ShowServerState(bool listening) {
+    for (QAction* a : {btn_start, mnuStart, Tray.popStart})
+        a->setEnabled(!listening);
+    for (QAction* a : {btn_stop, mnuStop, Tray.popStop})
+        a->setEnabled(listening);
+}
+
+// --- window life ---
+
+void TfrmMain::ShowAtStart() {
+    if (startHidden_ && Tray.Shown()) return;
+    show();
+}
+
+void TfrmMain::Activate() {
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+}
+
+void TfrmMain::RxTrayIconClick() {
+    Activate();
+}
+
+void TfrmMain::cmdQuitClick() {
+    quitting_ = true;
+    close();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* e) {
+    if (!quitting_) {
+        hide(); // the server keeps running; the tray icon stays
+        e->ignore();
+        return;
+    }
+    Tray.SetShown(false);
+    host_->Shutdown();
+    e->accept();
+    QCoreApplication::quit();
+}
+
+void TfrmMain::showEvent(QShowEvent* e) {
+    QMainWindow::showEvent(e);
+    setFixedSize(kClientWidth, kClientHeight);
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void TfrmMain::changeEvent(QEvent* e) {
+    QMainWindow::changeEvent(e);
+    // Minimised, the program lives in the tray only; without an icon it stays
+    // reachable on the task bar.
+    if (e->type() == QEvent::WindowStateChange && isMinimized() && Tray.Shown()) hide();
+}
+
+void TfrmMain::ShowTrayIcon(bool show) {
+    Tray.SetShown(show);
+    if (show && !TTrayIcon::Available() && !noTraySaid_) {
+        noTraySaid_ = true;
+        host_->Log.WriteLog(lpSystem, "트레이 아이콘을 표시할 알림 영역이 없습니다. "
+                                      "창은 작업 표시줄에 남습니다.");
+    }
+}
+
+void TfrmMain::TrayRequested(bool show) {
+    ShowTrayIcon(show);
+}
+
+void TfrmMain::CloseRequested() {
+    close();
+}
+
+// --- the log panes ---
+
+void TfrmMain::mnuClearClick() {
+    host_->Log.Clear();
+}
+
+void TfrmMain::LineAdded(int pane, const TLogLine& line) {
+    Panes.at(size_t(pane))->AddLine(line);
+}
+
+void TfrmMain::FirstLineRemoved(int pane) {
+    Panes.at(size_t(pane))->RemoveFirstLine();
+}
+
+void TfrmMain::PanesCleared() {
+    for (auto* p : Panes)
+        p->ClearLines();
+}
+
+// --- state reports ---
+
+void TfrmMain::ServerStateChanged(bool listening, const std::string& port) {
+    if (listening) Iblport->setText(Q(port));
+    ShowServerState(listening);
+}
+
+void TfrmMain::UserCountChanged(const std::string& status, int count, int maxClients, int trayIcon,
+                                const std::string& hint) {
+    StatusPanels[0]->setText(Q(status));
+    Iblc_user->setText(QString::number(count));
+    IblMaxuser->setText(QString::number(maxClients));
+    Tray.SetImage(trayIcon);
+    Tray.SetHint(Q(hint));
+}
+
+void TfrmMain::TrayIconChanged(int trayIcon) {
+    Tray.SetImage(trayIcon);
+}
+
+// --- the live monitor ---
+
+int TfrmMain::SelectedUser() const {
+    const auto sel = UserBox->selectedItems();
+    return sel.isEmpty() ? 0 : RowConnection(sel.first());
+}
+
+void TfrmMain::UserRowsChanged() {
+    SyncUserBox(*UserBox, host_->UserBox());
+}
+
+void TfrmMain::MonitorRefreshed() {
+    FillCurrentUsers(*Current_UserBox, host_->CurrentUsers());
+    FillTransfers(*Current_UpDownBox, host_->CurrentTransfers());
+    UserBoxClick();
+}
+
+void TfrmMain::UserBoxClick() {
+    const int id = SelectedUser();
+    Detail->Show(id ? host_->ShowSelectedUser(id) : TFtpHost::IdleDetail(host_->Lang));
+}
+
+void TfrmMain::UserBoxSelectItem() {
+    Detail->btn_disconnect->setEnabled(SelectedUser() != 0);
+}
+
+void TfrmMain::UserMenuPopup(const QPoint& pos) {
+    const bool any = SelectedUser() != 0;
+    popKick->setEnabled(any);
+    popBAN->setEnabled(any);
+    UserMenu->popup(UserBox->viewport()->mapToGlobal(pos));
+}
+
+bool TfrmMain::Kick() {
+    const int id = SelectedUser();
+    if (!id || !host_->Disconnect(id)) return false;
+    Detail->ShowTransfer(TFtpHost::IdleDetail(host_->Lang));
+    return true;
+}
+
+void TfrmMain::popKickClick() {
+    Kick();
+}
+
+void TfrmMain::btn_disconnectClick() {
+    if (!SelectedUser()) {
+        ShowMessage(QStringLiteral("ID를 먼저 선택해주세요."), false);
+        return;
+    }
+    if (Kick()) Detail->txtusername->setText(Q(host_->Lang.LangText(sNoID)));
+}
+
+void TfrmMain::popBANClick() {
+    const int id = SelectedUser();
+    if (id && host_->Ban(id)) Detail->ShowTransfer(TFtpHost::IdleDetail(host_->Lang));
+}
+
+} // namespace nubo

@@ -1,0 +1,149 @@
+#pragma once
+// TfrmMain: the console's main window. It owns the host (server, settings, log,
+// monitor rows) and draws what the host reports through THostView; every button,
+// menu item and tray item only forwards to the host. The server's event loop runs on
+// this thread through a socket notifier, so it keeps serving while menus and dialogs
+// are open.
+
+#include <QAction>
+#include <QLabel>
+#include <QMainWindow>
+#include <QStringList>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "console/DetailPanel.h"
+#include "console/ListSort.h"
+#include "console/LogPaneView.h"
+#include "console/LoopNotifier.h"
+#include "console/TrayIcon.h"
+#include "host/FtpHost.h"
+
+namespace nubo {
+
+struct TConsoleStart {
+    std::string Dir;    // folder of the INI files, "log" and "down"
+    std::string Port;   // --port: overrides the settings for this run; empty: none
+    QStringList Params; // the rest of the command line ("/stop", "-hidetray", ...)
+};
+
+// The parameters joined with single spaces and trimmed: the text a second start hands
+// to the running copy, and the text the command runner compares.
+QString JoinCommandLine(const QStringList& params);
+// Whether a parameter is "hidetray" after "-" or "/", in any case.
+bool HasHideTraySwitch(const QStringList& params);
+
+class TfrmMain : public QMainWindow, public THostView {
+    Q_OBJECT
+  public:
+    // FormCreate: the first-start files, the settings, the panes, the timers and the
+    // server start.
+    explicit TfrmMain(const TConsoleStart& start, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    TFtpHost& Host() { return *host_; }
+
+    // Shows the window unless the settings ask to start in the tray (and there is one).
+    void ShowAtStart();
+    // The command runner: "/start", "/stop", "/restart", "/close", "/hidetray",
+    // "/showtray"; anything else does nothing.
+    void RunCommandLine(const QString& joined);
+    // A second start asked for the window.
+    void Activate();
+
+    // Message boxes go through here, so tests can take them instead of a modal box.
+    std::function<void(const QString& text, bool error)> ShowMessage;
+
+    // --- controls (object names as the window's components) ---
+    QAction* mnuClear;
+    QAction* mnuQuit;
+    QAction* mnuStart;
+    QAction* mnuStop;
+    QAction* mnuRestart;
+    QAction* mnuFTP;
+    QAction* mnuUser;
+    QAction* mnuIPAccess;
+    QAction* N5;
+    QAction* MnuOnline;
+    QAction* mnuAbout;
+    QAction* btn_start;
+    QAction* btn_stop;
+    QAction* btn_ftpconfig;
+    QAction* btn_userconfig;
+    QAction* btn_ipaccess;
+    QAction* btn_portcheck;
+    QAction* JvXPButton1;
+    QTabWidget* MonitorTabs;
+    QTreeWidget* Current_UserBox;
+    QTreeWidget* Current_UpDownBox;
+    QTreeWidget* UserBox;
+    TDetailPanel* Detail;
+    QMenu* UserMenu;
+    QAction* popKick;
+    QAction* popBAN;
+    QTabWidget* LogTabs;
+    std::array<TLogPaneView*, kLogPaneCount> Panes; // Info, info_connect, info_trans
+    QLabel* Iblport;
+    QLabel* Iblc_user;
+    QLabel* IblMaxuser;
+    std::array<QLabel*, 3> StatusPanels;
+    TTrayIcon Tray;
+
+    // --- handlers ---
+    void btn_startClick();
+    void btn_stopClick();
+    void mnuRestartClick();
+    void popRestartClick();
+    void cmdQuitClick();
+    void mnuClearClick();
+    void RxTrayIconClick();
+    void UserBoxClick();
+    void UserBoxSelectItem();
+    void UserMenuPopup(const QPoint& pos);
+    void popKickClick();
+    void btn_disconnectClick();
+    void popBANClick();
+
+    // --- THostView ---
+    void LineAdded(int pane, const TLogLine& line) override;
+    void FirstLineRemoved(int pane) override;
+    void PanesCleared() override;
+    void ServerStateChanged(bool listening, const std::string& port) override;
+    void UserCountChanged(const std::string& status, int count, int maxClients, int trayIcon,
+                          const std::string& hint) override;
+    void TrayIconChanged(int trayIcon) override;
+    void UserRowsChanged() override;
+    void MonitorRefreshed() override;
+    void CloseRequested() override;
+    void TrayRequested(bool show) override;
+
+  protected:
+    void closeEvent(QCloseEvent* e) override; // FormClose
+    void showEvent(QShowEvent* e) override;   // FormShow
+    void changeEvent(QEvent* e) override;     // minimise to the tray
+
+  private:
+    void BuildMenus();
+    void BuildToolBar();
+    QWidget* BuildMonitor();
+    QWidget* BuildInfoStrip();
+    QWidget* BuildLogTabs();
+    void BuildStatusBar();
+    void ShowServerState(bool listening);
+    void ShowTrayIcon(bool show);
+    int SelectedUser() const;
+    bool Kick();
+    void ReportError(const QString& text) { ShowMessage(text, true); }
+
+    std::unique_ptr<TFtpHost> host_;
+    TLoopNotifier loopDriver_;
+    TListSorter sorter_;
+    bool quitting_ = false;
+    bool startHidden_ = false;
+    bool noTraySaid_ = false;
+};
+
+} // namespace nubo

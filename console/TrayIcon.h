@@ -1,0 +1,47 @@
+#pragma once
+// The notification-area icon with its hint, its three state images and the menu
+// StartMenu. On a desktop without a notification area there is no icon at all; the
+// menu and its actions still exist, so the window's enabling code stays the same.
+
+#include <QAction>
+#include <QIcon>
+#include <QMenu>
+#include <QObject>
+#include <QSystemTrayIcon>
+
+namespace nubo {
+
+class TTrayIcon : public QObject {
+    Q_OBJECT
+  public:
+    explicit TTrayIcon(QObject* parent = nullptr);
+
+    // Whether the desktop has a notification area for the icon.
+    static bool Available();
+    // The state images: 1 running with users, 2 stopped, 3 running without users.
+    static QIcon StateIcon(int image);
+
+    void SetImage(int image);
+    int Image() const { return image_; }
+    void SetHint(const QString& hint);
+    QString Hint() const { return hint_; }
+    // Shows or removes the icon; without a notification area it stays removed.
+    void SetShown(bool shown);
+    bool Shown() const { return icon_ && icon_->isVisible(); }
+
+    QMenu StartMenu;
+    QAction* popStart;
+    QAction* popStop;
+    QAction* popRestart;
+    QAction* popExit;
+
+  signals:
+    void Clicked();
+
+  private:
+    QSystemTrayIcon* icon_ = nullptr;
+    int image_ = 2;
+    QString hint_;
+};
+
+} // namespace nubo
