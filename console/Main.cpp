@@ -18,6 +18,7 @@
 #include "console/PortCheck.h"
 #include "console/QtText.h"
 #include "console/SetupFTP.h"
+#include "console/user_setup.h"
 #include "host/LoadSettings.h"
 
 namespace nubo {
@@ -130,17 +131,17 @@ void TfrmMain::BuildMenus() {
     connect(mnuStop, &QAction::triggered, this, &TfrmMain::btn_stopClick);
     connect(mnuRestart, &QAction::triggered, this, &TfrmMain::mnuRestartClick);
 
-    // The dialogs behind these items are built by their own parts of the console;
-    // until one is connected its item stays disabled.
     QMenu* setup = menuBar()->addMenu(QStringLiteral("설정"));
     mnuFTP = NamedAction(this, "mnuFTP", QStringLiteral("서버 설정"));
     mnuUser = NamedAction(this, "mnuUser", QStringLiteral("유저 설정"));
     mnuIPAccess = NamedAction(this, "mnuIPAccess", QStringLiteral("IP별 접근제어"));
     N5 = NamedAction(this, "N5", QStringLiteral("포트체크"));
-    for (QAction* a : {mnuFTP, mnuUser, mnuIPAccess, N5}) {
+    for (QAction* a : {mnuFTP, mnuUser, mnuIPAccess, N5})
         setup->addAction(a);
-        a->setEnabled(false);
-    }
+    connect(mnuFTP, &QAction::triggered, this, &TfrmMain::btn_ftpconfigClick);
+    connect(mnuUser, &QAction::triggered, this, &TfrmMain::btn_userconfigClick);
+    connect(mnuIPAccess, &QAction::triggered, this, &TfrmMain::btn_ipaccessClick);
+    connect(N5, &QAction::triggered, this, &TfrmMain::btn_PortCheckClick);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("도움말"));
     MnuOnline = NamedAction(this, "MnuOnline", QStringLiteral("온라인 도움말"));
@@ -187,27 +188,18 @@ void TfrmMain::BuildToolBar() {
     bar->addAction(btn_start);
     bar->addAction(btn_stop);
     bar->addSeparator();
-    for (QAction* a : {btn_ftpconfig, btn_userconfig, btn_ipaccess, btn_portcheck}) {
+    for (QAction* a : {btn_ftpconfig, btn_userconfig, btn_ipaccess, btn_portcheck})
         bar->addAction(a);
-        a->setEnabled(false);
-    }
     bar->addSeparator();
     bar->addAction(JvXPButton1);
+    // The web site is known once the online services are set up.
     JvXPButton1->setEnabled(false);
     connect(btn_start, &QAction::triggered, this, &TfrmMain::btn_startClick);
     connect(btn_stop, &QAction::triggered, this, &TfrmMain::btn_stopClick);
-    for (QAction* a : {btn_ftpconfig, mnuFTP}) {
-        a->setEnabled(true);
-        connect(a, &QAction::triggered, this, &TfrmMain::btn_ftpconfigClick);
-    }
-    for (QAction* a : {btn_ipaccess, mnuIPAccess}) {
-        a->setEnabled(true);
-        connect(a, &QAction::triggered, this, &TfrmMain::btn_ipaccessClick);
-    }
-    for (QAction* a : {btn_portcheck, N5}) {
-        a->setEnabled(true);
-        connect(a, &QAction::triggered, this, &TfrmMain::btn_PortCheckClick);
-    }
+    connect(btn_ftpconfig, &QAction::triggered, this, &TfrmMain::btn_ftpconfigClick);
+    connect(btn_userconfig, &QAction::triggered, this, &TfrmMain::btn_userconfigClick);
+    connect(btn_ipaccess, &QAction::triggered, this, &TfrmMain::btn_ipaccessClick);
+    connect(btn_portcheck, &QAction::triggered, this, &TfrmMain::btn_PortCheckClick);
     for (QAction* a : {MnuOnline, JvXPButton1})
         connect(a, &QAction::triggered, this, &TfrmMain::MnuOnlineClick);
 }
@@ -548,6 +540,12 @@ void TfrmMain::btn_PortCheckClick() {
 // The site's front page: the service's address without its "nuboftp/" folder.
 void TfrmMain::MnuOnlineClick() {
     QDesktopServices::openUrl(QUrl(Web->BaseAddress()).resolved(QUrl(QStringLiteral(".."))));
+}
+
+// The accounts dialog, created when opened and freed when closed.
+void TfrmMain::btn_userconfigClick() {
+    Tfrm_User_Setup dlg(host_->UsersFile(), this);
+    dlg.exec();
 }
 
 } // namespace nubo

@@ -120,6 +120,7 @@ class TfrmMain : public QMainWindow, public THostView {
     std::unique_ptr<TWebService> Web;
     std::unique_ptr<TVersionCheck> VersionCheck;
     Tfrm_portcheck* frm_portcheck = nullptr;
+    void btn_userconfigClick();
 
     // --- THostView ---
     void LineAdded(int pane, const TLogLine& line) override;

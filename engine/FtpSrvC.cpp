@@ -8,6 +8,10 @@ TFtpCtrlSocket::TFtpCtrlSocket(TEventLoop& loop) : TCustomWSocket(loop) {
     DataChannel = std::make_unique<TWSocket>(loop);
     DataChannel->Name = "DataWSocket";
     SetRcvSize(2048);
+    // Every reply leaves in one send. Without this a reply that follows another one
+    // the client has not acknowledged yet ("150", then "226" when a small transfer
+    // ends) waits for the client's delayed acknowledgement, about 40 ms.
+    ComponentOptions = wsoTcpNoDelay;
     OnDataAvailable = [this](TCustomWSocket&, uint16_t) { ReceiveLines(); };
 }
 

@@ -86,12 +86,27 @@ std::vector<TVirtualEntry> TUserFile::DialogEntries(std::string_view user) const
     return out;
 }
 
+TUserFile::TAccount TUserFile::ReadAccount(std::string_view user) const {
+    TAccount a;
+    a.UserDisable = UserDisable(user);
+    a.Password = Password(user);
+    a.UserMemo = UserMemo(user);
+    a.MaxUser = ini_.ReadString(user, "MaxUser", "0");
+    a.MaxUserIP = ini_.ReadString(user, "MaxUserIP", "0");
+    a.MaxSpeed = ini_.ReadString(user, "MaxSpeed", "0");
+    a.TimeOut = ini_.ReadString(user, "Time-Out", "0");
+    a.EnterMessage = EnterMessage(user);
+    a.ExitMessage = ExitMessage(user);
+    a.HomePath = ini_.ReadString(user, "HomePath", "");
+    return a;
+}
+
 void TUserFile::WriteLimits(std::string_view user, const TAccount& a) {
     ini_.WriteString(user, "User_Memo", a.UserMemo);
-    ini_.WriteInteger(user, "MaxUser", a.MaxUser);
-    ini_.WriteInteger(user, "MaxUserIP", a.MaxUserIP);
-    ini_.WriteInteger(user, "MaxSpeed", a.MaxSpeed);
-    ini_.WriteInteger(user, "Time-Out", a.TimeOut);
+    ini_.WriteString(user, "MaxUser", a.MaxUser);
+    ini_.WriteString(user, "MaxUserIP", a.MaxUserIP);
+    ini_.WriteString(user, "MaxSpeed", a.MaxSpeed);
+    ini_.WriteString(user, "Time-Out", a.TimeOut);
     ini_.WriteString(user, "EnterMessage", a.EnterMessage);
     ini_.WriteString(user, "ExitMessage", a.ExitMessage);
 }

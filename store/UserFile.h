@@ -116,19 +116,22 @@ class TUserFile {
     std::vector<std::string> Accounts() const { return ini_.ReadSections(); }
     void EraseAccount(std::string_view user) { ini_.EraseSection(user); }
 
-    // The identity page of the account dialog.
+    // The identity page of the account dialog. The limits are kept as the operator
+    // typed them: the server reads a value that is not a number as 0.
     struct TAccount {
         bool UserDisable = false;
         std::string Password;
         std::string UserMemo;
-        int64_t MaxUser = 0;
-        int64_t MaxUserIP = 0;
-        int64_t MaxSpeed = 0;
-        int64_t TimeOut = 0;
+        std::string MaxUser = "0";
+        std::string MaxUserIP = "0";
+        std::string MaxSpeed = "0";
+        std::string TimeOut = "0";
         std::string EnterMessage;
         std::string ExitMessage;
         std::string HomePath;
     };
+    // The account as the dialogs show it; a missing limit reads "0".
+    TAccount ReadAccount(std::string_view user) const;
     // New account (dir0Letters = kNewHomeLetters) or edit of its identity (the letters
     // Dir0 had): every identity key, the password included, and Dir0 on the home.
     void WriteAccount(std::string_view user, const TAccount& a, std::string_view dir0Letters);

@@ -276,3 +276,27 @@ TEST_F(ServerFixture, StartAndStopEvents) {
     EXPECT_EQ(seen, (std::vector<std::string>{"stop", "start"}));
     server.OnStart = server.OnStop = nullptr;
 }
+
+// Dropped clients leave their connections in the closing wait on the server's port;
+// a restart must still get that port at once, as it does on Windows.
+TEST_F(ServerFixture, RestartTakesThePortClientsJustLeft) {
+    const std::string port = Port();
+    {
+        Client a(port), b(port);
+        EXPECT_EQ(a.Line(), "220 test ready");
+        EXPECT_EQ(b.Line(), "220 test ready");
+        server.DropAllClients();
+        EXPECT_TRUE(a.ClosedByServer());
+        EXPECT_TRUE(b.ClosedByServer());
+    }
+    Pump();
+    server.Stop();
+    server.Port = port;
+    server.Start();
+    EXPECT_TRUE(server.Listening());
+    EXPECT_EQ(Port(), port);
+    TFtpServer second; // while one listens, the port is still its own
+    second.Addr = "127.0.0.1";
+    second.Port = port;
+    EXPECT_THROW(second.Start(), ESocketException);
+}

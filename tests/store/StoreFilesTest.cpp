@@ -135,7 +135,7 @@ TEST(UserFile, DialogWritesKeepOtherAccountsAndCloseGaps) {
     TUserFile::TAccount a;
     a.Password = "secret";
     a.HomePath = "/home/bob";
-    a.TimeOut = 10;
+    a.TimeOut = "10";
     users.WriteAccount("bob", a, kNewHomeLetters);
     EXPECT_EQ(ReadBytes(tmp.File("ftp_users.ini")),
               anonymous + "[bob]\r\nUserDisable=0\r\nVirtualDir=1\r\npassword=secret\r\n"

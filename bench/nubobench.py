@@ -1,0 +1,238 @@
+#!/usr/bin/env python3
+"""nubobench.py --server PATH [options]: the project's own loopback benchmark.
+
+Starts the given nuboftpd on a free port of 127.0.0.1 in a temporary --dir, makes a
+data set in a temporary folder (one large file, a folder of small files), measures
+
+  large download   RETR of the large file with curl            (MB/s, median and best)
+  large upload     STOR of the large file with curl            (MB/s, median and best)
+  small download   RETR of every small file on one connection  (files/s)
+  small upload     STOR of as many small files on one connection (files/s)
+
+prints a table, stops the server by its PID and removes what it made. MB = 10^6
+bytes. Python's standard library and the curl binary only. Every loop has a fixed
+count and a deadline, every network call a time-out, and only loopback is used.
+
+The server's folder gets one account, bench/bench, whose home is the data folder
+with every right; the client sends paths relative to it.
+"""
+import argparse
+import ftplib
+import io
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+import nubo  # noqa: E402  the tests' helper: nuboftpd in a temporary --dir, stopped by its PID
+
+MB = 1e6
+MIB = 1 << 20
+HOST = "127.0.0.1"
+USER, PASSWORD = "bench", "bench"
+SOCK_TIMEOUT = 20      # seconds, every control and data socket
+CURL_MAX = 120         # seconds, one curl transfer
+BUDGET = 300           # seconds, one workload with all its runs
+
+
+def make_dataset(root, large_mib, n_small, small_size):
+    block = os.urandom(16 * MIB)
+    with open(os.path.join(root, "large.bin"), "wb") as f:
+        for _ in range(large_mib // 16):
+            f.write(block)
+        f.write(block[:(large_mib % 16) * MIB])
+    os.mkdir(os.path.join(root, "small"))
+    for i in range(n_small):
+        with open(os.path.join(root, "small", "s%04d.bin" % i), "wb") as f:
+            f.write(os.urandom(small_size))
+    os.mkdir(os.path.join(root, "up"))
+    # Read the large file once so that downloads measure the server, not the disk.
+    buf = bytearray(8 * MIB)
+    with open(os.path.join(root, "large.bin"), "rb", buffering=0) as f:
+        while f.readinto(buf):
+            pass
+
+
+class Client:
+    def __init__(self, port, user, password, root):
+        self.port, self.user, self.password, self.root = port, user, password, root
+
+    def curl(self, args, name):
+        url = "ftp://%s:%d/%s" % (HOST, self.port, name)
+        cmd = ["curl", "-s", "-S", "--disable-epsv", "--max-time", str(CURL_MAX),
+               "-u", "%s:%s" % (self.user, self.password)] + args + [url]
+        try:
+            r = subprocess.run(cmd, capture_output=True, text=True, timeout=CURL_MAX + 15)
+        except subprocess.TimeoutExpired:
+            return None, "curl hung"
+        if r.returncode != 0:
+            return None, "curl rc=%d %s" % (r.returncode, r.stderr.strip()[:200])
+        return r.stdout.split(), None
+
+    def ftp(self):
+        f = ftplib.FTP(timeout=SOCK_TIMEOUT)
+        f.connect(HOST, self.port)
+        f.login(self.user, self.password)
+        f.voidcmd("TYPE I")
+        return f
+
+    def large_download(self, runs, size):
+        speeds, errs, end = [], [], time.monotonic() + BUDGET
+        for _ in range(runs):
+            if time.monotonic() > end:
+                errs.append("time budget spent")
+                break
+            r, err = self.curl(["-o", "/dev/null", "-w", "%{speed_download} %{size_download}"], "large.bin")
+            if err or int(float(r[1])) != size:
+                errs.append(err or "short download: %s bytes" % r[1])
+                continue
+            speeds.append(float(r[0]) / MB)
+        return speeds, errs
+
+    def large_upload(self, runs, size):
+        speeds, errs, end = [], [], time.monotonic() + BUDGET
+        src = os.path.join(self.root, "large.bin")
+        # Run 0 is not counted: on these virtual machines the first large write after
+        # a pause runs far slower while the host hands memory back.
+        for i in range(runs + 1):
+            if time.monotonic() > end:
+                errs.append("time budget spent")
+                break
+            name = "up/large%d.bin" % i
+            os.sync()     # no dirty pages of an earlier run pending
+            r, err = self.curl(["-T", src, "-o", "/dev/null", "-w", "%{speed_upload} %{size_upload}"], name)
+            dest = os.path.join(self.root, name)
+            stored = os.path.getsize(dest) if os.path.exists(dest) else None
+            if os.path.exists(dest):
+                os.remove(dest)
+            if err or stored != size:
+                errs.append(err or "stored %s of %d bytes" % (stored, size))
+                continue
+            if i:
+                speeds.append(float(r[0]) / MB)
+        return speeds, errs
+
+    def small_download(self, n, size):
+        f = self.ftp()
+        done = total = 0
+        end = time.monotonic() + BUDGET
+        t0 = time.perf_counter()
+        for i in range(n):
+            if time.monotonic() > end:
+                break
+            conn = f.transfercmd("RETR small/s%04d.bin" % i)
+            while True:
+                b = conn.recv(65536)
+                if not b:
+                    break
+                total += len(b)
+            conn.close()
+            f.voidresp()
+            done += 1
+        dt = time.perf_counter() - t0
+        f.quit()
+        errs = [] if done == n else ["%d of %d files in the time budget" % (done, n)]
+        if total != done * size:
+            errs.append("received %d bytes, expected %d" % (total, done * size))
+        return done / dt, errs
+
+    def small_upload(self, n, size):
+        f = self.ftp()
+        payload = os.urandom(size)
+        done, end = 0, time.monotonic() + BUDGET
+        t0 = time.perf_counter()
+        for i in range(n):
+            if time.monotonic() > end:
+                break
+            f.storbinary("STOR up/u%04d.bin" % i, io.BytesIO(payload))
+            done += 1
+        dt = time.perf_counter() - t0
+        f.quit()
+        errs = [] if done == n else ["%d of %d files in the time budget" % (done, n)]
+        up = os.path.join(self.root, "up")
+        bad = [e for e in os.listdir(up) if os.path.getsize(os.path.join(up, e)) != size]
+        if len(os.listdir(up)) != done or bad:
+            errs.append("stored %d files, %d of the wrong size" % (len(os.listdir(up)), len(bad)))
+        for e in os.listdir(up):
+            os.remove(os.path.join(up, e))
+        return done / dt, errs
+
+
+def loadavg():
+    with open("/proc/loadavg") as f:
+        return " ".join(f.read().split()[:3])
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("--server", required=True, help="the nuboftpd binary")
+    ap.add_argument("--large-mib", type=int, default=1024, help="size of the large file (MiB, default 1024)")
+    ap.add_argument("--small", type=int, default=500, help="number of small files (default 500)")
+    ap.add_argument("--small-size", type=int, default=4096, help="size of a small file (bytes, default 4096)")
+    ap.add_argument("--runs", type=int, default=3, help="runs of each workload (default 3)")
+    ap.add_argument("--data-dir", help="folder for the temporary data set (default: the system's)")
+    a = ap.parse_args()
+    if not shutil.which("curl"):
+        sys.exit("nubobench: curl not found")
+    if not (1 <= a.runs <= 20 and 1 <= a.large_mib <= 16384 and 1 <= a.small <= 10000
+            and 1 <= a.small_size <= 64 * MIB):
+        sys.exit("nubobench: runs 1..20, large-mib 1..16384, small 1..10000, small-size 1..64 MiB")
+
+    root = tempfile.mkdtemp(prefix="nubobench-data-", dir=a.data_dir)
+    nubo.BINARY = os.path.abspath(a.server)
+    rows, failed = [], False
+    try:
+        t0 = time.monotonic()
+        make_dataset(root, a.large_mib, a.small, a.small_size)
+        print("# data set in %s made in %.1f s; load average before: %s" % (root, time.monotonic() - t0, loadavg()),
+              flush=True)
+        with nubo.NuboServer(users=nubo.account_text(USER, PASSWORD, home=root)) as srv:
+            c = Client(srv.port, USER, PASSWORD, root)
+            large = a.large_mib * MIB
+            work = [
+                ("large download %d MiB (MB/s)" % a.large_mib, lambda: c.large_download(a.runs, large)),
+                ("large upload %d MiB (MB/s)" % a.large_mib, lambda: c.large_upload(a.runs, large)),
+                ("small download %d x %d B (files/s)" % (a.small, a.small_size),
+                 lambda: collect(a.runs, lambda: c.small_download(a.small, a.small_size))),
+                ("small upload %d x %d B (files/s)" % (a.small, a.small_size),
+                 lambda: collect(a.runs, lambda: c.small_upload(a.small, a.small_size))),
+            ]
+            for label, fn in work:
+                try:
+                    values, errs = fn()
+                except (OSError, EOFError, ftplib.Error) as e:
+                    values, errs = [], ["%s: %s" % (type(e).__name__, e)]
+                failed |= bool(errs) or not values
+                rows.append((label, values, errs))
+                print("# %s: %s %s" % (label, [round(v, 1) for v in values], "; ".join(errs)), flush=True)
+            if failed:
+                print("# server output:\n" + srv.output())
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+
+    print("\nnuboftpd on %s, %d cores, load average after: %s" % (HOST, os.cpu_count() or 0, loadavg()))
+    print("%-40s %10s %10s %6s" % ("workload", "median", "best", "runs"))
+    for label, values, errs in rows:
+        med = "%.1f" % statistics.median(values) if values else "-"
+        best = "%.1f" % max(values) if values else "-"
+        print("%-40s %10s %10s %6d%s" % (label, med, best, len(values), "  ERRORS: " + "; ".join(errs) if errs else ""))
+    return 1 if failed else 0
+
+
+def collect(runs, one):
+    """Runs a single-figure workload several times; returns (values, errors)."""
+    values, errs = [], []
+    for _ in range(runs):
+        v, e = one()
+        errs += e
+        if not e:
+            values.append(v)
+    return values, errs
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,67 @@
+#include "console/DialogSeams.h"
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QDialog>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+
+namespace nubo {
+
+TDialogSeams::TDialogSeams(QWidget* parent) {
+    ShowMessage = [parent](const QString& text) {
+        QMessageBox::information(parent, QApplication::applicationName(), text);
+    };
+    Confirm = [parent](const QString& text) {
+        return QMessageBox::question(parent, QApplication::applicationName(), text,
+                                     QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+    };
+    ChooseFolder = [parent](const QString& title) {
+        return QFileDialog::getExistingDirectory(parent, title);
+    };
+    RunDialog = [](QDialog& dialog) { return dialog.exec(); };
+}
+
+bool IsSafeAccountId(const QString& id) {
+    for (QChar c : {QChar(']'), QChar('='), QChar('\r'), QChar('\n')})
+        if (id.contains(c)) return false;
+    return id == id.trimmed();
+}
+
+bool IsSafeEntryField(const QString& text) {
+    for (QChar c : {QChar('|'), QChar('\r'), QChar('\n')})
+        if (text.contains(c)) return false;
+    return true;
+}
+
+bool IsAnonymous(const QString& id) {
+    return id.compare(QStringLiteral("ANONYMOUS"), Qt::CaseInsensitive) == 0;
+}
+
+QLineEdit* AddField(QBoxLayout* box, const char* name, const QString& caption) {
+    box->addWidget(new QLabel(caption));
+    auto* e = new QLineEdit;
+    e->setObjectName(name);
+    box->addWidget(e);
+    return e;
+}
+
+QString PickFolder(const TDialogSeams& seams, const QString& title) {
+    const QString folder = seams.ChooseFolder(title);
+    if (folder.isEmpty()) return {};
+    if (!QDir(folder).exists()) {
+        seams.ShowMessage(QStringLiteral("존재하지 않는 디렉토리입니다.\r\r") + folder);
+        return {};
+    }
+    if (!IsSafeEntryField(folder)) {
+        seams.ShowMessage(QStringLiteral("디렉토리 이름에 | 문자나 줄바꿈은 쓸 수 없습니다.\r\r") +
+                          folder);
+        return {};
+    }
+    return folder;
+}
+
+} // namespace nubo

@@ -1,0 +1,62 @@
+#include "console/LimitFields.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "console/DialogSeams.h"
+#include "console/QtText.h"
+
+namespace nubo {
+
+namespace {
+
+std::string Text(const QLineEdit* e) {
+    return e->text().toStdString();
+}
+
+} // namespace
+
+TLimitFields::TLimitFields(const QString& caption, QWidget* parent) : QGroupBox(caption, parent) {
+    auto* box = new QVBoxLayout(this);
+    edit_MaxUser =
+        AddField(box, "edit_MaxUser", QStringLiteral("[ ID 당 중복 연결허용 수 (0 : 제한없음) ]"));
+    edit_MaxUserIP = AddField(box, "edit_MaxUserIP",
+                              QStringLiteral("[ IP 당 중복 연결허용 수 (0 : 제한없음) ]"));
+    edit_Time_Out = AddField(box, "edit_Time_Out",
+                             QStringLiteral("[ 대기 종료 시간 (Max=600 분, 0 : 제한없음) ]"));
+    edit_MaxSpeed = AddField(box, "edit_MaxSpeed",
+                             QStringLiteral("[ Download 속도 제한 (kb 단위, 0 : 제한없음) ]"));
+    edit_MaxSpeed->setEnabled(false);
+    edit_EnterMessage = AddField(box, "edit_EnterMessage", QStringLiteral("[ 접속 환영 메세지 ]"));
+    edit_ExitMessage = AddField(box, "edit_ExitMessage", QStringLiteral("[ 접속 해제 메세지 ]"));
+    box->addStretch();
+    for (QLineEdit* e :
+         {edit_MaxUser, edit_MaxUserIP, edit_Time_Out, edit_EnterMessage, edit_ExitMessage})
+        connect(e, &QLineEdit::textEdited, this, &TLimitFields::Edited);
+}
+
+void TLimitFields::Load(const TUserFile::TAccount& a) {
+    edit_MaxUser->setText(Q(a.MaxUser));
+    edit_MaxUserIP->setText(Q(a.MaxUserIP));
+    edit_Time_Out->setText(Q(a.TimeOut));
+    edit_MaxSpeed->setText(Q(a.MaxSpeed));
+    edit_EnterMessage->setText(Q(a.EnterMessage));
+    edit_ExitMessage->setText(Q(a.ExitMessage));
+}
+
+void TLimitFields::Store(TUserFile::TAccount& a) const {
+    a.MaxUser = Text(edit_MaxUser);
+    a.MaxUserIP = Text(edit_MaxUserIP);
+    a.TimeOut = Text(edit_Time_Out);
+    a.MaxSpeed = Text(edit_MaxSpeed);
+    a.EnterMessage = Text(edit_EnterMessage);
+    a.ExitMessage = Text(edit_ExitMessage);
+}
+
+void TLimitFields::Clear() {
+    for (QLineEdit* e : {edit_MaxUser, edit_MaxUserIP, edit_Time_Out, edit_MaxSpeed,
+                         edit_EnterMessage, edit_ExitMessage})
+        e->clear();
+}
+
+} // namespace nubo
