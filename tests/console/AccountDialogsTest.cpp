@@ -17,6 +17,7 @@
 
 #include "console/Main.h"
 #include "console/user_setup.h"
+#include "tests/console/ConsoleTestUtil.h"
 
 using namespace nubo;
 namespace fs = std::filesystem;
@@ -400,15 +401,7 @@ class AccountsInConsoleTest : public ::testing::Test {
         char tmpl[] = "/tmp/nubo-accounts-XXXXXX";
         dir_ = std::string(mkdtemp(tmpl)) + "/";
         fs::create_directory(dir_ + "eve");
-        int s = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-        close(s);
-        port_ = ntohs(a.sin_port);
+        port_ = testutil::FreePort();
         frm_ = std::make_unique<TfrmMain>(TConsoleStart{dir_, std::to_string(port_), {}});
     }
     void TearDown() override {
