@@ -498,12 +498,23 @@ void TCustomWSocket::Connect() {
     ChangeState(wsConnecting);
 }
 
+// Send and SendFile: only a connected socket queues; a would-be send elsewhere is the
+// "Send" error with 10057.
+bool TCustomWSocket::CanQueue() {
+    if (state_ == wsConnected || state_ == wsSocksConnected) return true;
+    LastError = WSAENOTCONN;
+    RaiseError(WSAENOTCONN, "Send");
+    return false;
+}
+
+// After queueing: the pump runs once, and a chain it emptied is reported from the loop.
+void TCustomWSocket::PumpQueued() {
+    TryToSend();
+    if (fd_ != INVALID_SOCKET && allSent_) PostWritable();
+}
+
 int TCustomWSocket::Send(const void* data, int len) {
-    if (state_ != wsConnected && state_ != wsSocksConnected) {
-        LastError = WSAENOTCONN;
-        RaiseError(WSAENOTCONN, "Send");
-        return -1;
-    }
+    if (!CanQueue()) return -1;
     allSent_ = false;
     if (len > 0) {
         const char* p = static_cast<const char*>(data);
@@ -517,17 +528,12 @@ int TCustomWSocket::Send(const void* data, int len) {
             left -= n;
         }
     }
-    TryToSend();
-    if (fd_ != INVALID_SOCKET && allSent_) PostWritable();
+    PumpQueued();
     return std::max(len, 0);
 }
 
 int64_t TCustomWSocket::SendFile(int fileFd, int64_t offset, int64_t len) {
-    if (state_ != wsConnected && state_ != wsSocksConnected) {
-        LastError = WSAENOTCONN;
-        RaiseError(WSAENOTCONN, "Send");
-        return -1;
-    }
+    if (!CanQueue()) return -1;
     allSent_ = false;
     if (len > 0) {
         queued_ += len;
@@ -537,8 +543,7 @@ int64_t TCustomWSocket::SendFile(int fileFd, int64_t offset, int64_t len) {
         item.FileLen = len;
         chain_.push_back(std::move(item));
     }
-    TryToSend();
-    if (fd_ != INVALID_SOCKET && allSent_) PostWritable();
+    PumpQueued();
     return std::max<int64_t>(len, 0);
 }
 

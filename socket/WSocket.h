@@ -157,6 +157,8 @@ private:
     void CheckClosedFor(const char* what) const;
     void ConnectionLost(int code);
     bool PeerName(sockaddr_in& sa, const char* label);
+    bool CanQueue();
+    void PumpQueued();
 
     TEventLoop& loop_;
     std::shared_ptr<char> alive_; // guards posted calls
