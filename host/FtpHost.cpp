@@ -17,6 +17,10 @@ std::string DirWithSlash(std::string d) {
 }
 } // namespace
 
+int64_t SecondsSince(uint64_t tick) { return int64_t((TickCount() - tick) / 1000); }
+
+int64_t SizeOrZero(const std::string& path) { return path.empty() ? 0 : std::max<int64_t>(FileSizeOf(path), 0); }
+
 std::string FormatSeconds(int64_t n) {
     if (n < 0) n = 0;
     char buf[32];

@@ -156,7 +156,6 @@ private:
     void WriteLog(int pane, const std::string& text);
     std::string ClientLine(const TFtpCtrlSocket& Client, const std::string& text) const;
     void SendNow(TFtpCtrlSocket& Client, const std::string& line);
-    void ChangeDirTo(TFtpCtrlSocket& Client, const std::string& dir);
     bool CheckFile(TFtpCtrlSocket& Client, TFtpString& FilePath, char letter);
 
     std::string dir_;
@@ -179,6 +178,15 @@ private:
     std::vector<TTransferRow> currentTransfers_;
     TLoopTimer timer_, timerUpdown_;
 };
+
+// The value of a connection's UserData while its transfer stream holds a listing built
+// by the host.
+constexpr int ListingMarker = 99;
+
+// Whole seconds since a tick of TickCount().
+int64_t SecondsSince(uint64_t tick);
+// The size of the file at a local path; 0 for no path or no such file.
+int64_t SizeOrZero(const std::string& path);
 
 // HH:MM:SS of a count of seconds; whole days are dropped.
 std::string FormatSeconds(int64_t seconds);

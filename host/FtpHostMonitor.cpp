@@ -7,13 +7,9 @@
 namespace nubo {
 
 namespace {
-int64_t SecondsSince(uint64_t tick) { return int64_t((TickCount() - tick) / 1000); }
-
-int64_t SizeOrZero(const std::string& path) { return path.empty() ? 0 : std::max<int64_t>(FileSizeOf(path), 0); }
-
 // Progress of a download, in 64 bits: position, size, percent, remaining seconds.
 struct TProgress {
-    int64_t Position = 0, Size = 0, Seconds = 1, Percent = 0, Remaining = 0, DetailRemaining = 0;
+    int64_t Position = 0, Size = 0, Seconds = 1, Percent = 0, Remaining = 0;
     double Speed = 0;
 };
 
@@ -24,10 +20,7 @@ TProgress DownloadProgress(const TFtpCtrlSocket& c) {
     p.Seconds = std::max<int64_t>(SecondsSince(c.XferStartTick), 1);
     p.Percent = p.Size > 0 ? p.Position * 100 / p.Size : 0;
     const int64_t perSecond = p.Position / p.Seconds;
-    if (perSecond > 0) {
-        p.Remaining = std::max<int64_t>(p.Size / perSecond - p.Seconds, 0);
-        p.DetailRemaining = std::max<int64_t>((p.Size - p.Position) / perSecond, 0);
-    }
+    if (perSecond > 0) p.Remaining = std::max<int64_t>(p.Size / perSecond - p.Seconds, 0);
     p.Speed = double(c.TransferBytes) / double(p.Seconds) / 1024.0;
     return p;
 }

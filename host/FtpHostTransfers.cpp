@@ -6,15 +6,7 @@
 namespace nubo {
 
 namespace {
-constexpr int kListingMarker = 99;
 constexpr int kCodeAppe = 23;
-
-int64_t SizeOrZero(const std::string& path) {
-    if (path.empty()) return 0;
-    return std::max<int64_t>(FileSizeOf(path), 0);
-}
-
-int64_t SecondsSince(uint64_t tick) { return int64_t((TickCount() - tick) / 1000); }
 } // namespace
 
 void TFtpHost::FtpServerRetrSessionConnected(TFtpServer&, TFtpCtrlSocket& Client, TWSocket&, int) {
@@ -49,7 +41,7 @@ void TFtpHost::FtpServerStorSessionConnected(TFtpServer&, TFtpCtrlSocket& Client
 }
 
 void TFtpHost::FtpServerRetrSessionClosed(TFtpServer&, TFtpCtrlSocket& Client, TWSocket&, int AError) {
-    if (Client.UserData == kListingMarker) {
+    if (Client.UserData == ListingMarker) {
         Client.FreeStream();
         Client.UserData = 0;
     }
@@ -81,7 +73,7 @@ void TFtpHost::FtpServerRetrSessionClosed(TFtpServer&, TFtpCtrlSocket& Client, T
 }
 
 void TFtpHost::FtpServerStorSessionClosed(TFtpServer&, TFtpCtrlSocket& Client, TWSocket& Data, int AError) {
-    if (Client.UserData == kListingMarker) {
+    if (Client.UserData == ListingMarker) {
         Client.FreeStream();
         Client.UserData = 0;
     }

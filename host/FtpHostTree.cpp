@@ -9,7 +9,6 @@
 namespace nubo {
 
 namespace {
-constexpr int kListingMarker = 99;
 constexpr int kCodeMdtm = 25, kCodeMlst = 28, kCodeMfmt = 30;
 } // namespace
 
@@ -17,26 +16,24 @@ TVirtualTree TFtpHost::TreeOf(const TFtpCtrlSocket& Client) const {
     return TVirtualTree::ForAccount(UsersFile(), Client.UserName, Client.HomePath);
 }
 
-void TFtpHost::ChangeDirTo(TFtpCtrlSocket& Client, const std::string& dir) { Client.ChangeDir(dir); }
-
 void TFtpHost::FtpServerChangeDirectory(TFtpServer&, TFtpCtrlSocket& Client, const TFtpString&, bool& Allowed) {
     const TVirtualTree tree = TreeOf(Client);
     const std::string& home = Client.HomePath;
     // Inside a virtual folder the client is in the tree already; the parent of an
     // alias's folder (where CDUP from the alias's top lands) is the client's root.
     if (tree.AboveAlias(Client.CurrentDir))
-        ChangeDirTo(Client, home);
+        Client.ChangeDir(home);
     else if (!tree.InTree(Client.CurrentDir) && FindNoCase(Client.CurrentDir, home) == std::string::npos)
-        ChangeDirTo(Client, home + (Client.CurrentDir.size() > 3 ? Client.CurrentDir.substr(3) : ""));
+        Client.ChangeDir(home + (Client.CurrentDir.size() > 3 ? Client.CurrentDir.substr(3) : ""));
     const size_t tilde = Client.CurrentDir.find("\\~\\");
-    if (tilde != std::string::npos) ChangeDirTo(Client, home + Client.CurrentDir.substr(tilde + 3));
+    if (tilde != std::string::npos) Client.ChangeDir(home + Client.CurrentDir.substr(tilde + 3));
     std::string f = FolderPart(NormalizePath(Client.CurrentDir));
     if (f == home || f.size() < 3) {
-        ChangeDirTo(Client, home);
+        Client.ChangeDir(home);
         f = home;
     }
     f = tree.MapVirtualPath(f);
-    ChangeDirTo(Client, f);
+    Client.ChangeDir(f);
     Allowed = DirectoryExists(f) && !tree.IsRestricted(f) && tree.Contains(f);
 }
 
@@ -132,7 +129,7 @@ void TFtpHost::FtpServerBuildDirectory(TFtpServer&, TFtpCtrlSocket& Client, TFtp
     if (!p.empty() && p.back() == '\\') p += "*.*";
     const int year = DecodeDateTime(Now()).Year;
 
-    Client.UserData = kListingMarker;
+    Client.UserData = ListingMarker;
     Client.FreeStream();
     auto* stream = new TMemoryStream;
     Client.TransferStream = stream;
