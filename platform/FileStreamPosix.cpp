@@ -93,7 +93,7 @@ TFileStream::TFileStream(const std::string& path, TFileMode mode) : path_(path),
     }
     if (creating && st.st_size > 0 && ftruncate(fd_, 0) != 0) fail(std::strerror(errno));
     Count(openers, access, +1);
-    if (mode == TFileMode::Append) lseek(fd_, 0, SEEK_END);
+    if (mode == TFileMode::Append) pos_ = int64_t(st.st_size);
 }
 
 TFileStream::~TFileStream() {
@@ -109,11 +109,12 @@ TFileStream::~TFileStream() {
 size_t TFileStream::Read(void* buffer, size_t count) {
     size_t done = 0;
     while (done < count) {
-        ssize_t n = read(fd_, static_cast<char*>(buffer) + done, count - done);
+        ssize_t n = pread(fd_, static_cast<char*>(buffer) + done, count - done, off_t(pos_));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) throw EStreamError("Stream read error: " + std::string(std::strerror(errno)));
         if (n == 0) break;
         done += size_t(n);
+        pos_ += n;
     }
     return done;
 }
@@ -121,19 +122,22 @@ size_t TFileStream::Read(void* buffer, size_t count) {
 size_t TFileStream::Write(const void* buffer, size_t count) {
     size_t done = 0;
     while (done < count) {
-        ssize_t n = write(fd_, static_cast<const char*>(buffer) + done, count - done);
+        ssize_t n = pwrite(fd_, static_cast<const char*>(buffer) + done, count - done, off_t(pos_));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break; // the short count tells the caller (disk full, ...)
         done += size_t(n);
+        pos_ += n;
     }
     return done;
 }
 
+// The position is the stream's own (reads and writes say where), so that asking for it
+// or moving it costs no system call; only a move from the end asks for the size.
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-    int whence = origin == TSeekOrigin::Begin ? SEEK_SET : origin == TSeekOrigin::Current ? SEEK_CUR : SEEK_END;
-    off_t pos = lseek(fd_, off_t(offset), whence);
-    if (pos < 0) throw EStreamError("Invalid stream position");
-    return int64_t(pos);
+    const int64_t base = origin == TSeekOrigin::Begin ? 0 : origin == TSeekOrigin::Current ? pos_ : Size();
+    if ((offset > 0 && base > INT64_MAX - offset) || base + offset < 0) throw EStreamError("Invalid stream position");
+    pos_ = base + offset;
+    return pos_;
 }
 
 int64_t TFileStream::Size() const {

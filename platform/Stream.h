@@ -83,6 +83,7 @@ private:
     std::string path_;
     int fd_ = -1;
     TFileMode mode_;
+    int64_t pos_ = 0;
     uint64_t dev_ = 0, ino_ = 0;
 };
 

@@ -77,7 +77,8 @@ void TEventLoop::WakeUp() {
 
 void TEventLoop::Post(std::function<void()> fn) {
     posted_.push_back(std::move(fn));
-    WakeUp();
+    // Run() looks at the queue before it waits; anyone else waits on the descriptor.
+    if (!selfDriven_) WakeUp();
 }
 
 void TEventLoop::Post(std::weak_ptr<void> guard, std::function<void()> fn) {
@@ -101,6 +102,15 @@ int TEventLoop::RunPosted() {
 }
 
 int TEventLoop::RunOnce(int timeoutMs) {
+    const bool outer = selfDriven_;
+    selfDriven_ = false;
+    int ran = RunRound(timeoutMs);
+    selfDriven_ = outer;
+    if (!posted_.empty()) WakeUp();
+    return ran;
+}
+
+int TEventLoop::RunRound(int timeoutMs) {
     if (!posted_.empty()) timeoutMs = 0;
     epoll_event events[64];
     int n = epoll_wait(epfd_, events, 64, timeoutMs);
@@ -109,9 +119,8 @@ int TEventLoop::RunOnce(int timeoutMs) {
     for (int i = 0; i < n; ++i) {
         uint64_t token = events[i].data.u64;
         if (token == kWakeToken) {
-            uint64_t v;
-            while (read(wakeFd_, &v, sizeof v) > 0) {
-            }
+            uint64_t v; // one read takes the whole count
+            (void)!read(wakeFd_, &v, sizeof v);
             woken_ = false;
             continue;
         }
@@ -124,13 +133,17 @@ int TEventLoop::RunOnce(int timeoutMs) {
         ++ran;
     }
     ran += RunPosted();
-    if (!posted_.empty()) WakeUp();
     return ran;
 }
 
 void TEventLoop::Run() {
     quit_ = false;
-    while (!quit_) RunOnce(-1);
+    selfDriven_ = true;
+    struct TReset {
+        bool& flag;
+        ~TReset() { flag = false; }
+    } reset{selfDriven_};
+    while (!quit_) RunRound(-1);
 }
 
 TLoopTimer::TLoopTimer(TEventLoop& loop) : loop_(loop) {}

@@ -56,11 +56,13 @@ private:
         IoHandler handler;
     };
     void WakeUp();
+    int RunRound(int timeoutMs);
     int RunPosted();
 
     int epfd_ = -1;
     int wakeFd_ = -1;
     bool woken_ = false;
+    bool selfDriven_ = false; // inside Run(): posted calls need no wake-up of the descriptor
     bool quit_ = false;
     uint64_t nextToken_ = 1;
     std::unordered_map<uint64_t, std::shared_ptr<Watch>> watches_;

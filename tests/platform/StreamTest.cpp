@@ -54,6 +54,8 @@ TEST(FileStream, ModesReadWriteAndPosition) {
         EXPECT_THROW(s.ReadBuffer(buf, 1), EStreamError);
         EXPECT_EQ(s.Seek(-1, TSeekOrigin::End), 11);
         EXPECT_EQ(s.Seek(100, TSeekOrigin::Current), 111); // past the end is allowed
+        EXPECT_THROW(s.Seek(-1, TSeekOrigin::Begin), EStreamError);
+        EXPECT_EQ(s.Position(), 111);
     }
     {
         TFileStream s(t.Engine("f.bin"), TFileMode::Create);

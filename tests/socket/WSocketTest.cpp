@@ -4,6 +4,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -279,4 +280,26 @@ TEST(EventLoop, PostedCallsRunInOrderAndGuardsDropDeadTargets) {
     RunUntil([&] { return order.size() >= 2; });
     for (int i = 0; i < 3; ++i) loop.RunOnce(0);
     EXPECT_EQ(order, (std::vector<int>{1, 3}));
+}
+
+// Run() needs no wake-up for calls posted by calls (a chain must not stall), while a
+// call posted from outside makes the descriptor readable for an outer loop to see.
+TEST(EventLoop, RunFollowsPostedChainsAndOutsidePostsWakeTheDescriptor) {
+    TEventLoop& loop = TEventLoop::Current();
+    int n = 0;
+    std::function<void()> step = [&] {
+        if (++n == 1000) loop.Quit();
+        else loop.Post(step);
+    };
+    loop.Post(step);
+    loop.Run();
+    EXPECT_EQ(n, 1000);
+
+    pollfd p{loop.Fd(), POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 0), 0);
+    loop.Post([&] { n = -1; });
+    EXPECT_EQ(poll(&p, 1, 0), 1);
+    loop.RunOnce(0);
+    EXPECT_EQ(n, -1);
+    EXPECT_EQ(poll(&p, 1, 0), 0);
 }
