@@ -58,7 +58,9 @@ std::string FormatRate(double v, int decimals) {
 
 TFtpHost::TFtpHost(std::string programDir, TEventLoop& loop)
     : FtpServer(loop), Lang(DirWithSlash(programDir)), Log(Settings, DirWithSlash(programDir)),
-      dir_(DirWithSlash(programDir)), timer_(loop), timerUpdown_(loop) {
+      dir_(DirWithSlash(programDir)), timer_(loop), timerUpdown_(loop),
+      totals_([this] { return UsersFile(); }, loop) {
+    totals_.OnError = [this](const std::string& error) { WriteLog(lpSystem, LogRun(kLogText, error)); };
     try {
         CreateFirstStartFiles(dir_);
     } catch (const std::exception& e) {
@@ -103,6 +105,7 @@ TFtpHost::~TFtpHost() {
     FtpServer.OnClientDisconnect = nullptr;
     FtpServer.OnStop = nullptr;
     Log.SetView(nullptr);
+    totals_.Flush();
 }
 
 void TFtpHost::SetView(THostView* view) {
@@ -112,6 +115,14 @@ void TFtpHost::SetView(THostView* view) {
 
 TSettingsFile TFtpHost::ConfigFile() const { return TSettingsFile(dir_ + std::string(kSettingsFileName)); }
 TUserFile TFtpHost::UsersFile() const { return TUserFile(dir_ + std::string(kUsersFileName)); }
+
+TUserFile TFtpHost::RoundUsers() const {
+    if (!roundUsers_) {
+        roundUsers_ = UsersFile().Held();
+        FtpServer.Loop().Post(alive_, [this] { roundUsers_.reset(); });
+    }
+    return *roundUsers_;
+}
 
 void TFtpHost::WriteLog(int pane, const std::string& text) { Log.WriteLog(pane, text); }
 
@@ -172,6 +183,7 @@ void TFtpHost::Shutdown() {
     timerUpdown_.Stop();
     FtpServer.DropAllClients();
     FtpServer.Stop();
+    totals_.Flush();
     WriteLog(lpSystem, Lang.LangText(sSrvShutDown));
 }
 

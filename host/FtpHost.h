@@ -11,12 +11,14 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/FtpSrv.h"
 #include "host/LogPane.h"
 #include "host/LogWriter.h"
+#include "host/TotalsLedger.h"
 #include "host/VirtualTree.h"
 #include "socket/EventLoop.h"
 #include "store/LangText.h"
@@ -120,6 +122,9 @@ public:
     const std::string& ProgramDir() const { return dir_; }
     TSettingsFile ConfigFile() const;
     TUserFile UsersFile() const;
+    // One reading of the user file serves every step of one loop round (a command's
+    // checks, its replies, the monitor); the next round reads the file afresh.
+    TUserFile RoundUsers() const;
 
     // --- handlers of the server's events ---
     void FtpServerStart(TFtpServer& Sender);
@@ -177,6 +182,9 @@ private:
     std::vector<TConnectionRow> currentUsers_;
     std::vector<TTransferRow> currentTransfers_;
     TLoopTimer timer_, timerUpdown_;
+    TTotalsLedger totals_;
+    mutable std::optional<TUserFile> roundUsers_;
+    std::shared_ptr<char> alive_ = std::make_shared<char>(0);
 };
 
 // The value of a connection's UserData while its transfer stream holds a listing built

@@ -41,7 +41,7 @@ TFtpCtrlSocket* TFtpHost::LiveClient(int connectionId) const {
 }
 
 void TFtpHost::TimerTimer() {
-    const TUserFile users = UsersFile();
+    const TUserFile users = RoundUsers();
     currentUsers_.clear();
     for (int id : liveClients_) {
         TFtpCtrlSocket* c = LiveClient(id);

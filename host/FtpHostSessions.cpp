@@ -83,24 +83,16 @@ void TFtpHost::FtpServerClientDisconnect(TFtpServer&, TFtpCtrlSocket& Client, in
     const int64_t seconds = int64_t((TickCount() - Client.GreetingTick) / 1000);
     WriteLog(lpConnect, ClientLine(Client, FormatText(Lang.LangText(sDisconnect), {UserArg(Client), AddressArg(Client)}) +
                                                " (" + LogRun(kLogDuration, FormatSeconds(seconds) + " Min") + ")"));
-    // The transfer-end steps store every addition at once, so the file never holds less
-    // than this session's copy: writing the larger of the two creates missing keys and
-    // never lowers a total that another session of the account has raised meanwhile.
-    try {
-        TUserFile users = UsersFile();
-        const std::string& account = Client.UserName;
-        users.WriteTotalDownload(account, std::max(Client.TotalDownload, users.TotalDownload(account)));
-        users.WriteTotalUpload(account, std::max(Client.TotalUpload, users.TotalUpload(account)));
-    } catch (const std::exception& e) {
-        WriteLog(lpSystem, LogRun(kLogText, e.what()));
-    }
+    // The session's copies never lower a total that another session of the account
+    // has raised meanwhile; the write creates missing keys.
+    totals_.Settle(Client.UserName, Client.TotalDownload, Client.TotalUpload);
     UncountSession(id, Client.PeerAddr());
 }
 
 void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const TFtpString& UserName,
                                      const TFtpString& Password, bool& Authenticated) {
     Authenticated = false;
-    const TUserFile users = UsersFile();
+    const TUserFile users = RoundUsers();
     const std::string& account = UserName;
     const std::string address = Client.PeerAddr();
     if (users.UserDisable(account)) return;
@@ -153,8 +145,8 @@ void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const 
         RefreshUserCount();
         Authenticated = true;
         Client.ChangeDir(Client.HomePath);
-        Client.TotalDownload = users.TotalDownload(account);
-        Client.TotalUpload = users.TotalUpload(account);
+        Client.TotalDownload = totals_.AddDownload(account, 0);
+        Client.TotalUpload = totals_.AddUpload(account, 0);
         const std::string enter = users.EnterMessage(account);
         if (!enter.empty()) SendNow(Client, Fmt("230-%s", enter));
     }

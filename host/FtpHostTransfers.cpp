@@ -60,13 +60,7 @@ void TFtpHost::FtpServerRetrSessionClosed(TFtpServer&, TFtpCtrlSocket& Client, T
     const std::string text = FormatText(Lang.LangText(failed ? sRetrFail : sRetrOK),
                                         {UserArg(Client), LogRun(kLogFile, Client.TransferPath)});
     WriteLog(lpTransfer, ClientLine(Client, text + " (" + FormatRate(rate) + " K/S - " + FormatThousands(b) + " bytes)"));
-    try {
-        TUserFile users = UsersFile();
-        Client.TotalDownload = users.TotalDownload(Client.UserName) + Client.TransferBytes / 1024;
-        users.WriteTotalDownload(Client.UserName, Client.TotalDownload);
-    } catch (const std::exception& e) {
-        WriteLog(lpSystem, LogRun(kLogText, e.what()));
-    }
+    Client.TotalDownload = totals_.AddDownload(Client.UserName, Client.TransferBytes / 1024);
     Client.RetrInProgress = false;
     Client.RefreshActivity();
     Client.UserData = 0;
@@ -85,13 +79,7 @@ void TFtpHost::FtpServerStorSessionClosed(TFtpServer&, TFtpCtrlSocket& Client, T
     const std::string text = FormatText(Lang.LangText(failed ? sStorFail : sStorOK),
                                         {UserArg(Client), LogRun(kLogFile, Client.TransferPath)});
     WriteLog(lpTransfer, ClientLine(Client, text + " (" + FormatRate(rate) + " K/S - " + FormatThousands(b) + " bytes)"));
-    try {
-        TUserFile users = UsersFile();
-        Client.TotalUpload = users.TotalUpload(Client.UserName) + Data.ReadCount() / 1024;
-        users.WriteTotalUpload(Client.UserName, Client.TotalUpload);
-    } catch (const std::exception& e) {
-        WriteLog(lpSystem, LogRun(kLogText, e.what()));
-    }
+    Client.TotalUpload = totals_.AddUpload(Client.UserName, Data.ReadCount() / 1024);
     Client.RefreshActivity();
     Client.StorInProgress = false;
 }

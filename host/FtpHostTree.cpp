@@ -13,7 +13,7 @@ constexpr int kCodeMdtm = 25, kCodeMlst = 28, kCodeMfmt = 30;
 } // namespace
 
 TVirtualTree TFtpHost::TreeOf(const TFtpCtrlSocket& Client) const {
-    return TVirtualTree::ForAccount(UsersFile(), Client.UserName, Client.HomePath);
+    return TVirtualTree::ForAccount(RoundUsers(), Client.UserName, Client.HomePath);
 }
 
 void TFtpHost::FtpServerChangeDirectory(TFtpServer&, TFtpCtrlSocket& Client, const TFtpString&, bool& Allowed) {
@@ -173,7 +173,7 @@ void TFtpHost::FtpServerBuildDirectory(TFtpServer&, TFtpCtrlSocket& Client, TFtp
 
 void TFtpHost::FtpServerAnswerToClient(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& Answer) {
     if (Answer.compare(0, 3, "221") == 0) {
-        std::string msg = UsersFile().ExitMessage(Client.UserName);
+        std::string msg = RoundUsers().ExitMessage(Client.UserName);
         if (msg.empty()) msg = ConfigFile().ExitMessage();
         // The farewell goes out as the first line of a multi-line reply: a line without
         // a code would break the client's reading of the reply.
@@ -185,7 +185,7 @@ void TFtpHost::FtpServerAnswerToClient(TFtpServer&, TFtpCtrlSocket& Client, TFtp
     auto pathReply = [&] {
         return Answer.compare(0, 3, "250") == 0 || Answer.compare(0, 3, "257") == 0 || Answer.compare(0, 3, "550") == 0;
     };
-    if (UsersFile().VirtualDir(Client.UserName)) {
+    if (RoundUsers().VirtualDir(Client.UserName)) {
         std::string r = ToClientSeparators(Answer);
         bool changed = tree.ShowAliases(r);
         const std::string h = ToClientSeparators(Client.HomePath);

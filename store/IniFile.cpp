@@ -64,6 +64,8 @@ int ReadWhole(const std::string& path, std::string& bytes) {
     return 0;
 }
 
+} // namespace
+
 struct TLine {
     std::string text;
     std::string eol; // "\r\n", "\n" or "" (last line without a break)
@@ -225,6 +227,8 @@ class TIniText {
     std::vector<TLine> lines_;
 };
 
+namespace {
+
 [[noreturn]] void WriteFailed(const std::string& path, int err) {
     throw EIniFileException("Unable to write to " + path + ": " + std::strerror(err));
 }
@@ -268,14 +272,24 @@ bool TIniFile::Exists() const {
     return ::stat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+TIniFile TIniFile::Held() const {
+    TIniFile f(path_);
+    f.held_ = std::make_shared<const TIniText>(TIniText::Load(path_));
+    return f;
+}
+
+std::shared_ptr<const TIniText> TIniFile::Reading() const {
+    return held_ ? held_ : std::make_shared<const TIniText>(TIniText::Load(path_));
+}
+
 std::string TIniFile::ReadString(std::string_view section, std::string_view key,
                                  std::string_view def) const {
-    auto v = TIniText::Load(path_).Value(section, key);
+    auto v = Reading()->Value(section, key);
     return v ? std::move(*v) : std::string(def);
 }
 
 int64_t TIniFile::ReadInteger(std::string_view section, std::string_view key, int64_t def) const {
-    const auto v = TIniText::Load(path_).Value(section, key);
+    const auto v = Reading()->Value(section, key);
     if (!v) return def;
     return ParseIniInteger(*v).value_or(def);
 }
@@ -285,12 +299,17 @@ bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool def
 }
 
 std::vector<std::string> TIniFile::ReadSections() const {
-    return TIniText::Load(path_).Sections();
+    return Reading()->Sections();
 }
 
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    WriteStrings({{std::string(section), std::string(key), std::string(value)}});
+}
+
+void TIniFile::WriteStrings(const std::vector<TEntry>& entries) {
+    held_.reset();
     auto t = TIniText::Load(path_, true);
-    t.Set(section, key, value);
+    for (const TEntry& e : entries) t.Set(e.Section, e.Key, e.Value);
     ReplaceFileAtomically(path_, t.Bytes());
 }
 
@@ -303,11 +322,13 @@ void TIniFile::WriteBool(std::string_view section, std::string_view key, bool va
 }
 
 void TIniFile::EraseSection(std::string_view section) {
+    held_.reset();
     auto t = TIniText::Load(path_, true);
     if (t.EraseSection(section)) ReplaceFileAtomically(path_, t.Bytes());
 }
 
 void TIniFile::DeleteKey(std::string_view section, std::string_view key) {
+    held_.reset();
     auto t = TIniText::Load(path_, true);
     if (t.DeleteKey(section, key)) ReplaceFileAtomically(path_, t.Bytes());
 }

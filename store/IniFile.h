@@ -3,12 +3,13 @@
 // "key=value" lines, sections and keys matched without regard to ASCII letter case,
 // the first occurrence of a section or key winning, reads that yield a default.
 //
-// Nothing is cached: every call reads the file afresh (an edit made on disk takes
-// effect at the next read), and every write replaces the file atomically through a
+// Nothing is cached unless asked for (Held): every call reads the file afresh (an edit
+// made on disk takes effect at the next read), and every write replaces the file atomically through a
 // temporary file beside it, so a crash or a full disk leaves the old file whole.
 // The file is written as UTF-8; one that is not valid UTF-8 is read as CP949.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -25,10 +26,16 @@ class EIniFileException : public std::runtime_error {
 // Decimal, or hexadecimal after "0x" or "$", with an optional sign; nothing else.
 std::optional<int64_t> ParseIniInteger(std::string_view text);
 
+class TIniText;
+
 class TIniFile {
   public:
     explicit TIniFile(std::string path) : path_(std::move(path)) {}
     const std::string& FileName() const { return path_; }
+    // A copy that reads the file once, now, and answers every later read from that
+    // reading: one consistent view for the steps of one moment. Its writes still go
+    // to the file, and a write drops the held reading.
+    TIniFile Held() const;
     bool Exists() const;
 
     // A missing file, section or key yields def; a present but empty key yields "".
@@ -46,13 +53,21 @@ class TIniFile {
     // A missing key is added at the end of its section, a missing section at the end
     // of the file.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
+    // Several values in one replacement of the file.
+    struct TEntry {
+        std::string Section, Key, Value;
+    };
+    void WriteStrings(const std::vector<TEntry>& entries);
     void WriteInteger(std::string_view section, std::string_view key, int64_t value);
     void WriteBool(std::string_view section, std::string_view key, bool value);
     void EraseSection(std::string_view section);
     void DeleteKey(std::string_view section, std::string_view key);
 
   private:
+    std::shared_ptr<const TIniText> Reading() const; // the held one, or a fresh one
+
     std::string path_;
+    std::shared_ptr<const TIniText> held_;
 };
 
 // Writes bytes to path atomically (temporary file beside it, then rename); throws

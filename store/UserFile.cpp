@@ -66,6 +66,15 @@ bool TUserFile::CreateIfMissing(std::string_view programDir) const {
     return ReplaceFileAtomically(ini_.FileName(), FirstStartUsersText(programDir), true);
 }
 
+void TUserFile::WriteTotals(const std::vector<TTotals>& totals) {
+    std::vector<TIniFile::TEntry> entries;
+    for (const TTotals& t : totals) {
+        entries.push_back({t.User, "TotalDownload", std::to_string(t.Download)});
+        entries.push_back({t.User, "TotalUpload", std::to_string(t.Upload)});
+    }
+    ini_.WriteStrings(entries);
+}
+
 std::vector<TVirtualEntry> TUserFile::VirtualEntries(std::string_view user) const {
     std::vector<TVirtualEntry> out;
     for (int i = 0;; ++i) {

@@ -60,6 +60,12 @@ std::string FolderInEngineForm(std::string_view folder);
 class TUserFile {
   public:
     explicit TUserFile(std::string path) : ini_(std::move(path)) {}
+    // One reading of the file for the steps of one moment (see TIniFile::Held).
+    TUserFile Held() const {
+        TUserFile f(*this);
+        f.ini_ = ini_.Held();
+        return f;
+    }
 
     // Writes the default anonymous account when the file does not exist; an existing
     // file is never rewritten. Returns whether it wrote.
@@ -99,12 +105,12 @@ class TUserFile {
     int64_t TotalUpload(std::string_view user) const {
         return ini_.ReadInteger(user, "TotalUpload", 0);
     }
-    void WriteTotalDownload(std::string_view user, int64_t kb) {
-        ini_.WriteInteger(user, "TotalDownload", kb);
-    }
-    void WriteTotalUpload(std::string_view user, int64_t kb) {
-        ini_.WriteInteger(user, "TotalUpload", kb);
-    }
+    struct TTotals {
+        std::string User;
+        int64_t Download, Upload;
+    };
+    // Both totals of every given account, in one replacement of the file.
+    void WriteTotals(const std::vector<TTotals>& totals);
 
     // The server's view: Dir0, Dir1, ... up to the first missing or empty key, folders
     // in engine form.

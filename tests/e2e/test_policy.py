@@ -250,6 +250,11 @@ class Accounts(unittest.TestCase):
             recv_all(d)
             d.close()
             self.assertEqual(c.reply(), "226 File sent ok")
+        # The additions reach the file within seconds, with the session still open.
+        deadline = time.time() + 5
+        while time.time() < deadline and "TotalDownload=4\r\n" not in open(users, encoding="utf-8", newline="").read():
+            time.sleep(0.1)
+        self.assertIn("TotalDownload=4\r\n", open(users, encoding="utf-8", newline="").read())
         d = c.pasv()
         self.assertEqual(c.cmd("STOR up.bin"), "150 Opening data connection for up.bin.")
         d.sendall(b"u" * 5000)
@@ -352,6 +357,27 @@ class Admission(unittest.TestCase):
             subprocess.run([BINARY, "--dir", srv.dir, "/start"], capture_output=True, timeout=20)
             time.sleep(0.3)
             socket.create_connection(("127.0.0.1", srv.port), timeout=2).close()
+
+    def test_termination_stores_the_totals_of_open_sessions(self):
+        root = tempfile.mkdtemp(prefix="nubo-term-")
+        try:
+            with open(os.path.join(root, "f.bin"), "wb") as f:
+                f.write(b"f" * 2048)
+            with NuboServer(users=account_text("kim", "k", root)) as srv:
+                c = srv.raw()
+                c.cmd("USER kim")
+                c.cmd("PASS k")
+                d = c.pasv()
+                self.assertEqual(c.cmd("RETR f.bin"), "150 Opening data connection for f.bin.")
+                self.assertEqual(len(recv_all(d)), 2048)
+                d.close()
+                self.assertEqual(c.reply(), "226 File sent ok")
+                srv.proc.terminate()  # at once, with the session still open
+                srv.proc.wait(timeout=10)
+                with open(os.path.join(srv.dir, "ftp_users.ini"), encoding="utf-8", newline="") as f:
+                    self.assertIn("TotalDownload=2\r\n", f.read())
+        finally:
+            shutil.rmtree(root, ignore_errors=True)
 
 
 if __name__ == "__main__":

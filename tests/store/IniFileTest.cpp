@@ -122,6 +122,20 @@ TEST(IniFile, LineBreaksInValuesCannotPlantKeys) {
     EXPECT_EQ(ini.ReadString("guest", "EnterMessage", ""), "hi  Password=");
 }
 
+TEST(IniFile, AHeldReadingAnswersUntilItsOwnWrite) {
+    TTempDir tmp;
+    const std::string path = tmp.File("a.ini");
+    WriteBytes(path, "[s]\r\nk=1\r\n");
+    TIniFile held = TIniFile(path).Held();
+    WriteBytes(path, "[s]\r\nk=2\r\n[t]\r\n"); // an edit after the reading
+    EXPECT_EQ(held.ReadInteger("s", "k", 0), 1);
+    EXPECT_EQ(held.ReadSections(), std::vector<std::string>{"s"});
+    EXPECT_EQ(TIniFile(path).ReadInteger("s", "k", 0), 2);
+    held.WriteString("s", "j", "x"); // writes the file as it is now, then reads afresh
+    EXPECT_EQ(ReadBytes(path), "[s]\r\nk=2\r\nj=x\r\n[t]\r\n");
+    EXPECT_EQ(held.ReadInteger("s", "k", 0), 2);
+}
+
 TEST(IniFile, SectionsInFileOrderEachOnce) {
     TTempDir tmp;
     WriteBytes(tmp.File("a.ini"), "x=1\r\n[b]\r\n[ A ]\r\n[B]\r\n[c\r\n");

@@ -155,8 +155,11 @@ TEST(UserFile, DialogWritesKeepOtherAccountsAndCloseGaps) {
     EXPECT_TRUE(users.UserDisable("bob"));
     EXPECT_EQ(users.Password("bob"), "secret");
 
-    users.WriteTotalDownload("anonymous", 1234);
+    users.WriteTotals({{"anonymous", 1234, 7}, {"carol", 1, 2}});
     EXPECT_EQ(users.TotalDownload("anonymous"), 1234);
+    EXPECT_EQ(users.TotalUpload("anonymous"), 7);
+    EXPECT_EQ(users.TotalUpload("carol"), 2);
+    users.EraseAccount("carol");
     users.EraseAccount("BOB");
     EXPECT_EQ(users.Accounts(), (std::vector<std::string>{"anonymous"}));
 }
