@@ -36,26 +36,18 @@ void TTotalsLedger::Arm() {
     if (!timer_.Enabled()) timer_.Start(kDelayMs);
 }
 
-int64_t TTotalsLedger::AddDownload(const std::string& account, int64_t kb) {
-    int64_t waiting = 0;
-    if (kb != 0 || pending_.count(KeyOf(account))) {
-        TEntry& e = EntryOf(account);
-        e.download += kb;
-        waiting = e.download;
-        Arm();
-    }
-    return openFile_().TotalDownload(account) + waiting;
-}
+int64_t TTotalsLedger::AddDownload(const std::string& account, int64_t kb) { return Add(account, kb, true); }
+int64_t TTotalsLedger::AddUpload(const std::string& account, int64_t kb) { return Add(account, kb, false); }
 
-int64_t TTotalsLedger::AddUpload(const std::string& account, int64_t kb) {
+int64_t TTotalsLedger::Add(const std::string& account, int64_t kb, bool download) {
     int64_t waiting = 0;
     if (kb != 0 || pending_.count(KeyOf(account))) {
         TEntry& e = EntryOf(account);
-        e.upload += kb;
-        waiting = e.upload;
+        waiting = (download ? e.download : e.upload) += kb;
         Arm();
     }
-    return openFile_().TotalUpload(account) + waiting;
+    const TUserFile users = openFile_();
+    return (download ? users.TotalDownload(account) : users.TotalUpload(account)) + waiting;
 }
 
 void TTotalsLedger::Settle(const std::string& account, int64_t download, int64_t upload) {

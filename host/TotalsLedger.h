@@ -45,6 +45,7 @@ private:
         int64_t download = 0, upload = 0;
         int64_t floorDownload = 0, floorUpload = 0;
     };
+    int64_t Add(const std::string& account, int64_t kb, bool download);
     static std::string KeyOf(const std::string& account);
     TEntry& EntryOf(const std::string& account);
     void Arm();
