@@ -4,8 +4,9 @@
 // the first occurrence of a section or key winning, reads that yield a default.
 //
 // Nothing is cached unless asked for (Held): every call reads the file afresh (an edit
-// made on disk takes effect at the next read), and every write replaces the file atomically through a
-// temporary file beside it, so a crash or a full disk leaves the old file whole.
+// made on disk takes effect at the next read), and every write replaces the file
+// atomically through a temporary file beside it, so a crash or a full disk leaves the
+// old file whole.
 // The file is written as UTF-8; one that is not valid UTF-8 is read as CP949.
 
 #include <cstdint>
