@@ -162,6 +162,8 @@ private:
     std::string ClientLine(const TFtpCtrlSocket& Client, const std::string& text) const;
     void SendNow(TFtpCtrlSocket& Client, const std::string& line);
     bool CheckFile(TFtpCtrlSocket& Client, TFtpString& FilePath, char letter);
+    void ReleaseListing(TFtpCtrlSocket& Client);
+    void LogTransferEnd(const TFtpCtrlSocket& Client, const TLangKey& key, int64_t seconds, int64_t bytes);
 
     std::string dir_;
     std::string portOverride_;

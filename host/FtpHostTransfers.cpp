@@ -40,26 +40,30 @@ void TFtpHost::FtpServerStorSessionConnected(TFtpServer&, TFtpCtrlSocket& Client
     }
 }
 
+// A listing built by the host ends with its data connection.
+void TFtpHost::ReleaseListing(TFtpCtrlSocket& Client) {
+    if (Client.UserData != ListingMarker) return;
+    Client.FreeStream();
+    Client.UserData = 0;
+}
+
+// The end line: the rate is per whole second of the transfer, or the bytes themselves
+// when it took less than a second.
+void TFtpHost::LogTransferEnd(const TFtpCtrlSocket& Client, const TLangKey& key, int64_t seconds, int64_t bytes) {
+    const double rate = (seconds > 0 ? double(bytes) / double(seconds) : double(bytes)) / 1024.0;
+    const std::string text =
+        FormatText(Lang.LangText(key), {UserArg(Client), LogRun(kLogFile, Client.TransferPath)});
+    WriteLog(lpTransfer, ClientLine(Client, text + " (" + FormatRate(rate) + " K/S - " + FormatThousands(bytes) + " bytes)"));
+}
+
 void TFtpHost::FtpServerRetrSessionClosed(TFtpServer&, TFtpCtrlSocket& Client, TWSocket&, int AError) {
-    if (Client.UserData == ListingMarker) {
-        Client.FreeStream();
-        Client.UserData = 0;
-    }
+    ReleaseListing(Client);
     if (!Client.RetrInProgress) return;
     const int64_t s = SecondsSince(Client.XferStartTick);
     const bool failed = AError != 0 || Client.AbortFlag;
-    int64_t b;
-    double rate;
-    if (failed && s > 0) {
-        b = Client.TransferBytes;
-        rate = double(b) / double(s) / 1024.0;
-    } else {
-        b = SizeOrZero(Client.TransferPath);
-        rate = s > 0 ? double(b) / double(s) / 1024.0 : double(b) / 1024.0;
-    }
-    const std::string text = FormatText(Lang.LangText(failed ? sRetrFail : sRetrOK),
-                                        {UserArg(Client), LogRun(kLogFile, Client.TransferPath)});
-    WriteLog(lpTransfer, ClientLine(Client, text + " (" + FormatRate(rate) + " K/S - " + FormatThousands(b) + " bytes)"));
+    // A failed download reports what was sent; otherwise the file's size.
+    const int64_t b = failed && s > 0 ? Client.TransferBytes : SizeOrZero(Client.TransferPath);
+    LogTransferEnd(Client, failed ? sRetrFail : sRetrOK, s, b);
     Client.TotalDownload = totals_.AddDownload(Client.UserName, Client.TransferBytes / 1024);
     Client.RetrInProgress = false;
     Client.RefreshActivity();
@@ -67,18 +71,11 @@ void TFtpHost::FtpServerRetrSessionClosed(TFtpServer&, TFtpCtrlSocket& Client, T
 }
 
 void TFtpHost::FtpServerStorSessionClosed(TFtpServer&, TFtpCtrlSocket& Client, TWSocket& Data, int AError) {
-    if (Client.UserData == ListingMarker) {
-        Client.FreeStream();
-        Client.UserData = 0;
-    }
+    ReleaseListing(Client);
     if (!Client.StorInProgress) return;
     const int64_t s = SecondsSince(Client.XferStartTick);
     const bool failed = AError != 0 || Client.AbortFlag;
-    const int64_t b = SizeOrZero(Client.TransferPath);
-    const double rate = s > 0 ? double(b) / double(s) / 1024.0 : double(b) / 1024.0;
-    const std::string text = FormatText(Lang.LangText(failed ? sStorFail : sStorOK),
-                                        {UserArg(Client), LogRun(kLogFile, Client.TransferPath)});
-    WriteLog(lpTransfer, ClientLine(Client, text + " (" + FormatRate(rate) + " K/S - " + FormatThousands(b) + " bytes)"));
+    LogTransferEnd(Client, failed ? sStorFail : sStorOK, s, SizeOrZero(Client.TransferPath));
     Client.TotalUpload = totals_.AddUpload(Client.UserName, Data.ReadCount() / 1024);
     Client.RefreshActivity();
     Client.StorInProgress = false;

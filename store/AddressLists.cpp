@@ -71,10 +71,11 @@ void WriteAddressLists(TIniFile& config, const std::vector<std::string>& deny,
                        const std::vector<std::string>& allow) {
     config.EraseSection(kDenySection);
     config.EraseSection(kAllowSection);
-    for (size_t i = 0; i < deny.size(); ++i)
-        if (!deny[i].empty()) config.WriteString(kDenySection, IpKey(i), deny[i]);
-    for (size_t i = 0; i < allow.size(); ++i)
-        if (!allow[i].empty()) config.WriteString(kAllowSection, IpKey(i), allow[i]);
+    std::vector<TIniFile::TEntry> entries;
+    for (const auto& [section, list] : {std::pair{kDenySection, &deny}, std::pair{kAllowSection, &allow}})
+        for (size_t i = 0; i < list->size(); ++i)
+            if (!(*list)[i].empty()) entries.push_back({std::string(section), IpKey(i), (*list)[i]});
+    if (!entries.empty()) config.Write(entries);
 }
 
 } // namespace nubo

@@ -303,14 +303,22 @@ std::vector<std::string> TIniFile::ReadSections() const {
 }
 
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-    WriteStrings({{std::string(section), std::string(key), std::string(value)}});
+    Write({{std::string(section), std::string(key), std::string(value)}});
 }
 
-void TIniFile::WriteStrings(const std::vector<TEntry>& entries) {
+void TIniFile::Write(const std::vector<TEntry>& entries) {
     held_.reset();
     auto t = TIniText::Load(path_, true);
-    for (const TEntry& e : entries) t.Set(e.Section, e.Key, e.Value);
-    ReplaceFileAtomically(path_, t.Bytes());
+    bool changed = false;
+    for (const TEntry& e : entries) {
+        if (e.Value) {
+            t.Set(e.Section, e.Key, *e.Value);
+            changed = true;
+        } else {
+            changed = t.DeleteKey(e.Section, e.Key) || changed;
+        }
+    }
+    if (changed) ReplaceFileAtomically(path_, t.Bytes());
 }
 
 void TIniFile::WriteInteger(std::string_view section, std::string_view key, int64_t value) {
@@ -328,9 +336,7 @@ void TIniFile::EraseSection(std::string_view section) {
 }
 
 void TIniFile::DeleteKey(std::string_view section, std::string_view key) {
-    held_.reset();
-    auto t = TIniText::Load(path_, true);
-    if (t.DeleteKey(section, key)) ReplaceFileAtomically(path_, t.Bytes());
+    Write({{std::string(section), std::string(key), std::nullopt}});
 }
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, bool onlyIfMissing) {

@@ -54,11 +54,14 @@ class TIniFile {
     // A missing key is added at the end of its section, a missing section at the end
     // of the file.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
-    // Several values in one replacement of the file.
+    // Several keys in one replacement of the file, in order: an entry with a value
+    // sets the key, one without deletes it. Nothing is written when only deletions of
+    // missing keys were asked for.
     struct TEntry {
-        std::string Section, Key, Value;
+        std::string Section, Key;
+        std::optional<std::string> Value;
     };
-    void WriteStrings(const std::vector<TEntry>& entries);
+    void Write(const std::vector<TEntry>& entries);
     void WriteInteger(std::string_view section, std::string_view key, int64_t value);
     void WriteBool(std::string_view section, std::string_view key, bool value);
     void EraseSection(std::string_view section);

@@ -20,14 +20,15 @@ bool TSettingsFile::CreateIfMissing() const {
 }
 
 void TSettingsFile::SaveDialog(const TDialogValues& v) {
-    ini_.WriteString(kSetupSection, "Port", v.Port);
-    ini_.WriteInteger(kSetupSection, "MaxUser", v.MaxUser);
-    ini_.WriteInteger(kSetupSection, "LowPASV", v.LowPASV);
-    ini_.WriteInteger(kSetupSection, "HighPASV", v.HighPASV);
-    ini_.WriteBool(kSetupSection, "TrayIcon", v.TrayIcon);
-    ini_.WriteBool(kSetupSection, "Log", v.Log);
-    ini_.WriteString(kSetupSection, "EnterMessage", v.EnterMessage);
-    ini_.WriteString(kSetupSection, "ExitMessage", v.ExitMessage);
+    const std::string s(kSetupSection);
+    ini_.Write({{s, "Port", v.Port},
+                {s, "MaxUser", std::to_string(v.MaxUser)},
+                {s, "LowPASV", std::to_string(v.LowPASV)},
+                {s, "HighPASV", std::to_string(v.HighPASV)},
+                {s, "TrayIcon", v.TrayIcon ? "1" : "0"},
+                {s, "Log", v.Log ? "1" : "0"},
+                {s, "EnterMessage", v.EnterMessage},
+                {s, "ExitMessage", v.ExitMessage}});
 }
 
 } // namespace nubo

@@ -72,7 +72,7 @@ void TUserFile::WriteTotals(const std::vector<TTotals>& totals) {
         entries.push_back({t.User, "TotalDownload", std::to_string(t.Download)});
         entries.push_back({t.User, "TotalUpload", std::to_string(t.Upload)});
     }
-    ini_.WriteStrings(entries);
+    ini_.Write(entries);
 }
 
 std::vector<TVirtualEntry> TUserFile::VirtualEntries(std::string_view user) const {
@@ -110,41 +110,52 @@ TUserFile::TAccount TUserFile::ReadAccount(std::string_view user) const {
     return a;
 }
 
-void TUserFile::WriteLimits(std::string_view user, const TAccount& a) {
-    ini_.WriteString(user, "User_Memo", a.UserMemo);
-    ini_.WriteString(user, "MaxUser", a.MaxUser);
-    ini_.WriteString(user, "MaxUserIP", a.MaxUserIP);
-    ini_.WriteString(user, "MaxSpeed", a.MaxSpeed);
-    ini_.WriteString(user, "Time-Out", a.TimeOut);
-    ini_.WriteString(user, "EnterMessage", a.EnterMessage);
-    ini_.WriteString(user, "ExitMessage", a.ExitMessage);
+namespace {
+std::string Flag(bool on) { return on ? "1" : "0"; }
+} // namespace
+
+// The dialog's keys of one account, appended in the order they have always been written.
+void TUserFile::LimitEntries(std::string_view user, const TAccount& a, std::vector<TIniFile::TEntry>& out) {
+    const std::string u(user);
+    for (const auto& [key, value] : {std::pair<const char*, const std::string&>{"User_Memo", a.UserMemo},
+                                     {"MaxUser", a.MaxUser},
+                                     {"MaxUserIP", a.MaxUserIP},
+                                     {"MaxSpeed", a.MaxSpeed},
+                                     {"Time-Out", a.TimeOut},
+                                     {"EnterMessage", a.EnterMessage},
+                                     {"ExitMessage", a.ExitMessage}})
+        out.push_back({u, key, value});
 }
 
+// Each save is one replacement of the file: a crash never leaves half an account.
 void TUserFile::WriteAccount(std::string_view user, const TAccount& a,
                              std::string_view dir0Letters) {
-    ini_.WriteBool(user, "UserDisable", a.UserDisable);
-    ini_.WriteBool(user, "VirtualDir", true);
-    ini_.WriteString(user, "password", a.Password);
-    WriteLimits(user, a);
-    ini_.WriteString(user, "HomePath", a.HomePath);
-    ini_.WriteString(user, "Dir0", FormatVirtualEntry({a.HomePath, std::string(dir0Letters), ""}));
+    const std::string u(user);
+    std::vector<TIniFile::TEntry> e{{u, "UserDisable", Flag(a.UserDisable)},
+                                    {u, "VirtualDir", "1"},
+                                    {u, "password", a.Password}};
+    LimitEntries(user, a, e);
+    e.push_back({u, "HomePath", a.HomePath});
+    e.push_back({u, "Dir0", FormatVirtualEntry({a.HomePath, std::string(dir0Letters), ""})});
+    ini_.Write(e);
 }
 
 void TUserFile::WriteMainPage(std::string_view user, const TAccount& a,
                               const std::vector<TVirtualEntry>& dirs) {
-    ini_.WriteBool(user, "UserDisable", a.UserDisable);
-    ini_.WriteBool(user, "VirtualDir", true);
-    WriteLimits(user, a);
+    const std::string u(user);
+    std::vector<TIniFile::TEntry> e{{u, "UserDisable", Flag(a.UserDisable)}, {u, "VirtualDir", "1"}};
+    LimitEntries(user, a, e);
     for (size_t i = 0; i < dirs.size(); ++i) {
-        TVirtualEntry e = dirs[i];
+        TVirtualEntry d = dirs[i];
         if (i == 0) {
-            e.Alias.clear();
-            ini_.WriteString(user, "HomePath", e.Folder);
+            d.Alias.clear();
+            e.push_back({u, "HomePath", d.Folder});
         }
-        ini_.WriteString(user, "Dir" + std::to_string(i), FormatVirtualEntry(e));
+        e.push_back({u, "Dir" + std::to_string(i), FormatVirtualEntry(d)});
     }
     for (size_t i = dirs.size(); i < size_t(kMaxVirtualEntries); ++i)
-        ini_.DeleteKey(user, "Dir" + std::to_string(i));
+        e.push_back({u, "Dir" + std::to_string(i), std::nullopt});
+    ini_.Write(e);
 }
 
 } // namespace nubo

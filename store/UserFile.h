@@ -149,7 +149,7 @@ class TUserFile {
     TIniFile& Ini() { return ini_; }
 
   private:
-    void WriteLimits(std::string_view user, const TAccount& a);
+    static void LimitEntries(std::string_view user, const TAccount& a, std::vector<TIniFile::TEntry>& out);
     TIniFile ini_;
 };
 
