@@ -9,7 +9,10 @@ data set in a temporary folder (one large file, a folder of small files), measur
   small download   RETR of every small file on one connection  (files/s)
   small upload     STOR of as many small files on one connection (files/s)
 
-prints a table, stops the server by its PID and removes what it made. MB = 10^6
+prints a table, stops the server by its PID and removes what it made. Given two or
+more binaries (--server A --server B), it starts each on a port of its own and runs
+them in turns, one run each a round, so that builds can be compared on a noisy
+machine; the table adds each one's median ratio to the first, round by round. MB = 10^6
 bytes. Python's standard library and the curl binary only. Every loop has a fixed
 count and a deadline, every network call a time-out, and only loopback is used.
 
@@ -17,6 +20,7 @@ The server's folder gets one account, bench/bench, whose home is the data folder
 with every right; the client sends paths relative to it.
 """
 import argparse
+import contextlib
 import ftplib
 import io
 import os
@@ -80,41 +84,23 @@ class Client:
         f.voidcmd("TYPE I")
         return f
 
-    def large_download(self, runs, size):
-        speeds, errs, end = [], [], time.monotonic() + BUDGET
-        for _ in range(runs):
-            if time.monotonic() > end:
-                errs.append("time budget spent")
-                break
-            r, err = self.curl(["-o", "/dev/null", "-w", "%{speed_download} %{size_download}"], "large.bin")
-            if err or int(float(r[1])) != size:
-                errs.append(err or "short download: %s bytes" % r[1])
-                continue
-            speeds.append(float(r[0]) / MB)
-        return speeds, errs
+    def large_download(self, size):
+        r, err = self.curl(["-o", "/dev/null", "-w", "%{speed_download} %{size_download}"], "large.bin")
+        if err or int(float(r[1])) != size:
+            return None, err or "short download: %s bytes" % r[1]
+        return float(r[0]) / MB, None
 
-    def large_upload(self, runs, size):
-        speeds, errs, end = [], [], time.monotonic() + BUDGET
+    def large_upload(self, size, name="up/large.bin"):
         src = os.path.join(self.root, "large.bin")
-        # Run 0 is not counted: on these virtual machines the first large write after
-        # a pause runs far slower while the host hands memory back.
-        for i in range(runs + 1):
-            if time.monotonic() > end:
-                errs.append("time budget spent")
-                break
-            name = "up/large%d.bin" % i
-            os.sync()     # no dirty pages of an earlier run pending
-            r, err = self.curl(["-T", src, "-o", "/dev/null", "-w", "%{speed_upload} %{size_upload}"], name)
-            dest = os.path.join(self.root, name)
-            stored = os.path.getsize(dest) if os.path.exists(dest) else None
-            if os.path.exists(dest):
-                os.remove(dest)
-            if err or stored != size:
-                errs.append(err or "stored %s of %d bytes" % (stored, size))
-                continue
-            if i:
-                speeds.append(float(r[0]) / MB)
-        return speeds, errs
+        os.sync()     # no dirty pages of an earlier run pending
+        r, err = self.curl(["-T", src, "-o", "/dev/null", "-w", "%{speed_upload} %{size_upload}"], name)
+        dest = os.path.join(self.root, name)
+        stored = os.path.getsize(dest) if os.path.exists(dest) else None
+        if os.path.exists(dest):
+            os.remove(dest)
+        if err or stored != size:
+            return None, err or "stored %s of %d bytes" % (stored, size)
+        return float(r[0]) / MB, None
 
     def small_download(self, n, size):
         f = self.ftp()
@@ -138,7 +124,7 @@ class Client:
         errs = [] if done == n else ["%d of %d files in the time budget" % (done, n)]
         if total != done * size:
             errs.append("received %d bytes, expected %d" % (total, done * size))
-        return done / dt, errs
+        return (done / dt if not errs else None), "; ".join(errs) or None
 
     def small_upload(self, n, size):
         f = self.ftp()
@@ -159,7 +145,7 @@ class Client:
             errs.append("stored %d files, %d of the wrong size" % (len(os.listdir(up)), len(bad)))
         for e in os.listdir(up):
             os.remove(os.path.join(up, e))
-        return done / dt, errs
+        return (done / dt if not errs else None), "; ".join(errs) or None
 
 
 def loadavg():
@@ -169,69 +155,111 @@ def loadavg():
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    ap.add_argument("--server", required=True, help="the nuboftpd binary")
+    ap.add_argument("--server", required=True, action="append",
+                    help="a nuboftpd binary; give it twice or more to compare builds run for run")
     ap.add_argument("--large-mib", type=int, default=1024, help="size of the large file (MiB, default 1024)")
     ap.add_argument("--small", type=int, default=500, help="number of small files (default 500)")
     ap.add_argument("--small-size", type=int, default=4096, help="size of a small file (bytes, default 4096)")
     ap.add_argument("--runs", type=int, default=3, help="runs of each workload (default 3)")
+    ap.add_argument("--only", default="", help="workloads to run, by number: 1 large download, 2 large upload, "
+                    "3 small download, 4 small upload (default all), e.g. --only 12")
     ap.add_argument("--data-dir", help="folder for the temporary data set (default: the system's)")
     a = ap.parse_args()
     if not shutil.which("curl"):
         sys.exit("nubobench: curl not found")
-    if not (1 <= a.runs <= 20 and 1 <= a.large_mib <= 16384 and 1 <= a.small <= 10000
-            and 1 <= a.small_size <= 64 * MIB):
-        sys.exit("nubobench: runs 1..20, large-mib 1..16384, small 1..10000, small-size 1..64 MiB")
+    if not (1 <= a.runs <= 40 and 1 <= a.large_mib <= 16384 and 1 <= a.small <= 10000
+            and 1 <= a.small_size <= 64 * MIB and 1 <= len(a.server) <= 4 and set(a.only) <= set("1234")):
+        sys.exit("nubobench: runs 1..40, large-mib 1..16384, small 1..10000, small-size 1..64 MiB, "
+                 "1..4 servers, --only of the digits 1234")
 
     root = tempfile.mkdtemp(prefix="nubobench-data-", dir=a.data_dir)
-    nubo.BINARY = os.path.abspath(a.server)
     rows, failed = [], False
     try:
         t0 = time.monotonic()
         make_dataset(root, a.large_mib, a.small, a.small_size)
         print("# data set in %s made in %.1f s; load average before: %s" % (root, time.monotonic() - t0, loadavg()),
               flush=True)
-        with nubo.NuboServer(users=nubo.account_text(USER, PASSWORD, home=root)) as srv:
-            c = Client(srv.port, USER, PASSWORD, root)
+        with contextlib.ExitStack() as stack:
+            servers = []
+            for path in a.server:
+                nubo.BINARY = os.path.abspath(path)   # read when the server starts
+                servers.append(stack.enter_context(nubo.NuboServer(users=nubo.account_text(USER, PASSWORD, home=root))))
+            clients = [Client(srv.port, USER, PASSWORD, root) for srv in servers]
             large = a.large_mib * MIB
+            # (number, label, untimed warm-up or None, one timed run)
             work = [
-                ("large download %d MiB (MB/s)" % a.large_mib, lambda: c.large_download(a.runs, large)),
-                ("large upload %d MiB (MB/s)" % a.large_mib, lambda: c.large_upload(a.runs, large)),
-                ("small download %d x %d B (files/s)" % (a.small, a.small_size),
-                 lambda: collect(a.runs, lambda: c.small_download(a.small, a.small_size))),
-                ("small upload %d x %d B (files/s)" % (a.small, a.small_size),
-                 lambda: collect(a.runs, lambda: c.small_upload(a.small, a.small_size))),
+                ("1", "large download %d MiB (MB/s)" % a.large_mib, None, lambda c: c.large_download(large)),
+                # On these virtual machines the first large write after a pause runs far
+                # slower while the host hands memory back: one upload each goes uncounted.
+                ("2", "large upload %d MiB (MB/s)" % a.large_mib,
+                 lambda c: c.large_upload(large), lambda c: c.large_upload(large)),
+                ("3", "small download %d x %d B (files/s)" % (a.small, a.small_size), None,
+                 lambda c: c.small_download(a.small, a.small_size)),
+                ("4", "small upload %d x %d B (files/s)" % (a.small, a.small_size), None,
+                 lambda c: c.small_upload(a.small, a.small_size)),
             ]
-            for label, fn in work:
+            for number, label, warmup, one in work:
+                if a.only and number not in a.only:
+                    continue
                 try:
-                    values, errs = fn()
+                    results = interleave(clients, a.runs, warmup, one)
                 except (OSError, EOFError, ftplib.Error) as e:
-                    values, errs = [], ["%s: %s" % (type(e).__name__, e)]
-                failed |= bool(errs) or not values
-                rows.append((label, values, errs))
-                print("# %s: %s %s" % (label, [round(v, 1) for v in values], "; ".join(errs)), flush=True)
+                    results = [([], ["%s: %s" % (type(e).__name__, e)]) for _ in clients]
+                for k, (values, errs) in enumerate(results):
+                    failed |= bool(errs) or not values
+                    rows.append((label, k, values, errs))
+                    print("# %s, server %d: %s %s" % (label, k + 1, [round(v, 1) for v in values], "; ".join(errs)),
+                          flush=True)
             if failed:
-                print("# server output:\n" + srv.output())
+                for k, srv in enumerate(servers):
+                    print("# output of server %d:\n%s" % (k + 1, srv.output()))
     finally:
         shutil.rmtree(root, ignore_errors=True)
 
     print("\nnuboftpd on %s, %d cores, load average after: %s" % (HOST, os.cpu_count() or 0, loadavg()))
-    print("%-40s %10s %10s %6s" % ("workload", "median", "best", "runs"))
-    for label, values, errs in rows:
+    for k, path in enumerate(a.server):
+        print("server %d: %s" % (k + 1, path))
+    print("%-40s %6s %10s %10s %6s %9s" % ("workload", "server", "median", "best", "runs", "vs 1"))
+    first = {}
+    for label, k, values, errs in rows:
         med = "%.1f" % statistics.median(values) if values else "-"
         best = "%.1f" % max(values) if values else "-"
-        print("%-40s %10s %10s %6d%s" % (label, med, best, len(values), "  ERRORS: " + "; ".join(errs) if errs else ""))
+        if k == 0:
+            first[label] = values
+        paired = [v / f for v, f in zip(values, first[label]) if f] if k and len(values) == len(first[label]) else []
+        ratio = "%.2f" % statistics.median(paired) if paired else "-"
+        print("%-40s %6d %10s %10s %6d %9s%s" % (label, k + 1, med, best, len(values), ratio,
+                                                 "  ERRORS: " + "; ".join(errs) if errs else ""))
     return 1 if failed else 0
 
 
-def collect(runs, one):
-    """Runs a single-figure workload several times; returns (values, errors)."""
-    values, errs = [], []
-    for _ in range(runs):
-        v, e = one()
-        errs += e
-        if not e:
-            values.append(v)
-    return values, errs
+def interleave(clients, runs, warmup, one):
+    """Runs each server once a round, the order turning by one each round so that no
+    server always runs first or after the same one; returns (values, errors) a server.
+
+    Servers measured in the same rounds meet the same state of the machine (page
+    cache, other load), which separate sittings do not: the paired ratio is the
+    figure to trust when two builds are compared."""
+    out = [([], []) for _ in clients]
+    end = time.monotonic() + BUDGET * len(clients)
+    if warmup:
+        for c, (_, errs) in zip(clients, out):
+            _, e = warmup(c)
+            if e:
+                errs.append("warm-up: " + e)
+    for r in range(runs):
+        if time.monotonic() > end:
+            for _, errs in out:
+                errs.append("time budget spent")
+            break
+        for k in range(len(clients)):
+            i = (r + k) % len(clients)
+            v, e = one(clients[i])
+            if e:
+                out[i][1].append(e)
+            else:
+                out[i][0].append(v)
+    return out
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # bench/run.sh [options of nubobench.py]: builds nuboftpd in Release (once configured,
 # then only what changed) and runs the project's own loopback benchmark against it.
-# NUBOFTPD=/path/to/nuboftpd skips the build and measures that binary instead.
+# NUBOFTPD=/path/to/nuboftpd skips the build and measures that binary instead; more
+# --server options compare other binaries with it, run for run.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bin=${NUBOFTPD:-}
