@@ -235,7 +235,7 @@ def main():
 
 def interleave(clients, runs, warmup, one):
     """Runs each server once a round, the order turning by one each round so that no
-    server always runs first or after the same one; returns (values, errors) a server.
+    server always runs first; returns (values, errors) a server.
 
     Servers measured in the same rounds meet the same state of the machine (page
     cache, other load), which separate sittings do not: the paired ratio is the
