@@ -186,16 +186,15 @@ def main():
                 servers.append(stack.enter_context(nubo.NuboServer(users=nubo.account_text(USER, PASSWORD, home=root))))
             clients = [Client(srv.port, USER, PASSWORD, root) for srv in servers]
             large = a.large_mib * MIB
-            # (number, label, untimed warm-up or None, one timed run)
+            # (number, label, one uncounted run first, one run)
             work = [
-                ("1", "large download %d MiB (MB/s)" % a.large_mib, None, lambda c: c.large_download(large)),
+                ("1", "large download %d MiB (MB/s)" % a.large_mib, False, lambda c: c.large_download(large)),
                 # On these virtual machines the first large write after a pause runs far
                 # slower while the host hands memory back: one upload each goes uncounted.
-                ("2", "large upload %d MiB (MB/s)" % a.large_mib,
-                 lambda c: c.large_upload(large), lambda c: c.large_upload(large)),
-                ("3", "small download %d x %d B (files/s)" % (a.small, a.small_size), None,
+                ("2", "large upload %d MiB (MB/s)" % a.large_mib, True, lambda c: c.large_upload(large)),
+                ("3", "small download %d x %d B (files/s)" % (a.small, a.small_size), False,
                  lambda c: c.small_download(a.small, a.small_size)),
-                ("4", "small upload %d x %d B (files/s)" % (a.small, a.small_size), None,
+                ("4", "small upload %d x %d B (files/s)" % (a.small, a.small_size), False,
                  lambda c: c.small_upload(a.small, a.small_size)),
             ]
             for number, label, warmup, one in work:
@@ -205,9 +204,10 @@ def main():
                     results = interleave(clients, a.runs, warmup, one)
                 except (OSError, EOFError, ftplib.Error) as e:
                     results = [([], ["%s: %s" % (type(e).__name__, e)]) for _ in clients]
-                for k, (values, errs) in enumerate(results):
+                for k, (rounds, errs) in enumerate(results):
+                    values = [v for v in rounds if v is not None]
                     failed |= bool(errs) or not values
-                    rows.append((label, k, values, errs))
+                    rows.append((label, k, rounds, errs))
                     print("# %s, server %d: %s %s" % (label, k + 1, [round(v, 1) for v in values], "; ".join(errs)),
                           flush=True)
             if failed:
@@ -221,12 +221,14 @@ def main():
         print("server %d: %s" % (k + 1, path))
     print("%-40s %6s %10s %10s %6s %9s" % ("workload", "server", "median", "best", "runs", "vs 1"))
     first = {}
-    for label, k, values, errs in rows:
+    for label, k, rounds, errs in rows:
+        values = [v for v in rounds if v is not None]
         med = "%.1f" % statistics.median(values) if values else "-"
         best = "%.1f" % max(values) if values else "-"
         if k == 0:
-            first[label] = values
-        paired = [v / f for v, f in zip(values, first[label]) if f] if k and len(values) == len(first[label]) else []
+            first[label] = rounds
+        # Only rounds in which both servers have a figure are compared.
+        paired = [v / f for v, f in zip(rounds, first[label]) if v and f] if k else []
         ratio = "%.2f" % statistics.median(paired) if paired else "-"
         print("%-40s %6d %10s %10s %6d %9s%s" % (label, k + 1, med, best, len(values), ratio,
                                                  "  ERRORS: " + "; ".join(errs) if errs else ""))
@@ -235,7 +237,8 @@ def main():
 
 def interleave(clients, runs, warmup, one):
     """Runs each server once a round, the order turning by one each round so that no
-    server always runs first; returns (values, errors) a server.
+    server always runs first; returns (figure of each round, None where the run
+    failed; errors) a server.
 
     Servers measured in the same rounds meet the same state of the machine (page
     cache, other load), which separate sittings do not: the paired ratio is the
@@ -244,7 +247,7 @@ def interleave(clients, runs, warmup, one):
     end = time.monotonic() + BUDGET * len(clients)
     if warmup:
         for c, (_, errs) in zip(clients, out):
-            _, e = warmup(c)
+            _, e = one(c)
             if e:
                 errs.append("warm-up: " + e)
     for r in range(runs):
@@ -255,10 +258,9 @@ def interleave(clients, runs, warmup, one):
         for k in range(len(clients)):
             i = (r + k) % len(clients)
             v, e = one(clients[i])
+            out[i][0].append(v)
             if e:
                 out[i][1].append(e)
-            else:
-                out[i][0].append(v)
     return out
 
 
