@@ -568,6 +568,17 @@ void TFtpServer::ClientStorDataAvailable(TFtpCtrlSocket& Client, uint16_t AError
 }
 
 void TFtpServer::ClientStorSessionClosed(TFtpCtrlSocket& Client, uint16_t AError) {
+    // A STOR that brought no bytes never opened its file. A file of that name must still
+    // end up empty: its old content would otherwise stay behind a success reply.
+    if (!Client.AbortFlag && AError == 0 && Client.XferCommandCode == kCodeStor && Client.RestartOffset == 0 &&
+        !Client.TransferStream && !Client.TransferPath.empty() && FileExists(Client.TransferPath)) {
+        try {
+            TFileStream emptied(Client.TransferPath, TFileMode::Create);
+        } catch (const std::exception& e) {
+            Client.AbortFlag = true;
+            Client.EndReason = e.what();
+        }
+    }
     EndDataSession(Client);
     if (Client.AbortFlag && Client.EndReason.empty()) return;
     if (OnStorSessionClosed) OnStorSessionClosed(*this, Client, *Client.DataChannel, AError);

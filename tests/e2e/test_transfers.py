@@ -129,6 +129,23 @@ class Transfers(unittest.TestCase):
         self.assertTrue(str(e.exception).startswith("426 Connection closed; "), str(e.exception))
         ftp.quit()
 
+    def test_empty_upload_over_an_existing_file(self):
+        # No bytes arrive, so no file is opened; a STOR must still leave the file empty,
+        # an APPE leaves it as it was.
+        ftp = self.ftp()
+        for command, name, left in (("STOR", "z-stor.txt", b""), ("APPE", "z-appe.txt", b"old content")):
+            with self.subTest(command=command):
+                with open(self.path(name), "wb") as f:
+                    f.write(b"old content")
+                self.assertEqual(ftp.storbinary("%s %s" % (command, name), io.BytesIO(b"")), "226 File received ok")
+                with open(self.path(name), "rb") as f:
+                    self.assertEqual(f.read(), left)
+        ftp.quit()
+        with open(self.path("z-curl.txt"), "wb") as f:
+            f.write(b"old content")
+        self.curl("-T", self.path("empty.bin"), self.curl_url("z-curl.txt"))
+        self.assertEqual(os.path.getsize(self.path("z-curl.txt")), 0)
+
     def test_raw_replies_stou_missing_file_and_abor(self):
         c = self.srv.raw()
         c.login()
