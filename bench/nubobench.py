@@ -207,7 +207,7 @@ def main():
                 for k, (rounds, errs) in enumerate(results):
                     values = [v for v in rounds if v is not None]
                     failed |= bool(errs) or not values
-                    rows.append((label, k, rounds, errs))
+                    rows.append((label, k, rounds, values, errs))
                     print("# %s, server %d: %s %s" % (label, k + 1, [round(v, 1) for v in values], "; ".join(errs)),
                           flush=True)
             if failed:
@@ -221,8 +221,7 @@ def main():
         print("server %d: %s" % (k + 1, path))
     print("%-40s %6s %10s %10s %6s %9s" % ("workload", "server", "median", "best", "runs", "vs 1"))
     first = {}
-    for label, k, rounds, errs in rows:
-        values = [v for v in rounds if v is not None]
+    for label, k, rounds, values, errs in rows:
         med = "%.1f" % statistics.median(values) if values else "-"
         best = "%.1f" % max(values) if values else "-"
         if k == 0:

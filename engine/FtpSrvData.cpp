@@ -51,6 +51,14 @@ std::string Dotted(uint32_t netOrder) {
 constexpr int kCodeStor = 1, kCodeRetr = 2, kCodeList = 8, kCodeNlst = 18, kCodeAppe = 23, kCodeStou = 26,
               kCodeMlsd = 29;
 
+// How an upload opens its file: APPE continues an existing file, a resumed STOR writes
+// into it, anything else starts a new one.
+TFileMode UploadFileMode(const TFtpCtrlSocket& Client) {
+    if (Client.XferCommandCode == kCodeAppe && FileSizeOf(Client.TransferPath) >= 0) return TFileMode::Append;
+    if (Client.RestartOffset > 0) return TFileMode::Write;
+    return TFileMode::Create;
+}
+
 } // namespace
 
 // --- PORT and PASV ----------------------------------------------------------
@@ -546,12 +554,7 @@ void TFtpServer::ClientStorDataAvailable(TFtpCtrlSocket& Client, uint16_t AError
     try {
         if (OnStorDataAvailable) OnStorDataAvailable(*this, Client, data, buf, len, AError);
         if (!Client.OwnsStream && !Client.TransferPath.empty() && !Client.TransferStream) {
-            TFileMode mode = TFileMode::Create;
-            if (Client.XferCommandCode == kCodeAppe && FileSizeOf(Client.TransferPath) >= 0)
-                mode = TFileMode::Append;
-            else if (Client.RestartOffset > 0)
-                mode = TFileMode::Write;
-            Client.TransferStream = new TFileStream(Client.TransferPath, mode);
+            Client.TransferStream = new TFileStream(Client.TransferPath, UploadFileMode(Client));
             Client.OwnsStream = true;
             if (Client.TransferStream->Seek(Client.RestartOffset, TSeekOrigin::Begin) != Client.RestartOffset) {
                 FailTransfer(Client, "Unable to set resume position in local file");
@@ -568,10 +571,11 @@ void TFtpServer::ClientStorDataAvailable(TFtpCtrlSocket& Client, uint16_t AError
 }
 
 void TFtpServer::ClientStorSessionClosed(TFtpCtrlSocket& Client, uint16_t AError) {
-    // A STOR that brought no bytes never opened its file. A file of that name must still
-    // end up empty: its old content would otherwise stay behind a success reply.
-    if (!Client.AbortFlag && AError == 0 && Client.XferCommandCode == kCodeStor && Client.RestartOffset == 0 &&
-        !Client.TransferStream && !Client.TransferPath.empty() && FileExists(Client.TransferPath)) {
+    // An upload that brought no bytes never opened its file. One that would have started
+    // the file anew must still leave an existing file empty: its old content would
+    // otherwise stay behind a success reply.
+    if (!Client.AbortFlag && AError == 0 && !Client.TransferStream && !Client.TransferPath.empty() &&
+        UploadFileMode(Client) == TFileMode::Create && FileExists(Client.TransferPath)) {
         try {
             TFileStream emptied(Client.TransferPath, TFileMode::Create);
         } catch (const std::exception& e) {
