@@ -153,6 +153,7 @@ private:
     void InternalClose(bool shutdownSend, uint16_t err);
     void DeleteBufferedData();
     void ApplyLinger();
+    void TuneForLocalPeer();
     void ResolveForUse(const char* prefix, bool withLocal);
     void CheckClosedFor(const char* what) const;
     void ConnectionLost(int code);

@@ -4,6 +4,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -232,6 +233,27 @@ TEST(WSocket, AdoptionErrorsAndListenerTakeover) {
     ASSERT_TRUE(RunUntil([&] { return r.Count("sent 0") == 1; }));
     EXPECT_EQ(r.events, (std::vector<std::string>{"sent 0"}));
     close(client);
+}
+
+// The congestion control a handle ended with, as the kernel reports it.
+static std::string CongestionOf(int fd) {
+    char name[32] = {};
+    socklen_t l = sizeof name;
+    if (getsockopt(fd, IPPROTO_TCP, TCP_CONGESTION, name, &l) < 0) return "error";
+    return name;
+}
+
+TEST(WSocket, ConnectionsWithinThisHostUseRenoOnBothEnds) {
+    // Whatever the system's default: a pacing one such as BBR slows loopback transfers.
+    Listener l;
+    TWSocket c, adopted;
+    c.SetAddr("127.0.0.1");
+    c.SetPort(l.port());
+    c.Connect();
+    ASSERT_TRUE(RunUntil([&] { return c.State() == wsConnected && l.accepted >= 0; }));
+    adopted.SetHSocket(l.accepted);
+    EXPECT_EQ(CongestionOf(c.HSocket()), "reno");
+    EXPECT_EQ(CongestionOf(adopted.HSocket()), "reno");
 }
 
 TEST(WSocket, SettersAndResolution) {
