@@ -90,8 +90,8 @@ class Client:
             return None, err or "short download: %s bytes" % r[1]
         return float(r[0]) / MB, None
 
-    def large_upload(self, size, name="up/large.bin"):
-        src = os.path.join(self.root, "large.bin")
+    def large_upload(self, size):
+        src, name = os.path.join(self.root, "large.bin"), "up/large.bin"
         os.sync()     # no dirty pages of an earlier run pending
         r, err = self.curl(["-T", src, "-o", "/dev/null", "-w", "%{speed_upload} %{size_upload}"], name)
         dest = os.path.join(self.root, name)
@@ -124,7 +124,7 @@ class Client:
         errs = [] if done == n else ["%d of %d files in the time budget" % (done, n)]
         if total != done * size:
             errs.append("received %d bytes, expected %d" % (total, done * size))
-        return (done / dt if not errs else None), "; ".join(errs) or None
+        return rate_or_errors(done, dt, errs)
 
     def small_upload(self, n, size):
         f = self.ftp()
@@ -145,7 +145,12 @@ class Client:
             errs.append("stored %d files, %d of the wrong size" % (len(os.listdir(up)), len(bad)))
         for e in os.listdir(up):
             os.remove(os.path.join(up, e))
-        return (done / dt if not errs else None), "; ".join(errs) or None
+        return rate_or_errors(done, dt, errs)
+
+
+def rate_or_errors(done, dt, errs):
+    """A small-file run's figure, or None and its errors in one text."""
+    return (done / dt if not errs else None), "; ".join(errs) or None
 
 
 def loadavg():

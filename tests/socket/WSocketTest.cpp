@@ -75,6 +75,14 @@ struct Recorder {
     size_t Count(const std::string& e) const { return size_t(std::count(events.begin(), events.end(), e)); }
 };
 
+// The congestion control a handle ended with, as the kernel reports it.
+std::string CongestionOf(int fd) {
+    char name[32] = {};
+    socklen_t l = sizeof name;
+    if (getsockopt(fd, IPPROTO_TCP, TCP_CONGESTION, name, &l) < 0) return "error";
+    return name;
+}
+
 } // namespace
 
 TEST(WSocket, ConnectGivesOneDataSentThenOnePerDrainedSend) {
@@ -233,14 +241,6 @@ TEST(WSocket, AdoptionErrorsAndListenerTakeover) {
     ASSERT_TRUE(RunUntil([&] { return r.Count("sent 0") == 1; }));
     EXPECT_EQ(r.events, (std::vector<std::string>{"sent 0"}));
     close(client);
-}
-
-// The congestion control a handle ended with, as the kernel reports it.
-static std::string CongestionOf(int fd) {
-    char name[32] = {};
-    socklen_t l = sizeof name;
-    if (getsockopt(fd, IPPROTO_TCP, TCP_CONGESTION, name, &l) < 0) return "error";
-    return name;
 }
 
 TEST(WSocket, ConnectionsWithinThisHostUseRenoOnBothEnds) {
