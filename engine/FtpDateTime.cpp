@@ -54,13 +54,13 @@ std::string TimeText(TDateTime t) {
     return buf;
 }
 
-bool ToDosDateTime(TDateTime t, TDateTime& dos) {
+bool ToFileDateTime(TDateTime t, TDateTime& out) {
     TDateParts p = DecodeDateTime(t);
     if (p.Year < 1980 || p.Year > 2107) return false;
     TDateTime date, time;
     TryEncodeDate(p.Year, p.Month, p.Day, date);
-    TryEncodeTime(p.Hour, p.Minute, p.Second / 2 * 2, 0, time);
-    dos = date + time;
+    TryEncodeTime(p.Hour, p.Minute, p.Second, 0, time);
+    out = date + time;
     return true;
 }
 

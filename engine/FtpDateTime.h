@@ -1,6 +1,6 @@
 #pragma once
 // Date-time texts of MDTM and MFMT: the fourteen-digit parse, the signed zone number,
-// the reply's time text and the DOS date-time that file times are set through.
+// the reply's time text and the checked value that file times are set through.
 
 #include <string>
 
@@ -25,8 +25,8 @@ int ZoneMinutes(const std::string& suffix);
 // YYYYMMDDHHMMSS.mmm, every number padded with "0" to its width.
 std::string TimeText(TDateTime t);
 
-// The value as a DOS date-time keeps it, to two seconds (rounded down); false outside the
-// years 1980 to 2107 that such a date-time can hold.
-bool ToDosDateTime(TDateTime t, TDateTime& dos);
+// The value as a file time keeps it, to the second (rounded down); false outside the years
+// 1980 to 2107 that every file system here can hold.
+bool ToFileDateTime(TDateTime t, TDateTime& out);
 
 } // namespace nubo

@@ -25,6 +25,12 @@ class FtpServerException : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+// A command's file or folder does not exist (or is not the client's to see): answered
+// with 550 before any data connection opens.
+class ENoSuchEntry : public FtpServerException {
+public:
+    using FtpServerException::FtpServerException;
+};
 class ERangeError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -48,7 +54,7 @@ using TFtpSrvAuthenticateEvent = std::function<void(TFtpServer& Sender, TFtpCtrl
 using TFtpSrvChangeDirectoryEvent =
     std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, const TFtpString& Directory, bool& Allowed)>;
 using TFtpSrvBuildDirectoryEvent =
-    std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& Directory, bool Detailed)>;
+    std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& Directory, TListingKind Kind)>;
 using TFtpSrvDataSessionConnectedEvent =
     std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, TWSocket& Data, int AError)>;
 using TFtpSrvRetrDataSentEvent = TFtpSrvDataSessionConnectedEvent;
@@ -180,12 +186,15 @@ protected:
     void OpenStorChannel(TFtpCtrlSocket& Client);
     void OpenRetrChannel(TFtpCtrlSocket& Client);
     std::string TakePasvPort();
+    // FreePasvPort gives the connection's pool port back; ReleasePasvPort also ends
+    // passive mode.
+    void FreePasvPort(TFtpCtrlSocket& Client);
     void ReleasePasvPort(TFtpCtrlSocket& Client);
     virtual void StartSend(TFtpCtrlSocket& Client);
     virtual void AbortData(TFtpCtrlSocket& Client);
     virtual void CloseData(TFtpCtrlSocket& Client);
-    // The listing of LIST, NLST (kind 0), LIST (1) or MLSD (2) into Stream.
-    void BuildListing(TFtpCtrlSocket& Client, const std::string& Argument, int Kind, TStream& Stream);
+    // The listing of NLST, LIST or MLSD into Stream; ENoSuchEntry when its target is missing.
+    void BuildListing(TFtpCtrlSocket& Client, const std::string& Argument, TListingKind Kind, TStream& Stream);
 
 private:
     enum class TDataHandlers { None, Stor, Retr };
@@ -205,7 +214,7 @@ private:
     // After a refused or failed transfer command in passive mode: the client's passive
     // connection is taken into a session that ends without reply.
     void DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer, TDataHandlers set);
-    void ListingCommand(TFtpCtrlSocket& Client, TFtpString& Params, TFtpString& Answer, int Kind);
+    void ListingCommand(TFtpCtrlSocket& Client, TFtpString& Params, TFtpString& Answer, TListingKind Kind);
     std::string PassiveReplyAddress(TFtpCtrlSocket& Client, const sockaddr_in& local);
 
 private:

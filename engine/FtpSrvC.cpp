@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/PathMap.h"
+
 namespace nubo {
 
 TFtpCtrlSocket::TFtpCtrlSocket(TEventLoop& loop) : TCustomWSocket(loop) {
@@ -131,27 +133,15 @@ void TFtpCtrlSocket::ChangeDir(const std::string& newDir) {
     const std::string dPath = D.size() > 2 ? D.substr(2) : std::string();
     auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; };
     const bool sameDrive = !drive.empty() && !D.empty() && upper(drive[0]) == upper(D[0]);
-    if (path == "..") {
-        // Back to the nearest '\' before the last character of the current path.
-        path.clear();
-        for (long i = long(dPath.size()) - 2; i >= 0; --i) {
-            if (dPath[size_t(i)] == '\\') {
-                path = dPath.substr(0, size_t(i) + 1);
-                break;
-            }
-        }
-    }
     if (!path.empty() && path[0] != '\\') {
         if (!sameDrive) throw EFtpCtrlSocketException("Cannot accept path not relative to current directory");
-        if (path.find(".\\") != std::string::npos)
-            throw EFtpCtrlSocketException("Cannot accept relative path using dot notation");
-        path = path == "." ? dPath : dPath + path;
-    } else if (path.find(".\\") != std::string::npos) {
-        throw EFtpCtrlSocketException("Cannot accept relative path using dot notation");
+        path = dPath + path;
     }
     if (path.empty()) path = sameDrive ? dPath : "\\";
-    if (path.empty() || path.back() != '\\') path += '\\';
-    CurrentDir = drive + path;
+    // "." and ".." components are resolved here; confinement to the account is the host's.
+    std::string dir = ExpandFileName(drive + path);
+    if (dir.back() != '\\') dir += '\\';
+    CurrentDir = dir;
 }
 
 TTempDirStep::TTempDirStep(TFtpCtrlSocket& client, const std::string& arg)

@@ -48,6 +48,8 @@ public:
     std::string HomePath = "C:\\TEMP\\";
     std::string CurrentDir = "C:\\TEMP\\";
     bool AbortFlag = false;
+    // The running transfer was ended by the client's ABOR (its reply is then "426").
+    bool AbortedByClient = false;
     int ConnectionId = 0;
     bool BinaryType = false;
     std::string ActiveAddr, ActivePort;
@@ -64,6 +66,8 @@ public:
     std::string RenameSource;
     std::string RenameTarget;
     bool PassiveOn = false;
+    // The passive pool's port this connection holds until its listener is gone; 0 for none.
+    int PasvPort = 0;
     bool PassivePending = false;
     bool PassiveLinked = false;
     uint64_t XferStartTick = 0;

@@ -52,11 +52,26 @@ constexpr int kCodeStor = 1, kCodeRetr = 2, kCodeList = 8, kCodeNlst = 18, kCode
               kCodeMlsd = 29;
 
 // How an upload opens its file: APPE continues an existing file, a resumed STOR writes
-// into it, anything else starts a new one.
-TFileMode UploadFileMode(const TFtpCtrlSocket& Client) {
-    if (Client.XferCommandCode == kCodeAppe && FileSizeOf(Client.TransferPath) >= 0) return TFileMode::Append;
+// into it, anything else replaces it (its old content goes with the first byte, or
+// when the upload ends without one).
+TFileMode UploadFileMode(uint8_t commandCode, const TFtpCtrlSocket& Client) {
+    if (commandCode == kCodeAppe && FileSizeOf(Client.TransferPath) >= 0) return TFileMode::Append;
     if (Client.RestartOffset > 0) return TFileMode::Write;
-    return TFileMode::Create;
+    return TFileMode::Replace;
+}
+
+// The file of a transfer command is opened before its "150", so that a missing file, a
+// missing folder or a name that cannot be made is refused before any data connection.
+// A transfer still running keeps its stream; the new one then opens at its connection.
+void OpenTransferFile(TFtpCtrlSocket& Client, TFileMode mode) {
+    if (Client.DataOpen) return;
+    Client.ReleaseOwnedStream();
+    auto stream = std::make_unique<TFileStream>(Client.TransferPath, mode);
+    // An appending stream starts at the file's end by itself.
+    if (mode != TFileMode::Append && stream->Seek(Client.RestartOffset, TSeekOrigin::Begin) != Client.RestartOffset)
+        throw EStreamError("Unable to set resume position in local file");
+    Client.TransferStream = stream.release();
+    Client.OwnsStream = true;
 }
 
 } // namespace
@@ -97,12 +112,15 @@ std::string TFtpServer::TakePasvPort() {
     return "";
 }
 
-void TFtpServer::ReleasePasvPort(TFtpCtrlSocket& Client) {
-    TWSocket& data = *Client.DataChannel;
-    const std::string text = data.State() == wsClosed ? data.Port() : data.BoundPort();
-    const long port = std::strtol(text.c_str(), nullptr, 10);
-    if (pasvStart_ != 0 && !pasvInUse_.empty() && port >= pasvStart_ && port < pasvStart_ + PasvPortRangeSize())
+void TFtpServer::FreePasvPort(TFtpCtrlSocket& Client) {
+    const int port = Client.PasvPort;
+    Client.PasvPort = 0;
+    if (pasvStart_ != 0 && port >= pasvStart_ && port < pasvStart_ + PasvPortRangeSize())
         pasvInUse_[size_t(port - pasvStart_)] = 0;
+}
+
+void TFtpServer::ReleasePasvPort(TFtpCtrlSocket& Client) {
+    FreePasvPort(Client);
     Client.PassiveOn = false;
 }
 
@@ -125,14 +143,14 @@ std::string TFtpServer::PassiveReplyAddress(TFtpCtrlSocket& Client, const sockad
 void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
     TWSocket& data = *Client.DataChannel;
-    std::string taken;
     try {
         sockaddr_in local{};
         if (int rc = Client.SockName(local)) throw ESocketException(SocketErrorMessage(rc, "getsockname"), rc);
         if (Client.PassiveOn) ReleasePasvPort(Client);
         data.Close();
         data.SetAddr("0.0.0.0");
-        taken = TakePasvPort();
+        const std::string taken = TakePasvPort();
+        Client.PasvPort = int(std::strtol(taken.c_str(), nullptr, 10));
         data.SetPort(taken);
         if (data.Port().empty()) throw FtpServerException("No available PASV Ports");
         data.SetProto("tcp");
@@ -160,9 +178,7 @@ void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
             data.Close();
         } catch (...) {
         }
-        const long port = taken.empty() ? 0 : std::strtol(taken.c_str(), nullptr, 10);
-        if (pasvStart_ != 0 && port >= pasvStart_ && port < pasvStart_ + PasvPortRangeSize())
-            pasvInUse_[size_t(port - pasvStart_)] = 0;
+        FreePasvPort(Client);
     }
 }
 
@@ -180,6 +196,8 @@ void TFtpServer::ClientPassiveSessionAvailable(TFtpCtrlSocket& Client) {
     }
     data.OnSessionClosed = nullptr;
     data.Close();
+    // The listener is gone: its port serves the next client's PASV at once.
+    FreePasvPort(Client);
     // A channel armed by a transfer command keeps that command's handlers, whatever
     // the client sent after it (a NOOP before the connection came in).
     switch (Client.PassivePending ? Client.XferCommandCode : Client.LastCommandCode) {
@@ -249,6 +267,7 @@ void TFtpServer::ArmChannel(TFtpCtrlSocket& Client, TDataHandlers set) {
 
 void TFtpServer::OpenStorChannel(TFtpCtrlSocket& Client) {
     Client.AbortFlag = false;
+    Client.AbortedByClient = false;
     Client.EndReason = "Transfer Ok";
     Client.XferCommandCode = Client.LastCommandCode;
     ArmChannel(Client, TDataHandlers::Stor);
@@ -256,6 +275,7 @@ void TFtpServer::OpenStorChannel(TFtpCtrlSocket& Client) {
 
 void TFtpServer::OpenRetrChannel(TFtpCtrlSocket& Client) {
     Client.AbortFlag = false;
+    Client.AbortedByClient = false;
     Client.EofPosted = false;
     Client.EndReason = "Transfer Ok";
     Client.XferCommandCode = Client.LastCommandCode;
@@ -264,7 +284,10 @@ void TFtpServer::OpenRetrChannel(TFtpCtrlSocket& Client) {
 }
 
 void TFtpServer::DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer, TDataHandlers set) {
-    if (!Client.PassiveOn || Answer.compare(0, 2, "15") == 0) return;
+    if (Answer.compare(0, 2, "15") == 0) return;
+    // A command refused after the host's grant (its file missing) ends that grant.
+    if (!Client.DataOpen) Client.RetrInProgress = Client.StorInProgress = false;
+    if (!Client.PassiveOn) return;
     Client.XferCommandCode = Client.LastCommandCode;
     Client.EndReason.clear();
     Client.AbortFlag = true;
@@ -284,13 +307,18 @@ void TFtpServer::CommandRETR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
         std::string path = ResolveFilePath(Client, Client.CurrentDir, Client.TransferName);
         if (!Validate(OnValidateGet, Client, path)) {
             Answer = "500 Cannot RETR.";
+        } else if (!FileExists(path)) {
+            Answer = Fmt("550 Cannot RETR. %s", "File not found: \"" + path + "\"");
         } else {
             Client.TransferPath = path;
+            OpenTransferFile(Client, TFileMode::Read);
             Answer = Fmt("150 Opening data connection for %s.", Params);
             bool delayed = false;
             if (OnGetProcessing) OnGetProcessing(*this, Client, delayed);
             if (!delayed) PostMsg(MsgStartSend, Client);
         }
+    } catch (const EStreamError& e) {
+        Answer = Fmt("550 Cannot RETR. %s", e.what());
     } catch (const std::exception& e) {
         Answer = Fmt("501 Cannot RETR. %s", e.what());
     }
@@ -314,6 +342,7 @@ bool TFtpServer::PrepareUpload(TFtpCtrlSocket& Client, const TFtpString& Params)
     std::string path = ResolveFilePath(Client, Client.CurrentDir, Client.TransferName);
     if (!Validate(OnValidatePut, Client, path)) return false;
     Client.TransferPath = path;
+    OpenTransferFile(Client, UploadFileMode(Client.LastCommandCode, Client));
     OpenStorChannel(Client);
     return true;
 }
@@ -325,6 +354,8 @@ void TFtpServer::CommandSTOR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
     try {
         Answer = PrepareUpload(Client, Params) ? Fmt("150 Opening data connection for %s.", Params)
                                                : "501 Permission Denied";
+    } catch (const EStreamError& e) {
+        Answer = Fmt("550 Cannot STOR. %s", e.what());
     } catch (const std::exception& e) {
         Answer = Fmt("501 Cannot STOR. %s", e.what());
     }
@@ -353,13 +384,16 @@ void TFtpServer::CommandSTOU(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
     if (!CheckLoggedIn(Client, Answer)) return;
     Client.LastCommandCode = kCodeStou;
     if (!Client.DataOpen) Client.ReleaseOwnedStream();
+    // The unique name is held by an empty "<name>.TMP" until the upload's own file
+    // exists; then the placeholder goes, whatever the outcome.
+    std::string placeholder;
     try {
         std::string name;
         if (OnGetUniqueFileName) OnGetUniqueFileName(*this, Client, name);
         if (name.empty() || FileExists(ResolveFilePath(Client, Client.CurrentDir, name))) {
-            std::string tmp = CreateUniqueTempFile(Client.CurrentDir);
-            if (tmp.empty()) throw FtpServerException("Cannot create a unique file in " + Client.CurrentDir);
-            name = tmp.substr(0, tmp.size() - 4); // the name without ".TMP"; the empty .TMP file stays
+            placeholder = CreateUniqueTempFile(Client.CurrentDir);
+            if (placeholder.empty()) throw FtpServerException("Cannot create a unique file in " + Client.CurrentDir);
+            name = placeholder.substr(0, placeholder.size() - 4); // the name without ".TMP"
         }
         Client.TransferName = ToLocalSeparators(name);
         std::string path = ResolveFilePath(Client, Client.CurrentDir, Client.TransferName);
@@ -367,12 +401,16 @@ void TFtpServer::CommandSTOU(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
             Answer = "501 Permission Denied";
         } else {
             Client.TransferPath = path;
+            OpenTransferFile(Client, TFileMode::Replace);
             OpenStorChannel(Client);
             Answer = Fmt("150 Opening data connection for %s.", name);
         }
+    } catch (const EStreamError& e) {
+        Answer = Fmt("550 Cannot STOU. %s", e.what());
     } catch (const std::exception& e) {
         Answer = Fmt("501 Cannot STOU. %s", e.what());
     }
+    if (!placeholder.empty()) RemoveFile(placeholder);
     DisarmPassive(Client, Answer, TDataHandlers::Stor);
 }
 
@@ -403,7 +441,10 @@ void TFtpServer::CommandABOR(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
     if (data.State() == wsConnected) {
         Client.EndReason = "ABORT requested by client";
         Client.AbortFlag = true;
-        data.Close(); // its close handler sends the transfer's reply first
+        Client.AbortedByClient = true;
+        data.Close(); // its close handler sends the transfer's "426" first
+        Answer = "226 ABOR command successful.";
+        return;
     }
     Answer = "225 ABOR command successful.";
 }
@@ -523,7 +564,8 @@ void TFtpServer::ClientRetrSessionClosed(TFtpCtrlSocket& Client, uint16_t AError
     EndDataSession(Client);
     if (Client.AbortFlag && Client.EndReason.empty()) return;
     if (Client.AbortFlag)
-        SendReply(Client, Fmt("501 Cannot RETR. %s", Client.EndReason));
+        SendReply(Client, Fmt(Client.AbortedByClient ? "426 Connection closed; %s." : "501 Cannot RETR. %s",
+                              Client.EndReason));
     else if (AError != 0)
         SendReply(Client, Fmt("501 Cannot RETR. %s", "Error #" + std::to_string(AError)));
     else
@@ -554,7 +596,7 @@ void TFtpServer::ClientStorDataAvailable(TFtpCtrlSocket& Client, uint16_t AError
     try {
         if (OnStorDataAvailable) OnStorDataAvailable(*this, Client, data, buf, len, AError);
         if (!Client.OwnsStream && !Client.TransferPath.empty() && !Client.TransferStream) {
-            Client.TransferStream = new TFileStream(Client.TransferPath, UploadFileMode(Client));
+            Client.TransferStream = new TFileStream(Client.TransferPath, UploadFileMode(Client.XferCommandCode, Client));
             Client.OwnsStream = true;
             if (Client.TransferStream->Seek(Client.RestartOffset, TSeekOrigin::Begin) != Client.RestartOffset) {
                 FailTransfer(Client, "Unable to set resume position in local file");
@@ -571,13 +613,11 @@ void TFtpServer::ClientStorDataAvailable(TFtpCtrlSocket& Client, uint16_t AError
 }
 
 void TFtpServer::ClientStorSessionClosed(TFtpCtrlSocket& Client, uint16_t AError) {
-    // An upload that brought no bytes never opened its file. One that would have started
-    // the file anew must still leave an existing file empty: its old content would
-    // otherwise stay behind a success reply.
-    if (!Client.AbortFlag && AError == 0 && !Client.TransferStream && !Client.TransferPath.empty() &&
-        UploadFileMode(Client) == TFileMode::Create && FileExists(Client.TransferPath)) {
+    // An upload that replaces a file and brought no bytes still replaces it: its old
+    // content would otherwise stay behind a success reply.
+    if (!Client.AbortFlag && AError == 0) {
         try {
-            TFileStream emptied(Client.TransferPath, TFileMode::Create);
+            if (auto* file = dynamic_cast<TFileStream*>(Client.TransferStream)) file->Truncate();
         } catch (const std::exception& e) {
             Client.AbortFlag = true;
             Client.EndReason = e.what();

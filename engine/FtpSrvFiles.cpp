@@ -112,6 +112,9 @@ void TFtpServer::CommandSIZE(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
         Answer = "501 Permission Denied";
     } else if (Params.empty()) {
         Answer = kSyntaxError;
+    } else if (DirectoryExists(arg.Path)) {
+        // A folder has no size a client could use: mirror tools would take it for a file.
+        Answer = Fmt("550 Command failed: %s.", "Not a plain file");
     } else {
         try {
             const int64_t size = FileSizeOf(arg.Path);
@@ -178,7 +181,7 @@ void TFtpServer::CommandMKD(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Par
         else if (FileExists(arg.Path))
             Answer = Fmt("550 '%s': file or directory already exists.", arg.Shown);
         else if (CreateDir(arg.Path))
-            Answer = Fmt("257 '%s': directory created.", arg.Shown);
+            Answer = Fmt("257 \"%s\": directory created.", QuotedPath(arg.Shown));
         else
             Answer = Fmt("550 '%s': can't create directory.", arg.Shown);
     } catch (const std::exception& e) {
@@ -217,7 +220,6 @@ void TFtpServer::CommandMDTM(TFtpCtrlSocket& Client, TFtpString& Keyword, TFtpSt
     Client.LastCommandCode = mfmt ? 30 : 25;
     try {
         TDateTime time = 0;
-        bool raw = false;
         size_t digits = 0;
         while (digits < Params.size() && Params[digits] >= '0' && Params[digits] <= '9') ++digits;
         size_t argStart = 0;
@@ -227,13 +229,9 @@ void TFtpServer::CommandMDTM(TFtpCtrlSocket& Client, TFtpString& Keyword, TFtpSt
                 Answer = kMdtmSyntax;
                 return;
             }
+            // Both forms take the time as UTC, as every reply that shows a time does.
             const std::string zone = ZoneSuffix(Params, 14);
-            if (mfmt) {
-                raw = true;
-            } else if (!zone.empty()) {
-                raw = true;
-                time += ZoneMinutes(zone) / 1440.0;
-            }
+            if (!mfmt && !zone.empty()) time += ZoneMinutes(zone) / 1440.0;
             argStart = 14 + zone.size();
         }
         while (argStart < Params.size() && Params[argStart] == ' ') ++argStart;
@@ -243,10 +241,10 @@ void TFtpServer::CommandMDTM(TFtpCtrlSocket& Client, TFtpString& Keyword, TFtpSt
         } else if (!FileExists(FilePath)) {
             Answer = Fmt(kNoSuchFile, FilePath);
         } else if (time != 0) {
-            TDateTime dos = 0;
+            TDateTime fileTime = 0;
             if (!Validate(OnValidateMfmt, Client, FilePath))
                 Answer = "501 Permission Denied";
-            else if (ToDosDateTime(time, dos) && SetFileLastWrite(FilePath, dos, raw))
+            else if (ToFileDateTime(time, fileTime) && SetFileLastWrite(FilePath, fileTime, true))
                 Answer = mfmt ? "213 Date/time changed OK" : "253 Date/time changed OK";
             else
                 Answer = kMdtmCannotSet;

@@ -1,9 +1,12 @@
 // Directory listings: LIST, NLST and MLSD over the data connection, MLST on the
 // control connection, and the engine's own listing lines.
+#include <algorithm>
 #include <cstdio>
 
 #include "engine/FtpSrv.h"
 #include "platform/DateTime.h"
+#include "platform/FileSystem.h"
+#include "platform/Wildcard.h"
 
 namespace nubo {
 
@@ -18,8 +21,8 @@ std::string UpperExt(const std::string& name) {
 
 std::string FormatListLine(const TSearchRec& e, int currentYear) {
     if (e.Attr & faVolumeID) return "";
-    std::string perm = "-rw-rw-rw-";
-    if (e.Attr & faDirectory) perm[0] = 'd';
+    // Folders carry the execute bits: clients that copy modes must be able to enter them.
+    std::string perm = (e.Attr & faDirectory) ? "drwxrwxrwx" : "-rw-rw-rw-";
     if (e.Attr & faReadOnly) perm[2] = perm[5] = perm[8] = '-';
     const std::string ext = UpperExt(e.Name);
     if (ext == ".EXE" || ext == ".COM" || ext == ".BAT") perm[3] = perm[6] = perm[9] = 'x';
@@ -55,10 +58,65 @@ std::string FormatFacts(const TSearchRec& e) {
            e.Name;
 }
 
-void TFtpServer::BuildListing(TFtpCtrlSocket& Client, const std::string& Argument, int Kind, TStream& Stream) {
-    const int year = DecodeDateTime(Now()).Year;
+std::string ListingPattern(const std::string& path) {
+    if (!path.empty() && path.back() == '\\') return path + "*.*";
+    const std::string name = path.substr(FolderPart(path).size());
+    if (!HasWildcards(name) && DirectoryExists(path)) return path + "\\*.*";
+    return path;
+}
+
+bool ListingTargetExists(const std::string& pattern) {
+    const std::string folder = FolderPart(pattern);
+    if (!DirectoryExists(folder)) return false;
+    const std::string name = pattern.substr(folder.size());
+    return HasWildcards(name) || FileExists(pattern);
+}
+
+std::string NamePrefix(const std::string& argument, const std::string& pattern) {
+    std::string a = argument;
+    // A folder named without its separator lists its contents: they are inside it.
+    if (!a.empty() && a.back() != '\\' && pattern.size() > 4 && pattern.compare(pattern.size() - 4, 4, "\\*.*") == 0 &&
+        !HasWildcards(a.substr(FolderPart(a).size())))
+        a += '\\';
+    std::string prefix = FolderPart(a);
+    if (prefix == ".\\") prefix.clear();
+    return ToClientSeparators(prefix);
+}
+
+TListingWriter::TListingWriter(TListingKind kind, std::string namePrefix)
+    : kind_(kind), prefix_(std::move(namePrefix)), year_(DecodeDateTime(Now()).Year) {}
+
+void TListingWriter::Add(const TSearchRec& e) {
+    std::string line;
+    switch (kind_) {
+    case TListingKind::Names:
+        if (e.Name == "." || e.Name == "..") return;
+        line = prefix_ + e.Name + "\r\n";
+        break;
+    case TListingKind::Lines: line = FormatListLine(e, year_); break;
+    case TListingKind::Facts:
+        line = FormatFacts(e);
+        if (!line.empty()) line += "\r\n";
+        break;
+    }
+    if (!line.empty()) lines_.emplace_back(e.Name, std::move(line));
+}
+
+void TListingWriter::WriteTo(TStream& stream) {
+    auto rank = [](const std::string& n) { return n == "." ? 0 : n == ".." ? 1 : 2; };
+    std::sort(lines_.begin(), lines_.end(), [&](const auto& a, const auto& b) {
+        const int ra = rank(a.first), rb = rank(b.first);
+        return ra != rb ? ra < rb : a.first < b.first;
+    });
+    std::string text;
+    for (const auto& l : lines_) text += l.second;
+    stream.WriteBuffer(text.data(), text.size());
+}
+
+void TFtpServer::BuildListing(TFtpCtrlSocket& Client, const std::string& Argument, TListingKind Kind,
+                              TStream& Stream) {
     std::string pattern;
-    bool hidden = false;
+    bool hidden = false, options = false;
     const std::string upper = UpperCase(Argument);
     if (Argument.empty()) {
         pattern = Client.CurrentDir + "*.*";
@@ -66,48 +124,48 @@ void TFtpServer::BuildListing(TFtpCtrlSocket& Client, const std::string& Argumen
         pattern = Client.CurrentDir + "*.*";
         hidden = true;
     } else {
-        pattern = ResolveFilePath(Client, Client.CurrentDir, Argument);
+        pattern = ListingPattern(ResolveFilePath(Client, Client.CurrentDir, Argument));
+        // Anything else beginning with "-" is taken as a name that lists as "not found".
+        options = Argument[0] == '-';
+        if (!options && !ListingTargetExists(pattern)) throw ENoSuchEntry(Argument);
     }
-    if (!pattern.empty() && pattern.back() == '\\') pattern += "*.*";
 
     const int attr = faReadOnly | faDirectory | faArchive | (hidden ? faHidden | faSysFile : 0);
-    bool wrote = false;
+    TListingWriter listing(Kind, options || hidden ? "" : NamePrefix(Argument, pattern));
     TFileSearch search;
     TSearchRec rec;
-    for (bool found = search.First(pattern, attr, rec); found; found = search.Next(rec)) {
-        std::string line = Kind == 0   ? rec.Name + "\r\n"
-                           : Kind == 1 ? FormatListLine(rec, year)
-                                       : FormatFacts(rec) + "\r\n";
-        if (line.empty() || line == "\r\n") continue;
-        Stream.WriteBuffer(line.data(), line.size());
-        wrote = true;
-    }
-    if (!wrote) {
+    for (bool found = search.First(pattern, attr, rec); found; found = search.Next(rec)) listing.Add(rec);
+    if (listing.Empty() && Kind != TListingKind::Names) {
         const std::string line = pattern + " not found\r\n";
         Stream.WriteBuffer(line.data(), line.size());
+        return;
     }
+    listing.WriteTo(Stream);
 }
 
-void TFtpServer::ListingCommand(TFtpCtrlSocket& Client, TFtpString& Params, TFtpString& Answer, int Kind) {
+void TFtpServer::ListingCommand(TFtpCtrlSocket& Client, TFtpString& Params, TFtpString& Answer, TListingKind Kind) {
     // A transfer still running on the data channel ends first (its reply goes out),
     // so that its stream is released before the listing takes the field.
     if (Client.DataOpen) Client.DataChannel->Close();
     Client.FreeStream();
-    const bool detailed = Kind != 0;
     try {
         std::string argument = ToLocalSeparators(Params);
-        if (OnBuildDirectory) OnBuildDirectory(*this, Client, argument, detailed);
+        if (OnBuildDirectory) OnBuildDirectory(*this, Client, argument, Kind);
         if (!Client.TransferStream) {
             auto* ms = new TMemoryStream;
             Client.TransferStream = ms;
             Client.OwnsStream = true;
             BuildListing(Client, argument, Kind, *ms);
-            if (OnAlterDirectory) OnAlterDirectory(*this, Client, argument, detailed);
+            if (OnAlterDirectory) OnAlterDirectory(*this, Client, argument, Kind);
             Client.TransferStream->Seek(0, TSeekOrigin::Begin);
         }
         Client.TransferPath.clear();
         Answer = "150 Opening data connection for directory list.";
         OpenRetrChannel(Client);
+    } catch (const ENoSuchEntry&) {
+        // Refused before any data connection, so that a client stops instead of retrying.
+        Client.FreeStream();
+        Answer = Fmt("550 '%s': no such file or directory.", Params);
     } catch (const std::exception& e) {
         Answer = Fmt("451 Failed: %s.", e.what());
     }
@@ -117,19 +175,19 @@ void TFtpServer::ListingCommand(TFtpCtrlSocket& Client, TFtpString& Params, TFtp
 void TFtpServer::CommandLIST(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
     Client.LastCommandCode = 8;
-    ListingCommand(Client, Params, Answer, 1);
+    ListingCommand(Client, Params, Answer, TListingKind::Lines);
 }
 
 void TFtpServer::CommandNLST(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
     Client.LastCommandCode = 18;
-    ListingCommand(Client, Params, Answer, 0);
+    ListingCommand(Client, Params, Answer, TListingKind::Names);
 }
 
 void TFtpServer::CommandMLSD(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
     Client.LastCommandCode = 29;
-    ListingCommand(Client, Params, Answer, 2);
+    ListingCommand(Client, Params, Answer, TListingKind::Facts);
 }
 
 void TFtpServer::CommandMLST(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {

@@ -1,5 +1,6 @@
 // Commands of the working directory, login and session parameters.
 #include "engine/FtpSrv.h"
+#include "platform/FileSystem.h"
 
 namespace nubo {
 
@@ -7,15 +8,17 @@ namespace {
 void ChangeDirCommand(TFtpServer& server, TFtpCtrlSocket& Client, const std::string& params, TFtpString& Answer) {
     const std::string saved = Client.CurrentDir;
     try {
-        Client.ChangeDir(TrimBlanks(ToLocalSeparators(params)));
+        Client.ChangeDir(ToLocalSeparators(params)); // blanks belong to folder names
         bool allowed = true;
         if (server.OnChangeDirectory) server.OnChangeDirectory(server, Client, Client.CurrentDir, allowed);
         if (allowed) {
             Answer = Fmt("250 CWD command successful. \"%s\" is current directory.", ToClientSeparators(Client.CurrentDir));
             return;
         }
+        // The host has moved to the folder it checked: a missing one is said so.
+        const bool missing = !DirectoryExists(Client.CurrentDir);
         Client.CurrentDir = saved;
-        Answer = Fmt("501 CWD failed. %s", "No permission");
+        Answer = missing ? Fmt("550 CWD failed. %s", "No such directory") : Fmt("501 CWD failed. %s", "No permission");
     } catch (const std::exception& e) {
         Client.CurrentDir = saved; // the remembered directory was accepted before
         Answer = Fmt("501 CWD failed. %s", e.what());
@@ -39,13 +42,13 @@ void TFtpServer::CommandCDUP(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
 void TFtpServer::CommandPWD(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
     Client.LastCommandCode = 5;
-    Answer = Fmt("257 \"%s\" is current directory.", ToClientSeparators(Client.CurrentDir));
+    Answer = Fmt("257 \"%s\" is current directory.", QuotedPath(ToClientSeparators(Client.CurrentDir)));
 }
 
 void TFtpServer::CommandXPWD(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
     Client.LastCommandCode = 4;
-    Answer = Fmt("257 \"%s\" is current directory.", ToClientSeparators(Client.CurrentDir));
+    Answer = Fmt("257 \"%s\" is current directory.", QuotedPath(ToClientSeparators(Client.CurrentDir)));
 }
 
 void TFtpServer::CommandUSER(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {

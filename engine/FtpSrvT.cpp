@@ -57,6 +57,15 @@ std::string OverlapRoot(const std::string& D, const std::string& A) {
     return result;
 }
 
+std::string QuotedPath(const std::string& path) {
+    std::string out;
+    for (char c : path) {
+        out += c;
+        if (c == '"') out += '"';
+    }
+    return out;
+}
+
 std::string TrimBlanks(const std::string& s) {
     size_t b = 0, e = s.size();
     while (b < e && (unsigned char)s[b] <= ' ') ++b;
@@ -89,7 +98,9 @@ void SplitCommandLine(const char* buf, int len, std::string& keyword, std::strin
     size_t k = i;
     while (k < line.size() && std::isalnum((unsigned char)line[k]) && (unsigned char)line[k] < 128) ++k;
     keyword = UpperCase(line.substr(i, k - i));
-    while (blank(k)) ++k;
+    // One blank separates the keyword from its argument; any further blank belongs to
+    // the argument, since file names may begin with blanks.
+    if (blank(k)) ++k;
     params = line.substr(k);
 }
 

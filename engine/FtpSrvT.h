@@ -3,8 +3,11 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/FileSearch.h"
+#include "platform/Stream.h"
 
 namespace nubo {
 
@@ -25,12 +28,15 @@ std::string FolderPart(const std::string& s);
 // The folder of D from which A (an absolute client path) repeats D's tail.
 std::string OverlapRoot(const std::string& D, const std::string& A);
 
+// A path as a 257 reply quotes it: every '"' doubled.
+std::string QuotedPath(const std::string& path);
+
 // Removes leading and trailing blanks and control characters (bytes <= 32).
 std::string TrimBlanks(const std::string& s);
 std::string UpperCase(std::string s);
 
 // One received command line -> keyword (upper case, ASCII letters and digits) and
-// parameters (the rest, trailing blanks kept). Telnet pairs are removed first:
+// parameters (the rest after one separating blank, further blanks kept). Telnet pairs are removed first:
 // 255 255 becomes 255, 255 followed by any other byte is dropped with it.
 void SplitCommandLine(const char* buf, int len, std::string& keyword, std::string& params);
 
@@ -47,5 +53,35 @@ int64_t FileSizeOf(const std::string& path);
 std::string FormatListLine(const TSearchRec& entry, int currentYear);
 std::string FormatFacts(const TSearchRec& entry);
 std::string FileTimeText(int64_t fileTime);
+
+// What a listing command sends per entry: NLST names, LIST lines, MLSD facts.
+enum class TListingKind { Names, Lines, Facts };
+
+// The search pattern of a listing for a resolved local path: a folder, named with or
+// without its trailing separator, lists its contents; anything else is a pattern.
+std::string ListingPattern(const std::string& path);
+// Whether the pattern's folder exists and, without wildcards, its entry too.
+bool ListingTargetExists(const std::string& pattern);
+// The prefix of NLST names for a client's argument (local separators): the argument's
+// own folder part, so that every name can be used as given ("dir/*" gives "dir/a").
+std::string NamePrefix(const std::string& argument, const std::string& pattern);
+
+// One listing: entries in, lines out sorted by name ("." and ".." first); NLST never
+// names "." or "..".
+class TListingWriter {
+public:
+    TListingWriter(TListingKind kind, std::string namePrefix);
+    void Add(const TSearchRec& entry);
+    // A line made elsewhere, sorted in under Name.
+    void AddLine(std::string name, std::string line) { lines_.emplace_back(std::move(name), std::move(line)); }
+    bool Empty() const { return lines_.empty(); }
+    void WriteTo(TStream& stream);
+
+private:
+    TListingKind kind_;
+    std::string prefix_;
+    int year_;
+    std::vector<std::pair<std::string, std::string>> lines_; // name, line
+};
 
 } // namespace nubo

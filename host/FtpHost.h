@@ -137,7 +137,7 @@ public:
                                   bool& Allowed);
     void FtpServerBuildFilePath(TFtpServer& Sender, TFtpCtrlSocket& Client, const TFtpString& Directory,
                                 const TFtpString& FileName, TFtpString& NewFileName);
-    void FtpServerBuildDirectory(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& Directory, bool Detailed);
+    void FtpServerBuildDirectory(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& Directory, TListingKind Kind);
     void FtpServerValidateGet(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed);
     void FtpServerValidatePut(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed);
     void FtpServerValidateDele(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed);

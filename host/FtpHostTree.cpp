@@ -5,6 +5,7 @@
 #include "platform/DateTime.h"
 #include "platform/FileSearch.h"
 #include "platform/FileSystem.h"
+#include "platform/Wildcard.h"
 
 namespace nubo {
 
@@ -117,25 +118,17 @@ void TFtpHost::FtpServerCalculateMd5(TFtpServer&, TFtpCtrlSocket& Client, TFtpSt
     Allowed = CheckFile(Client, FilePath, 'D');
 }
 
-void TFtpHost::FtpServerBuildDirectory(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& Directory, bool Detailed) {
+void TFtpHost::FtpServerBuildDirectory(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& Directory, TListingKind Kind) {
     // A grant whose data connection never opened ends with the next listing command.
     if (!Client.DataOpen) Client.RetrInProgress = Client.StorInProgress = false;
     const TVirtualTree tree = TreeOf(Client);
     const std::string arg = (!Directory.empty() && Directory[0] == '-') ? "" : Directory;
     const std::string mask = arg.empty() ? "*.*" : arg;
     // An absolute client path starts at the home, as for every other command.
-    std::string p = mask[0] == '\\' ? Client.HomePath + mask.substr(1) : Client.CurrentDir + mask;
-    p = tree.MapVirtualPath(NormalizePath(p));
-    if (!p.empty() && p.back() == '\\') p += "*.*";
-    const int year = DecodeDateTime(Now()).Year;
-
-    Client.UserData = ListingMarker;
-    Client.FreeStream();
-    auto* stream = new TMemoryStream;
-    Client.TransferStream = stream;
-    auto write = [&](const std::string& line) {
-        if (!line.empty()) stream->WriteBuffer(line.data(), line.size());
-    };
+    const std::string p =
+        ListingPattern(tree.MapVirtualPath(NormalizePath(mask[0] == '\\' ? Client.HomePath + mask.substr(1)
+                                                                           : Client.CurrentDir + mask)));
+    const std::string folder = FolderPart(p);
 
     bool covered = false, subfolders = false;
     for (const auto& e : tree.Entries()) {
@@ -143,31 +136,46 @@ void TFtpHost::FtpServerBuildDirectory(TFtpServer&, TFtpCtrlSocket& Client, TFtp
         covered = true;
         subfolders = subfolders || HasLetter(e.Letters, 'S');
     }
-    if (covered && tree.Contains(FolderPart(p))) {
-        const std::string folderNoSlash = FolderPart(p).substr(0, FolderPart(p).empty() ? 0 : FolderPart(p).size() - 1);
-        TFileSearch search;
-        TSearchRec rec;
-        for (bool found = search.First(p, faAnyFile, rec); found; found = search.Next(rec)) {
-            bool hidden = false;
-            for (const auto& e : tree.Entries())
-                if (HasLetter(e.Letters, 'A') && FindNoCase(e.Folder, rec.Name) != std::string::npos &&
-                    FindNoCase(e.Folder, folderNoSlash) != std::string::npos)
-                    hidden = true;
-            if ((rec.Attr & faDirectory) && !subfolders) continue;
-            if (Detailed)
-                write((hidden || (rec.Attr & (faHidden | faVolumeID))) ? "" : FormatListLine(rec, year));
-            else
-                write(rec.Name + "\r\n");
-        }
+    // Outside the account's tree is missing as far as the client can tell.
+    if (!covered || !tree.Contains(folder) || !ListingTargetExists(p)) throw ENoSuchEntry(Directory);
+
+    TListingWriter listing(Kind, NamePrefix(arg, p));
+    const std::string folderNoSlash = folder.substr(0, folder.size() - 1);
+    TFileSearch search;
+    TSearchRec rec;
+    for (bool found = search.First(p, faAnyFile, rec); found; found = search.Next(rec)) {
+        if ((rec.Attr & faDirectory) && !subfolders) continue;
+        // Restricted folders and hidden items have no detailed line; names list them all.
+        bool hidden = (rec.Attr & (faHidden | faVolumeID)) != 0;
+        for (const auto& e : tree.Entries())
+            if (HasLetter(e.Letters, 'A') && FindNoCase(e.Folder, rec.Name) != std::string::npos &&
+                FindNoCase(e.Folder, folderNoSlash) != std::string::npos)
+                hidden = true;
+        if (!hidden || Kind == TListingKind::Names) listing.Add(rec);
     }
-    if (Client.CurrentDir == Client.HomePath) {
+    // The virtual folders appear in the home under their aliases.
+    if (folder == Client.HomePath) {
         const auto& entries = tree.Entries();
+        const std::string name = p.substr(folder.size());
         for (size_t i = 1; i < entries.size(); ++i) {
-            if (!HasLetter(entries[i].Letters, 'V') || !DirectoryExists(entries[i].Folder)) continue;
-            write(Detailed ? "drw-rw-rw-   1 ftp      ftp            0 Apr 30 19:00 " + entries[i].Alias + "\r\n"
-                           : entries[i].Alias + "\r\n");
+            const auto& e = entries[i];
+            std::string real = WithSlash(e.Folder);
+            real.pop_back();
+            if (!HasLetter(e.Letters, 'V') || !MatchesMask(e.Alias, name) || !StatEntry(real, rec) ||
+                !(rec.Attr & faDirectory))
+                continue;
+            rec.Name = e.Alias;
+            if (Kind == TListingKind::Lines)
+                listing.AddLine(e.Alias, "drwxrwxrwx   1 ftp      ftp            0 Apr 30 19:00 " + e.Alias + "\r\n");
+            else
+                listing.Add(rec);
         }
     }
+    Client.UserData = ListingMarker;
+    Client.FreeStream();
+    auto* stream = new TMemoryStream;
+    Client.TransferStream = stream;
+    listing.WriteTo(*stream);
     stream->Seek(0, TSeekOrigin::Begin);
 }
 

@@ -23,7 +23,8 @@ TAccess AccessOf(TFileMode mode) {
     switch (mode) {
     case TFileMode::Read: return {true, false, true, true};
     case TFileMode::ReadDenyWrite: return {true, false, true, false};
-    case TFileMode::Create: return {true, true, false, false};
+    case TFileMode::Create:
+    case TFileMode::Replace: return {true, true, false, false};
     case TFileMode::Write: return {false, true, true, false};
     case TFileMode::Append: return {true, true, true, false};
     }
@@ -59,7 +60,7 @@ constexpr const char* kSharingViolation =
 } // namespace
 
 TFileStream::TFileStream(const std::string& path, TFileMode mode) : path_(path), mode_(mode) {
-    const bool creating = mode == TFileMode::Create;
+    const bool creating = mode == TFileMode::Create || mode == TFileMode::Replace;
     const TAccess access = AccessOf(mode);
     auto fail = [&](const char* reason) {
         if (fd_ >= 0) close(fd_);
@@ -91,7 +92,8 @@ TFileStream::TFileStream(const std::string& path, TFileMode mode) : path_(path),
         if (!openers.readers && !openers.writers) ShareTable().erase({dev_, ino_});
         fail(kSharingViolation);
     }
-    if (creating && st.st_size > 0 && ftruncate(fd_, 0) != 0) fail(std::strerror(errno));
+    if (mode == TFileMode::Create && st.st_size > 0 && ftruncate(fd_, 0) != 0) fail(std::strerror(errno));
+    keepsOldContent_ = mode == TFileMode::Replace;
     Count(openers, access, +1);
     if (mode == TFileMode::Append) pos_ = int64_t(st.st_size);
 }
@@ -119,7 +121,14 @@ size_t TFileStream::Read(void* buffer, size_t count) {
     return done;
 }
 
+void TFileStream::Truncate() {
+    if (!keepsOldContent_) return;
+    if (ftruncate(fd_, off_t(pos_)) != 0) throw EStreamError("Stream write error: " + std::string(std::strerror(errno)));
+    keepsOldContent_ = false;
+}
+
 size_t TFileStream::Write(const void* buffer, size_t count) {
+    Truncate();
     size_t done = 0;
     while (done < count) {
         ssize_t n = pwrite(fd_, static_cast<const char*>(buffer) + done, count - done, off_t(pos_));

@@ -55,6 +55,8 @@ enum class TFileMode {
     Read,          // read; others may read and write
     ReadDenyWrite, // read; others may read, not write
     Create,        // created anew or truncated, read and write; no other opener
+    Replace,       // as Create, but an existing file keeps its content until the first
+                   // write or Truncate(): an upload that never starts loses nothing
     Write,         // an existing file, for writing; others may read, not write
     Append,        // an existing file, read and write, positioned at its end; others may
                    // read, not write
@@ -76,6 +78,8 @@ public:
     int64_t Size() const override;
 
     const std::string& FileName() const { return path_; }
+    // Replace mode: ends the old content at the position now, once; otherwise nothing.
+    void Truncate();
     // The native descriptor, for zero-copy sends; owned by the stream.
     int Handle() const { return fd_; }
 
@@ -85,6 +89,7 @@ private:
     TFileMode mode_;
     int64_t pos_ = 0;
     uint64_t dev_ = 0, ino_ = 0;
+    bool keepsOldContent_ = false;
 };
 
 } // namespace nubo

@@ -7,7 +7,7 @@ std::string FirstStartSettingsText() {
            "Port=21\r\n"
            "MaxUser=0\r\n"
            "LowPASV=2020\r\n"
-           "HighPASV=2021\r\n"
+           "HighPASV=2040\r\n"
            "TrayIcon=0\r\n"
            "Log=0\r\n"
            "Encryption=0\r\n"

@@ -42,7 +42,7 @@ class SessionCommands(unittest.TestCase):
                          "  MLST size*;type*;perm*;create*;modify*;\n  MFMT\n  MD5\n211 END")
         with self.assertRaises(ftplib.error_perm) as e:
             ftp.cwd("../x")
-        self.assertEqual(str(e.exception), "501 CWD failed. Cannot accept relative path using dot notation")
+        self.assertEqual(str(e.exception), "550 CWD failed. No such directory")
         self.assertEqual(ftp.quit(), "221 Goodbye!")
 
     def test_raw_bytes_and_guard(self):

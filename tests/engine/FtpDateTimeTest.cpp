@@ -80,22 +80,22 @@ TEST(FtpDateTime, TimeTextPadsEveryField) {
     EXPECT_EQ(TimeText(At(999, 12, 31, 23, 59, 59, 999)), "09991231235959.999");
 }
 
-TEST(FtpDateTime, DosDateTimeTable) {
+TEST(FtpDateTime, FileDateTimeTable) {
     struct Case {
         TDateTime in;
         bool ok;
         TDateTime out;
     } cases[] = {
-        {At(2024, 2, 29, 12, 0, 59, 999), true, At(2024, 2, 29, 12, 0, 58)},
+        {At(2024, 2, 29, 12, 0, 59, 999), true, At(2024, 2, 29, 12, 0, 59)}, // odd seconds stay
         {At(2024, 2, 29, 12, 0, 0, 1), true, At(2024, 2, 29, 12)},
         {At(1980, 1, 1), true, At(1980, 1, 1)},
-        {At(2107, 12, 31, 23, 59, 59), true, At(2107, 12, 31, 23, 59, 58)},
+        {At(2107, 12, 31, 23, 59, 59), true, At(2107, 12, 31, 23, 59, 59)},
         {At(1979, 12, 31, 23, 59, 59), false, 0},
         {At(2108, 1, 1), false, 0},
     };
     for (const Case& c : cases) {
         TDateTime out = 0;
-        EXPECT_EQ(ToDosDateTime(c.in, out), c.ok) << TimeText(c.in);
+        EXPECT_EQ(ToFileDateTime(c.in, out), c.ok) << TimeText(c.in);
         if (c.ok) {
             EXPECT_EQ(TimeText(out), TimeText(c.out));
         }

@@ -12,7 +12,8 @@ TEST(SplitCommandLine, KeywordAndParams) {
     struct Case {
         std::string line, keyword, params;
     } cases[] = {
-        {"  noop   a b ", "NOOP", "a b "},
+        {"  noop   a b ", "NOOP", "  a b "}, // blanks after the separating one are the argument's
+        {"RETR   name", "RETR", "  name"},
         {"Noop", "NOOP", ""},
         {"STOR2 x", "STOR2", "x"},
         {"?", "", "?"},
@@ -68,11 +69,14 @@ TEST(ChangeDir, Rules) {
         {"..", "C:\\ftp\\", ""},
         {".", "C:\\ftp\\pub\\", ""},
         {"", "C:\\ftp\\pub\\", ""},
-        {"\\ftp\\..", "C:\\ftp\\..\\", ""},
-        {"..\\x", "", "Cannot accept relative path using dot notation"},
-        {".\\x", "", "Cannot accept relative path using dot notation"},
-        {"a.\\b", "", "Cannot accept relative path using dot notation"},
-        {"\\a\\.\\b", "", "Cannot accept relative path using dot notation"},
+        {"\\ftp\\..", "C:\\", ""},
+        // Dot components are resolved; the host confines the result to the account.
+        {"..\\x", "C:\\ftp\\x\\", ""},
+        {".\\x", "C:\\ftp\\pub\\x\\", ""},
+        {"a.\\b", "C:\\ftp\\pub\\a.\\b\\", ""},
+        {"\\a\\.\\b", "C:\\a\\b\\", ""},
+        {"..\\..\\..\\x", "C:\\x\\", ""},
+        {" lead ", "C:\\ftp\\pub\\ lead \\", ""},
         {"D:sub", "", "Cannot accept path not relative to current directory"},
         {"a:b:c", "", "Invalid directory name syntax"},
         {"\\\\srv\\share", "", "Cannot accept UNC path"},

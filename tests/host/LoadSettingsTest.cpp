@@ -21,7 +21,7 @@ TEST(LoadSettings, AppliesPortRangeAndFlags) {
     LoadSettings(file, server, settings);
     EXPECT_EQ(server.Port, "21");
     EXPECT_EQ(server.PasvPortRangeStart(), 2020);
-    EXPECT_EQ(server.PasvPortRangeSize(), 1); // 2021 itself is not used
+    EXPECT_EQ(server.PasvPortRangeSize(), 20); // 2040 itself is not used
 
     WriteBytes(file.Ini().FileName(), "[setup]\r\nport=2121\r\nMaxUser=3\r\nLog=5\r\nAddDate=1\r\n"
                                       "HideVersion=1\r\nLowPASV=0\r\nHighPASV=0\r\n");

@@ -16,13 +16,13 @@ TEST(SettingsFile, FirstStartWritesTheTenLinesOnceAndNeverAgain) {
     const TSettingsFile file(tmp.File("ftp_config.ini"));
     ASSERT_TRUE(file.CreateIfMissing());
     const std::string expected =
-        "[Setup]\r\nPort=21\r\nMaxUser=0\r\nLowPASV=2020\r\nHighPASV=2021\r\n"
+        "[Setup]\r\nPort=21\r\nMaxUser=0\r\nLowPASV=2020\r\nHighPASV=2040\r\n"
         "TrayIcon=0\r\nLog=0\r\nEncryption=0\r\n"
         "EnterMessage=Nubo FTP 서버에 접속을 환영합니다. !\r\n"
         "ExitMessage=Nubo FTP 서버를 종료합니다.\r\n";
     EXPECT_EQ(ReadBytes(file.Ini().FileName()), expected);
     EXPECT_EQ(file.LowPASV(), 2020);
-    EXPECT_EQ(file.HighPASV(), 2021);
+    EXPECT_EQ(file.HighPASV(), 2040);
     EXPECT_EQ(file.EnterMessage(), "Nubo FTP 서버에 접속을 환영합니다. !");
 
     WriteBytes(file.Ini().FileName(), "");
