@@ -74,28 +74,56 @@ class Listings(unittest.TestCase):
         self.assertTrue(lines["setup.exe"].startswith("-r-xr-xr-x" + mid), lines["setup.exe"])
         self.assertTrue(lines["run.bat"].startswith("-rwxrwxrwx" + mid), lines["run.bat"])
         self.assertIn(" 5000000000 Feb 01 00:00 huge.bin", lines["huge.bin"])
-        self.assertTrue(lines["sub"].startswith("drw-rw-rw-" + mid))
-        self.assertIn(".", lines)
-        self.assertIn("..", lines)
+        # Folders carry the execute bits, so that mirror clients can enter their copies.
+        self.assertTrue(lines["sub"].startswith("drwxrwxrwx" + mid))
+        # Sorted by name, "." and ".." first.
+        self.assertEqual(list(lines), [".", "..", "a.txt", "empty", "eve.txt", "huge.bin", "old.txt", "run.bat",
+                                       "setup.exe", "sub"])
         # Hidden entries have no detailed line; options are dropped.
         self.assertNotIn(".hidden", lines)
         self.assertEqual(self.listing("LIST -la"), self.listing("LIST"))
-        # MLSD gets the same lines as LIST.
-        self.assertEqual(self.listing("MLSD"), self.listing("LIST"))
+
+    def test_mlsd_sends_facts(self):
+        facts = {}
+        for line in self.listing("MLSD")[:-2].split("\r\n"):
+            self.assertRegex(line, r"^size=\d+;type=(file|dir|cdir|pdir);perm=\w+;create=\d{14};modify=\d{14}; ")
+            fact_text, name = line.split("; ", 1)
+            facts[name] = dict(f.split("=") for f in fact_text.split(";"))
+        self.assertEqual(list(facts), list(self.lines_by_name(self.listing("LIST"))))
+        self.assertEqual(facts["huge.bin"]["size"], "5000000000")
+        self.assertEqual(facts["sub"]["type"], "dir")
+        self.assertEqual(facts["."]["type"], "cdir")
+        self.assertEqual(facts["setup.exe"]["perm"], "rw")
+        # ftplib reads them as facts.
+        ftp = self.srv.ftp()
+        ftp.login("u", "p")
+        entries = dict(ftp.mlsd(self.data + "/sub"))
+        self.assertEqual(entries["inner.txt"]["type"], "file")
+        self.assertEqual(entries["inner.txt"]["size"], "1")
+        ftp.quit()
 
     def test_list_arguments(self):
         self.assertEqual(self.listing("LIST *.xyz"), "")
-        one = self.lines_by_name(self.listing("LIST sub"))
-        self.assertEqual(list(one), ["sub"])
-        self.assertTrue(one["sub"].startswith("d"))
-        self.assertIn("inner.txt", self.lines_by_name(self.listing("LIST sub/")))
+        # A folder lists its contents, with or without its separator; "." is the current one.
+        for command in ["LIST sub", "LIST sub/", "MLSD sub", "LIST " + self.data + "/sub"]:
+            self.assertIn("inner.txt", self.listing(command), command)
+        self.assertEqual(self.listing("LIST ."), self.listing("LIST"))
+        one = self.lines_by_name(self.listing("LIST a.txt"))
+        self.assertEqual(list(one), ["a.txt"])
+        self.assertEqual(list(self.lines_by_name(self.listing("LIST *.bat"))), ["run.bat"])
         self.assertEqual(sorted(self.lines_by_name(self.listing("LIST empty/"))), [".", ".."])
         self.assertIn("inner.txt", self.lines_by_name(self.listing("LIST " + self.data + "/sub/")))
 
     def test_nlst_names_include_hidden(self):
+        # Never "." or "..", which a client would try to fetch as files.
         names = self.listing("NLST")[:-2].split("\r\n")
-        self.assertEqual(sorted(names), sorted([".", "..", "a.txt", "old.txt", "eve.txt", "setup.exe", "run.bat",
-                                                "huge.bin", "sub", "empty", ".hidden"]))
+        self.assertEqual(names, [".hidden", "a.txt", "empty", "eve.txt", "huge.bin", "old.txt", "run.bat",
+                                 "setup.exe", "sub"])
+        # Names a client can use as given: with the argument's folder.
+        for command, listing in [("NLST sub", "sub/inner.txt\r\n"), ("NLST sub/*", "sub/inner.txt\r\n"),
+                                 ("NLST sub/", "sub/inner.txt\r\n"), ("NLST ./sub/*.txt", "./sub/inner.txt\r\n"),
+                                 ("NLST *.bat", "run.bat\r\n"), ("NLST empty", "")]:
+            self.assertEqual(self.listing(command), listing, command)
 
     def test_mlst_on_the_control_connection(self):
         c = self.srv.raw()

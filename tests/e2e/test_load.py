@@ -77,8 +77,8 @@ class Load(unittest.TestCase):
         while len(got) < len(prefix):
             got += d.recv(len(prefix) - len(got))
         self.assertEqual(got, prefix)
-        self.assertEqual(stalled.cmd("ABOR"), "501 Cannot RETR. ABORT requested by client")
-        self.assertEqual(stalled.reply(), "225 ABOR command successful.")
+        self.assertEqual(stalled.cmd("ABOR"), "426 Connection closed; ABORT requested by client.")
+        self.assertEqual(stalled.reply(), "226 ABOR command successful.")
         d.close()
 
     @unittest.skipIf(os.environ.get("NUBO_SANITIZE") == "1", "bulk volume: normal build only")

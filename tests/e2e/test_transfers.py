@@ -61,10 +61,7 @@ class Transfers(unittest.TestCase):
                     self.assertEqual(digest(out), digest(self.path(name)))
                     up = "up-%s-%d" % (name, len(mode))
                     self.curl(*mode, "-T", self.path(name), self.curl_url(up))
-                    if SIZES[name]:
-                        self.assertEqual(digest(self.path(up)), digest(self.path(name)))
-                    else:
-                        self.assertFalse(os.path.exists(self.path(up)))  # zero bytes: no file
+                    self.assertEqual(digest(self.path(up)), digest(self.path(name)))  # zero bytes too
 
     def test_ftplib_downloads_and_uploads_passive_and_active(self):
         for passive in (True, False):
@@ -78,11 +75,8 @@ class Transfers(unittest.TestCase):
                     up = "ftplib-%d-%s" % (passive, name)
                     with open(self.path(name), "rb") as f:
                         self.assertEqual(ftp.storbinary("STOR " + up, f), "226 File received ok")
-                    if SIZES[name]:
-                        self.assertEqual(digest(self.path(up)), digest(self.path(name)))
-                    else:
-                        # An upload of zero bytes creates no file.
-                        self.assertFalse(os.path.exists(self.path(up)))
+                    # An upload of zero bytes creates an empty file.
+                    self.assertEqual(digest(self.path(up)), digest(self.path(name)))
             ftp.quit()
 
     def test_lftp_get_and_put(self):
@@ -119,14 +113,12 @@ class Transfers(unittest.TestCase):
         self.curl("-a", "-T", extra, self.curl_url("k.bin"))
         with open(self.path("k.bin"), "rb") as f:
             self.assertEqual(f.read(), bytes(range(250)) * 4 + b"tail")
-        # REST then STOR of a missing file fails when the data arrives.
+        # REST then STOR of a missing file is refused before any data connection.
         ftp.sendcmd("REST 100")
-        conn, _ = ftp.ntransfercmd("STOR missing-rest.bin")
-        conn.sendall(b"x" * 10)
-        conn.close()
-        with self.assertRaises(ftplib.error_temp) as e:
-            ftp.voidresp()
-        self.assertTrue(str(e.exception).startswith("426 Connection closed; "), str(e.exception))
+        with self.assertRaises(ftplib.error_perm) as e:
+            ftp.ntransfercmd("STOR missing-rest.bin")
+        self.assertTrue(str(e.exception).startswith("550 Cannot STOR. Cannot open file "), str(e.exception))
+        self.assertFalse(os.path.exists(self.path("missing-rest.bin")))
         ftp.quit()
 
     def test_empty_upload_over_an_existing_file(self):
@@ -150,13 +142,27 @@ class Transfers(unittest.TestCase):
         c = self.srv.raw()
         c.login()
         c.cmd("CWD " + self.data)
-        # RETR of a missing file: 150 first, then the failure with the local path.
-        d = c.pasv()
-        self.assertEqual(c.cmd("RETR nothing.bin"), "150 Opening data connection for nothing.bin.")
-        self.assertEqual(recv_all(d), b"")
+        # Refused before "150": RETR of a missing file or of a folder,
+        # uploads into a missing folder or onto a folder, a listing of a missing folder.
         local = self.data + "/nothing.bin"
-        self.assertEqual(c.reply(), '501 Cannot RETR. File not found: "%s"' % local)
-        # STOU: a full local path FTP<hex>, the upload lands there, a .TMP stays beside it.
+        os.mkdir(self.path("adir"))
+        for command, reply in [
+                ("RETR nothing.bin", '550 Cannot RETR. File not found: "%s"' % local),
+                ("RETR adir", '550 Cannot RETR. File not found: "%s/adir"' % self.data),
+                ("STOR nodir/x.bin", '550 Cannot STOR. Cannot create file "%s/nodir/x.bin". '
+                                     'No such file or directory' % self.data),
+                ("STOR adir", '550 Cannot STOR. Cannot create file "%s/adir". Is a directory' % self.data),
+                ("APPE nodir/x.bin", "550 APPE failed."),
+                ("LIST nodir", "550 'nodir': no such file or directory."),
+                ("NLST nodir/*.txt", "550 'nodir/*.txt': no such file or directory."),
+                ("MLSD nothing.bin", "550 'nothing.bin': no such file or directory.")]:
+            with self.subTest(command=command):
+                d = c.pasv()  # connected, and left for the client to close
+                self.assertEqual(c.cmd(command), reply)
+                d.close()
+        self.assertEqual(c.cmd("NOOP"), "200 Ok. Parameter was ''.")  # no late reply came
+        self.assertFalse(os.path.exists(self.path("nodir")))
+        # STOU: a full local path FTP<hex>, the upload lands there, and no placeholder stays.
         d = c.pasv()
         reply = c.cmd("STOU")
         self.assertTrue(reply.startswith("150 Opening data connection for /"), reply)
@@ -168,7 +174,7 @@ class Transfers(unittest.TestCase):
         self.assertEqual(c.reply(), "250 '%s': file created." % name)
         with open(self.path(base), "rb") as f:
             self.assertEqual(f.read(), b"unique")
-        self.assertTrue(os.path.exists(self.path(base + ".TMP")))
+        self.assertFalse(os.path.exists(self.path(base + ".TMP")))
         # APPE of a missing file creates it, at offset 0.
         d = c.pasv()
         self.assertEqual(c.cmd("APPE new-appe.bin"),
@@ -185,7 +191,7 @@ class Transfers(unittest.TestCase):
         d.sendall(b"p" * 1000)
         time.sleep(0.3)
         self.assertEqual(c.cmd("ABOR"), "426 Connection closed; ABORT requested by client.")
-        self.assertEqual(c.reply(), "225 ABOR command successful.")
+        self.assertEqual(c.reply(), "226 ABOR command successful.")
         self.assertEqual(os.path.getsize(self.path("partial.bin")), 1000)
         d.close()
         # A NOOP during an upload does not change its final reply.

@@ -103,7 +103,7 @@ TEST_F(FileCommands, ThePathTheHostLeftIsUsed) {
     server.OnValidateSize = redirect(home + "other.txt");
     EXPECT_EQ(Cmd("SIZE asked.txt"), "213 2");
     server.OnValidateRmd = redirect(home + "made");
-    EXPECT_EQ(Cmd("MKD asked"), "257 '" + home + "asked': directory created.");
+    EXPECT_EQ(Cmd("MKD asked"), "257 \"" + home + "asked\": directory created.");
     EXPECT_EQ(access(t.Native("made").c_str(), F_OK), 0);
     server.OnValidateDele = redirect(home + "other.txt");
     EXPECT_EQ(Cmd("DELE asked.txt"), "250 File '" + home + "asked.txt' deleted.");
