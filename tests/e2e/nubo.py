@@ -98,7 +98,7 @@ class RawClient:
         self.sock.close()
 
 
-# The first-start settings give the single passive port 2020, which servers of tests
+# The first-start settings give the passive ports 2020 to 2039, which servers of tests
 # running side by side would share; a folder made here lets the system choose instead.
 TEST_SETTINGS = "[Setup]\r\nLowPASV=0\r\nHighPASV=0\r\n"
 

@@ -9,7 +9,7 @@ import tempfile
 import time
 import unittest
 
-from nubo import BINARY, NuboServer, free_port
+from nubo import BINARY, NuboServer, free_port, recv_all
 
 CONFIG = ("[Setup]\r\nPort=21\r\nMaxUser=0\r\nLowPASV=2020\r\nHighPASV=2040\r\n"
           "TrayIcon=0\r\nLog=0\r\nEncryption=0\r\n"
@@ -111,6 +111,24 @@ class StartUpTest(unittest.TestCase):
             self.assertTrue(reply.startswith("227 "), reply)
             h = [int(x) for x in re.search(r"\(([\d,]+)\)", reply).group(1).split(",")]
             self.assertEqual(h[4] * 256 + h[5], low)
+            # The port is given back once its connection is accepted, not at the end of
+            # the transfer: a second client gets it while the first one's is still open.
+            d = socket.create_connection(("127.0.0.1", low), timeout=5)
+            other = srv.raw()
+            other.login()
+            deadline = time.time() + 5
+            while True:
+                reply = other.cmd("PASV")
+                if reply.startswith("227 ") or time.time() > deadline:
+                    break
+                time.sleep(0.05)
+            self.assertTrue(reply.endswith(",%d,%d)." % (low // 256, low % 256)), reply)
+            with open(os.path.join(self.dir, "down", "hello.txt"), "wb"):
+                pass
+            self.assertEqual(c.cmd("NLST"), "150 Opening data connection for directory list.")
+            self.assertEqual(recv_all(d), b"hello.txt\r\n")
+            d.close()
+            self.assertEqual(c.reply(), "226 File sent ok")
 
     def test_high_pasv_below_low_fails_the_start_and_the_program_runs_on(self):
         port = free_port()
