@@ -47,13 +47,15 @@ std::string FileTimeText(int64_t fileTime) {
 
 std::string FormatFacts(const TSearchRec& e) {
     if (e.Attr & faVolumeID) return "";
+    // The type comes first: some clients (lftp) take a line that begins with the size
+    // for another listing format and drop it.
     std::string facts;
     if (e.Attr & faDirectory)
-        facts = e.Name == "." ? "size=0;type=cdir;perm=fdelcmp;"
-                : e.Name == ".." ? "size=0;type=pdir;perm=fdelcmp;"
-                                 : "size=0;type=dir;perm=fdelcmp;";
+        facts = e.Name == "." ? "type=cdir;size=0;perm=fdelcmp;"
+                : e.Name == ".." ? "type=pdir;size=0;perm=fdelcmp;"
+                                 : "type=dir;size=0;perm=fdelcmp;";
     else
-        facts = "size=" + std::to_string(e.Size) + ";type=file;perm=" + ((e.Attr & faReadOnly) ? "rw;" : "fdrwa;");
+        facts = "type=file;size=" + std::to_string(e.Size) + ";perm=" + ((e.Attr & faReadOnly) ? "rw;" : "fdrwa;");
     return facts + "create=" + FileTimeText(e.CreationTime) + ";modify=" + FileTimeText(e.LastWriteTime) + "; " +
            e.Name;
 }

@@ -86,7 +86,7 @@ class Listings(unittest.TestCase):
     def test_mlsd_sends_facts(self):
         facts = {}
         for line in self.listing("MLSD")[:-2].split("\r\n"):
-            self.assertRegex(line, r"^size=\d+;type=(file|dir|cdir|pdir);perm=\w+;create=\d{14};modify=\d{14}; ")
+            self.assertRegex(line, r"^type=(file|dir|cdir|pdir);size=\d+;perm=\w+;create=\d{14};modify=\d{14}; ")
             fact_text, name = line.split("; ", 1)
             facts[name] = dict(f.split("=") for f in fact_text.split(";"))
         self.assertEqual(list(facts), list(self.lines_by_name(self.listing("LIST"))))
@@ -131,12 +131,12 @@ class Listings(unittest.TestCase):
         c.cmd("CWD " + self.data)
         reply = c.cmd("MLST a.txt").split("\r\n")
         self.assertEqual(reply[0], "250-Listing a.txt")
-        self.assertRegex(reply[1], r"^ size=1234;type=file;perm=fdrwa;create=\d{14};modify=\d{14}; a\.txt$")
+        self.assertRegex(reply[1], r"^ type=file;size=1234;perm=fdrwa;create=\d{14};modify=\d{14}; a\.txt$")
         self.assertEqual(reply[2], "250 END")
         self.assertEqual(c.cmd("MLST nope.txt"), "550 'nope.txt': no such file or directory.")
         self.assertEqual(c.cmd("MLST D:x"), "501 No current dir for 'D:'")
         setup = c.cmd("MLST setup.exe").split("\r\n")[1]
-        self.assertTrue(setup.startswith(" size=2;type=file;perm=rw;"), setup)
+        self.assertTrue(setup.startswith(" type=file;size=2;perm=rw;"), setup)
 
     def test_clients_list_the_folder(self):
         out = subprocess.run(["curl", "-sS", "--max-time", "20", "ftp://127.0.0.1:%d/%%2F%s/" %
@@ -148,6 +148,13 @@ class Listings(unittest.TestCase):
                              capture_output=True, text=True, timeout=30)
         self.assertEqual(out.returncode, 0, out.stderr)
         self.assertIn(" setup.exe", out.stdout)
+        # lftp's own listing reads MLSD facts.
+        out = subprocess.run(["lftp", "-u", "u,p", "-p", str(self.srv.port), "-e",
+                              "set net:max-retries 1; cd %s; cls -1; quit" % self.data, "127.0.0.1"],
+                             capture_output=True, text=True, timeout=30)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertEqual(out.stdout.split(), ["a.txt", "empty/", "eve.txt", "huge.bin", "old.txt", "run.bat",
+                                              "setup.exe", "sub/"])
         ftp = self.srv.ftp()
         ftp.login("u", "p")
         ftp.cwd(self.data)
