@@ -234,7 +234,8 @@ void TFtpServer::CommandMDTM(TFtpCtrlSocket& Client, TFtpString& Keyword, TFtpSt
             if (!mfmt && !zone.empty()) time += ZoneMinutes(zone) / 1440.0;
             argStart = 14 + zone.size();
         }
-        while (argStart < Params.size() && Params[argStart] == ' ') ++argStart;
+        // One blank separates the time from the name, which may begin with blanks itself.
+        if (argStart > 0 && argStart < Params.size() && Params[argStart] == ' ') ++argStart;
         std::string FilePath = ResolveFilePath(Client, Client.CurrentDir, Params.substr(argStart, 999));
         if (Params.empty()) {
             Answer = kMdtmSyntax;

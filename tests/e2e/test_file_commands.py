@@ -327,6 +327,31 @@ class Digest(FileCommandsBase):
         self.assertEqual(self.reply("DELE large.bin"), "250 File '%s' deleted." % self.path("large.bin"))
 
 
+class BlanksInNames(FileCommandsBase):
+    def test_names_keep_leading_and_trailing_blanks(self):
+        # One blank separates a command from its argument; every further blank is the name's.
+        self.write("  lead.txt", b"12345")
+        self.write("lead.txt", b"other")
+        cases = [
+            ("SIZE   lead.txt", "213 5"),
+            ("MFMT 20240229120001   lead.txt", "213 Date/time changed OK"),
+            ("MDTM   lead.txt", "213 20240229120001.000"),
+            ("MKD  dir ", '257 "%s": directory created.' % self.path(" dir ")),
+            ("CWD  dir ", '250 CWD command successful. "%s/" is current directory.' % self.path(" dir ")),
+            ("CDUP", '250 CWD command successful. "%s/" is current directory.' % self.dir),
+            ("RNFR   lead.txt", "350 File exists, ready for destination name."),
+            ("RNTO  dir /  moved ", "250 File '%s' renamed to '%s'." % (self.path("  lead.txt"),
+                                                                        self.path(" dir /  moved "))),
+            ("DELE  dir /  moved ", "250 File '%s' deleted." % self.path(" dir /  moved ")),
+            ("RMD  dir ", "250 '%s': directory removed." % self.path(" dir ")),
+        ]
+        for line, expected in cases:
+            self.assertEqual(self.reply(line), expected, line)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["lead.txt"])
+        with open(self.native("lead.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"other")
+
+
 class EveryCommand(FileCommandsBase):
     COMMANDS = ["DELE", "SIZE", "RNFR", "RNTO", "MKD", "XMKD", "RMD", "XRMD", "MDTM", "MFMT", "MD5"]
 
