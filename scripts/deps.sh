@@ -3,7 +3,8 @@
 # only when something is missing.
 set -euo pipefail
 
-pkgs=(cmake ninja-build g++ pkg-config libgtest-dev libssl-dev netbase curl lftp python3)
+# Real FTP clients for the end-to-end tests: curl, lftp, wget, rclone and ncftp.
+pkgs=(cmake ninja-build g++ pkg-config libgtest-dev libssl-dev netbase python3 curl lftp wget rclone ncftp)
 if [ "${NUBO_CONSOLE:-0}" = 1 ]; then
   pkgs+=(qt6-base-dev qt6-base-dev-tools libgl-dev fonts-noto-cjk xvfb x11-apps imagemagick)
 fi
