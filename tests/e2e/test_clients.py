@@ -150,7 +150,10 @@ class Clients(unittest.TestCase):
         # traffic off loopback.
         cls.env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
         cls.env.update(HOME=home, LC_ALL="C.UTF-8")
-        cls.srv = NuboServer(users=account_text(USER, PASSWORD, cls.root)).__enter__()
+        # The passive range a new installation writes: parallel transfers must not run out
+        # of it. No other test server uses these ports.
+        cls.srv = NuboServer(settings="[Setup]\r\nLowPASV=2020\r\nHighPASV=2040\r\n",
+                             users=account_text(USER, PASSWORD, cls.root)).__enter__()
 
     @classmethod
     def tearDownClass(cls):
