@@ -36,7 +36,6 @@ void TFtpHost::SendNow(TFtpCtrlSocket& Client, const std::string& line) {
 }
 
 void TFtpHost::FtpServerClientConnect(TFtpServer&, TFtpCtrlSocket& Client, int) {
-    SendNow(Client, Fmt("220- %s", Fmt("Nubo FTP Server (Version %s)", NUBO_VERSION)));
     const TSettingsFile config = ConfigFile();
     const std::string fallback = Settings.HideVersion ? "Connected to " + Client.BoundAddr() + " ready..."
                                                       : std::string("Nubo FTP Server " NUBO_VERSION " ready...");
@@ -53,6 +52,9 @@ void TFtpHost::FtpServerClientConnect(TFtpServer&, TFtpCtrlSocket& Client, int) 
         Client.Close();
         return;
     }
+    // The first greeting line only for an admitted client: a refused one gets its "421"
+    // alone, since a "220-" line would open a reply that the "421" cannot close.
+    SendNow(Client, Fmt("220- %s", Fmt("Nubo FTP Server (Version %s)", NUBO_VERSION)));
     WriteLog(lpConnect, ClientLine(Client, FormatText(Lang.LangText(sConnectTo), {AddressArg(Client)})));
 }
 
