@@ -189,6 +189,8 @@ protected:
     // FreePasvPort gives the connection's pool port back; ReleasePasvPort also ends
     // passive mode.
     void FreePasvPort(TFtpCtrlSocket& Client);
+    void FreePoolPort(int port);
+    void ListenOnPoolPort(TFtpCtrlSocket& Client, TWSocket& data);
     void ReleasePasvPort(TFtpCtrlSocket& Client);
     virtual void StartSend(TFtpCtrlSocket& Client);
     virtual void AbortData(TFtpCtrlSocket& Client);

@@ -112,11 +112,42 @@ std::string TFtpServer::TakePasvPort() {
     return "";
 }
 
-void TFtpServer::FreePasvPort(TFtpCtrlSocket& Client) {
-    const int port = Client.PasvPort;
-    Client.PasvPort = 0;
+void TFtpServer::FreePoolPort(int port) {
     if (pasvStart_ != 0 && port >= pasvStart_ && port < pasvStart_ + PasvPortRangeSize())
         pasvInUse_[size_t(port - pasvStart_)] = 0;
+}
+
+void TFtpServer::FreePasvPort(TFtpCtrlSocket& Client) {
+    FreePoolPort(Client.PasvPort);
+    Client.PasvPort = 0;
+}
+
+// Listens on the lowest free pool port that the system lets us bind. A port can still be
+// held by a closing connection, or by another program: it is skipped for this PASV only.
+void TFtpServer::ListenOnPoolPort(TFtpCtrlSocket& Client, TWSocket& data) {
+    std::vector<int> refused;
+    struct TGiveBack {
+        TFtpServer& server;
+        std::vector<int>& ports;
+        ~TGiveBack() {
+            for (int port : ports) server.FreePoolPort(port);
+        }
+    } giveBack{*this, refused};
+    for (;;) {
+        const std::string taken = TakePasvPort();
+        Client.PasvPort = int(std::strtol(taken.c_str(), nullptr, 10));
+        data.SetPort(taken);
+        if (data.Port().empty()) throw FtpServerException("No available PASV Ports");
+        try {
+            data.Listen();
+            return;
+        } catch (const ESocketException& e) {
+            if (e.ErrorCode != WSAEADDRINUSE || Client.PasvPort == 0) throw;
+            data.Close();
+            refused.push_back(Client.PasvPort); // stays taken until another port is found
+            Client.PasvPort = 0;
+        }
+    }
 }
 
 void TFtpServer::ReleasePasvPort(TFtpCtrlSocket& Client) {
@@ -149,10 +180,6 @@ void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
         if (Client.PassiveOn) ReleasePasvPort(Client);
         data.Close();
         data.SetAddr("0.0.0.0");
-        const std::string taken = TakePasvPort();
-        Client.PasvPort = int(std::strtol(taken.c_str(), nullptr, 10));
-        data.SetPort(taken);
-        if (data.Port().empty()) throw FtpServerException("No available PASV Ports");
         data.SetProto("tcp");
         data.OnSessionAvailable = [this, &Client](TCustomWSocket&, uint16_t) { ClientPassiveSessionAvailable(Client); };
         data.OnSessionConnected = nullptr;
@@ -160,7 +187,7 @@ void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
         data.OnDataAvailable = nullptr;
         data.ComponentOptions = wsoNoReceiveLoop;
         data.ListenReuseAddr = true; // a pool of one port serves the next transfer at once
-        data.Listen();
+        ListenOnPoolPort(Client, data);
         sockaddr_in bound{};
         data.SockName(bound);
         const unsigned p = ntohs(bound.sin_port);

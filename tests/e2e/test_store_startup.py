@@ -130,6 +130,28 @@ class StartUpTest(unittest.TestCase):
             d.close()
             self.assertEqual(c.reply(), "226 File sent ok")
 
+    def test_a_pool_port_held_elsewhere_is_skipped(self):
+        # Two neighbouring ports, the lower one held by a listener of another program.
+        while True:
+            holder = socket.socket()
+            holder.bind(("0.0.0.0", 0))
+            low = holder.getsockname()[1]
+            try:
+                with socket.socket() as probe:
+                    probe.bind(("0.0.0.0", low + 1))
+                break
+            except OSError:
+                holder.close()
+        with holder:
+            holder.listen(1)
+            with NuboServer(workdir=self.dir,
+                            settings="[Setup]\r\nLowPASV=%d\r\nHighPASV=%d\r\n" % (low, low + 2)) as srv:
+                c = srv.raw()
+                c.login()
+                for _ in range(2):  # the held port is not kept from later PASVs either
+                    reply = c.cmd("PASV")
+                    self.assertTrue(reply.endswith(",%d,%d)." % ((low + 1) // 256, (low + 1) % 256)), reply)
+
     def test_high_pasv_below_low_fails_the_start_and_the_program_runs_on(self):
         port = free_port()
         p = self.run_server("[Setup]\r\nPort=%d\r\nLowPASV=3000\r\nHighPASV=2999\r\n" % port)
