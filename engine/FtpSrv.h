@@ -213,8 +213,8 @@ private:
     void SendNextBlock(TFtpCtrlSocket& Client);
     void EndDataSession(TFtpCtrlSocket& Client);
     void FailTransfer(TFtpCtrlSocket& Client, const std::string& reason);
-    // After a refused or failed transfer command in passive mode: the client's passive
-    // connection is taken into a session that ends without reply.
+    // After a refused or failed transfer command: the host's grant ends, and in passive
+    // mode the client's passive connection is taken into a session that ends without reply.
     void DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer, TDataHandlers set);
     void ListingCommand(TFtpCtrlSocket& Client, TFtpString& Params, TFtpString& Answer, TListingKind Kind);
     std::string PassiveReplyAddress(TFtpCtrlSocket& Client, const sockaddr_in& local);

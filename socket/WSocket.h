@@ -65,7 +65,7 @@ public:
     void SetLocalPort(const std::string& v);
 
     int ListenBacklog = 5;
-    bool ReuseAddr = false; // datagram listeners only, as specified for the class
+    bool ReuseAddr = false; // datagram listeners only; TCP listeners use ListenReuseAddr
     unsigned ComponentOptions = 0;
     TSocketLingerOnOff LingerOnOff = wsLingerOn;
     int LingerTimeout = 0;
