@@ -41,7 +41,7 @@ class SessionCommands(unittest.TestCase):
                          "  MDTM YYYYMMDDHHMMSS[+-TZ] filename\n"
                          "  MLST size*;type*;perm*;create*;modify*;\n  MFMT\n  MD5\n211 END")
         with self.assertRaises(ftplib.error_perm) as e:
-            ftp.cwd("../x")
+            ftp.cwd("../" + os.path.basename(d) + "-missing")  # resolved, and not there
         self.assertEqual(str(e.exception), "550 CWD failed. No such directory")
         self.assertEqual(ftp.quit(), "221 Goodbye!")
 
