@@ -11,7 +11,7 @@ constexpr int kServerBacklog = 65535;
 } // namespace
 
 TFtpServer::TFtpServer(TEventLoop& loop)
-    : loop_(loop), alive_(std::make_shared<char>(0)), acceptRetry_(loop) {
+    : loop_(loop), alive_(std::make_shared<char>(0)), acceptRetry_(loop), passiveSweep_(loop) {
     listener_ = std::make_unique<TWSocket>(loop);
     listener_->Name = "ServerWSocket";
     ConnectionClass = [](TFtpServer& s) { return std::make_unique<TFtpCtrlSocket>(s.Loop()); };
@@ -64,10 +64,17 @@ void TFtpServer::Start() {
     listener_->OnSessionAvailable = [this](TCustomWSocket&, uint16_t err) { ServerSessionAvailable(err); };
     listener_->OnChangeState = [this](TCustomWSocket&, TSocketState, TSocketState s) { ServerChangeState(s); };
     listener_->ComponentOptions = wsoNoReceiveLoop;
+    TCustomWSocket::ReserveSpareDescriptor();
     listener_->Listen();
+    passiveSweep_.OnTimer = [this] { SweepPassive(); };
+    passiveSweep_.Start(1000);
 }
 
-void TFtpServer::Stop() { listener_->Close(); }
+void TFtpServer::Stop() {
+    passiveSweep_.Stop();
+    acceptRetry_.Stop();
+    listener_->Close();
+}
 
 void TFtpServer::ServerChangeState(TSocketState newState) {
     if (destroying_) return;
@@ -93,23 +100,39 @@ void TFtpServer::SetPasvPortRangeSize(int v) {
 
 // --- accepting --------------------------------------------------------------
 
+// A client the server cannot take still gets an answer, and the listener stays: the
+// first failure is reported once, and the end of the episode too.
+void TFtpServer::AcceptFailed() {
+    if (!acceptTrouble_) {
+        acceptTrouble_ = true;
+        if (OnAcceptTrouble) OnAcceptTrouble(*this, listener_->LastError);
+    }
+    if (listener_->RefusePending("421 Too many users connected.\r\n")) return;
+    // Nothing could be taken, not even to refuse it: the listener rests a moment so that
+    // a connection it cannot take does not spin the loop. The timer holds its
+    // descriptor already.
+    listener_->Pause();
+    acceptRetry_.OnTimer = [this] {
+        acceptRetry_.Stop();
+        listener_->Resume();
+    };
+    acceptRetry_.Start(100);
+}
+
 void TFtpServer::ServerSessionAvailable(uint16_t err) {
     if (err != 0) throw FtpServerException("Session available error #" + std::to_string(err));
     int fd;
     try {
         fd = listener_->Accept();
     } catch (const ESocketException&) {
-        // Out of descriptors or a transient failure: the listener stays, and rests a
-        // moment so that a connection it cannot take does not spin the loop.
-        listener_->Pause();
-        acceptRetry_.OnTimer = [this] {
-            acceptRetry_.Stop();
-            listener_->Resume();
-        };
-        acceptRetry_.Start(100);
+        AcceptFailed();
         return;
     }
     if (fd == INVALID_SOCKET) return;
+    if (acceptTrouble_) {
+        acceptTrouble_ = false;
+        if (OnAcceptTrouble) OnAcceptTrouble(*this, 0);
+    }
 
     ++connectionCounter_;
     clients_.push_back(ConnectionClass(*this));

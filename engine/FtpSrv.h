@@ -31,6 +31,12 @@ class ENoSuchEntry : public FtpServerException {
 public:
     using FtpServerException::FtpServerException;
 };
+// A restart offset beyond the end of the file: answered with 554 before any data
+// connection opens (a download would send nothing, an upload would leave a hole).
+class ERestartBeyondEnd : public FtpServerException {
+public:
+    using FtpServerException::FtpServerException;
+};
 class ERangeError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -101,6 +107,9 @@ public:
     void SetPasvPortRangeSize(int v);
     // Block size of file transfers (the control line keeps RcvSize).
     int XferBlockSize = 256 * 1024;
+    // Seconds a passive listener waits for its client before its port goes back to
+    // the pool (0: forever).
+    int PasvTimeoutSec = 30;
     TConnectionFactory ConnectionClass;
 
     // --- operations ---
@@ -121,6 +130,9 @@ public:
 
     // --- events ---
     TFtpSrvNotifyEvent OnStart, OnStop;
+    // New connections cannot be taken (out of descriptors or memory): once when it
+    // begins, with the socket error; again with 0 when connections are taken again.
+    std::function<void(TFtpServer& Sender, int AError)> OnAcceptTrouble;
     TFtpSrvClientConnectEvent OnClientConnect, OnClientDisconnect;
     TFtpSrvClientCommandEvent OnClientCommand;
     TFtpSrvAnswerToClientEvent OnAnswerToClient;
@@ -227,6 +239,9 @@ private:
     static constexpr int kMaxCommands = 37;
 
     void ServerSessionAvailable(uint16_t err);
+    void AcceptFailed();
+    void SweepPassive();
+    void TimeOutPassive(TFtpCtrlSocket& Client);
     void ServerChangeState(TSocketState newState);
     void ClientCommand(TFtpCtrlSocket& Client, const char* buf, int len);
     void RemoveClient(TFtpCtrlSocket* client);
@@ -236,7 +251,8 @@ private:
     std::shared_ptr<char> alive_;
     bool destroying_ = false;
     std::unique_ptr<TWSocket> listener_;
-    TLoopTimer acceptRetry_;
+    TLoopTimer acceptRetry_, passiveSweep_;
+    bool acceptTrouble_ = false;
     std::vector<std::unique_ptr<TFtpCtrlSocket>> clients_;
     int connectionCounter_ = 0;
     std::array<TCommandSlot, kMaxCommands> commands_;

@@ -45,7 +45,8 @@ void TFtpCtrlSocket::SendGreeting() {
     SendAnswer(Banner);
 }
 
-void TFtpCtrlSocket::SendAnswer(const std::string& line) { SendStr(line + "\r\n"); }
+// Control bytes of an echoed argument (a NUL, a lone CR) would forge or cut reply lines.
+void TFtpCtrlSocket::SendAnswer(const std::string& line) { SendStr(PrintableReply(line) + "\r\n"); }
 
 void TFtpCtrlSocket::RefreshActivity() { ActivityTick = TickCount(); }
 

@@ -66,6 +66,7 @@ public:
     std::string RenameSource;
     std::string RenameTarget;
     bool PassiveOn = false;
+    uint64_t PasvListenTick = 0; // when the passive listener opened
     // The passive pool's port this connection holds until its listener is gone; 0 for none.
     int PasvPort = 0;
     bool PassivePending = false;

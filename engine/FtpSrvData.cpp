@@ -67,6 +67,9 @@ void OpenTransferFile(TFtpCtrlSocket& Client, TFileMode mode) {
     if (Client.DataOpen) return;
     Client.ReleaseOwnedStream();
     auto stream = std::make_unique<TFileStream>(Client.TransferPath, mode);
+    if (mode != TFileMode::Append && Client.RestartOffset > 0 && Client.RestartOffset > stream->Size())
+        throw ERestartBeyondEnd("Restart offset " + std::to_string(Client.RestartOffset) +
+                                " is beyond the end of the file (" + std::to_string(stream->Size()) + " bytes)");
     // An appending stream starts at the file's end by itself.
     if (mode != TFileMode::Append && stream->Seek(Client.RestartOffset, TSeekOrigin::Begin) != Client.RestartOffset)
         throw EStreamError("Unable to set resume position in local file");
@@ -197,6 +200,7 @@ void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
         Answer = "227 Entering Passive Mode (" + addr + "," + std::to_string(p / 256) + "," +
                  std::to_string(p % 256) + ").";
         Client.PassiveOn = true;
+        Client.PasvListenTick = TickCount();
         Client.PassivePending = false;
         Client.PassiveLinked = false;
     } catch (const std::exception& e) {
@@ -207,6 +211,29 @@ void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
         }
         FreePasvPort(Client);
     }
+}
+
+// A passive listener that its client never connects to would hold a pool port for as
+// long as the client stays: after the time-out the port goes back, and a transfer
+// command waiting for the connection is answered.
+void TFtpServer::SweepPassive() {
+    if (PasvTimeoutSec <= 0) return;
+    for (const auto& c : clients_) {
+        if (c->PassiveOn && !c->PassiveLinked && c->DataChannel->State() == wsListening &&
+            TicksSince(c->PasvListenTick) >= uint64_t(PasvTimeoutSec) * 1000)
+            TimeOutPassive(*c);
+    }
+}
+
+void TFtpServer::TimeOutPassive(TFtpCtrlSocket& Client) {
+    const bool waiting = Client.PassivePending;
+    Client.DataChannel->OnSessionClosed = nullptr;
+    Client.DataChannel->Close();
+    ReleasePasvPort(Client);
+    if (!waiting) return;
+    Client.RetrInProgress = Client.StorInProgress = false;
+    EndDataSession(Client);
+    SendReply(Client, "425 Can't open data connection.");
 }
 
 void TFtpServer::ClientPassiveSessionAvailable(TFtpCtrlSocket& Client) {
@@ -312,8 +339,12 @@ void TFtpServer::OpenRetrChannel(TFtpCtrlSocket& Client) {
 
 void TFtpServer::DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer, TDataHandlers set) {
     if (Answer.compare(0, 2, "15") == 0) return;
-    // A command refused after the host's grant (its file missing) ends that grant.
-    if (!Client.DataOpen) Client.RetrInProgress = Client.StorInProgress = false;
+    // A command refused after the host's grant (its file missing) ends that grant, and
+    // the restart offset it was given.
+    if (!Client.DataOpen) {
+        Client.RetrInProgress = Client.StorInProgress = false;
+        Client.RestartOffset = 0;
+    }
     if (!Client.PassiveOn) return;
     Client.XferCommandCode = Client.LastCommandCode;
     Client.EndReason.clear();
@@ -344,6 +375,8 @@ void TFtpServer::CommandRETR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
             if (OnGetProcessing) OnGetProcessing(*this, Client, delayed);
             if (!delayed) PostMsg(MsgStartSend, Client);
         }
+    } catch (const ERestartBeyondEnd& e) {
+        Answer = Fmt("554 Cannot RETR. %s.", e.what());
     } catch (const EStreamError& e) {
         Answer = Fmt("550 Cannot RETR. %s", e.what());
     } catch (const std::exception& e) {
@@ -381,6 +414,8 @@ void TFtpServer::CommandSTOR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
     try {
         Answer = PrepareUpload(Client, Params) ? Fmt("150 Opening data connection for %s.", Params)
                                                : "501 Permission Denied";
+    } catch (const ERestartBeyondEnd& e) {
+        Answer = Fmt("554 Cannot STOR. %s.", e.what());
     } catch (const EStreamError& e) {
         Answer = Fmt("550 Cannot STOR. %s", e.what());
     } catch (const std::exception& e) {
@@ -417,20 +452,26 @@ void TFtpServer::CommandSTOU(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
     try {
         std::string name;
         if (OnGetUniqueFileName) OnGetUniqueFileName(*this, Client, name);
-        if (name.empty() || FileExists(ResolveFilePath(Client, Client.CurrentDir, name))) {
-            placeholder = CreateUniqueTempFile(Client.CurrentDir);
-            if (placeholder.empty()) throw FtpServerException("Cannot create a unique file in " + Client.CurrentDir);
-            name = placeholder.substr(0, placeholder.size() - 4); // the name without ".TMP"
-        }
-        Client.TransferName = ToLocalSeparators(name);
-        std::string path = ResolveFilePath(Client, Client.CurrentDir, Client.TransferName);
-        if (!Validate(OnValidatePut, Client, path)) {
+        // The folder's upload right comes first: a refused STOU leaves nothing behind.
+        std::string probe = ResolveFilePath(Client, Client.CurrentDir, name.empty() ? "STOU" : name);
+        if (!Validate(OnValidatePut, Client, probe)) {
             Answer = "501 Permission Denied";
         } else {
-            Client.TransferPath = path;
-            OpenTransferFile(Client, TFileMode::Replace);
-            OpenStorChannel(Client);
-            Answer = Fmt("150 Opening data connection for %s.", name);
+            if (name.empty() || FileExists(ResolveFilePath(Client, Client.CurrentDir, name))) {
+                placeholder = CreateUniqueTempFile(Client.CurrentDir);
+                if (placeholder.empty()) throw FtpServerException("Cannot create a unique file in " + Client.CurrentDir);
+                name = placeholder.substr(0, placeholder.size() - 4); // the name without ".TMP"
+            }
+            Client.TransferName = ToLocalSeparators(name);
+            std::string path = ResolveFilePath(Client, Client.CurrentDir, Client.TransferName);
+            if (!Validate(OnValidatePut, Client, path)) {
+                Answer = "501 Permission Denied";
+            } else {
+                Client.TransferPath = path;
+                OpenTransferFile(Client, TFileMode::Replace);
+                OpenStorChannel(Client);
+                Answer = Fmt("150 Opening data connection for %s.", name);
+            }
         }
     } catch (const EStreamError& e) {
         Answer = Fmt("550 Cannot STOU. %s", e.what());

@@ -73,6 +73,25 @@ std::string TrimBlanks(const std::string& s) {
     return s.substr(b, e - b);
 }
 
+std::string PrintableText(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return out;
+}
+
+std::string PrintableReply(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t pos = 0;;) {
+        const size_t crlf = s.find("\r\n", pos);
+        out += PrintableText(s.substr(pos, crlf == std::string_view::npos ? crlf : crlf - pos));
+        if (crlf == std::string_view::npos) return out;
+        out += "\r\n";
+        pos = crlf + 2;
+    }
+}
+
 std::string UpperCase(std::string s) {
     for (auto& c : s)
         if (c >= 'a' && c <= 'z') c = char(c - 32);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -34,6 +35,12 @@ std::string QuotedPath(const std::string& path);
 // Removes leading and trailing blanks and control characters (bytes <= 32).
 std::string TrimBlanks(const std::string& s);
 std::string UpperCase(std::string s);
+
+// Every control byte (below 32, and 127) as '?': what a person or a client reads never
+// carries a byte that could forge a line. PrintableReply keeps the CR LF pairs that
+// separate the lines of a multi-line reply.
+std::string PrintableText(std::string_view s);
+std::string PrintableReply(std::string_view s);
 
 // One received command line -> keyword (upper case, ASCII letters and digits) and
 // parameters (the rest after one separating blank, further blanks kept). Telnet pairs are removed first:

@@ -17,7 +17,7 @@ std::string DirWithSlash(std::string d) {
 }
 } // namespace
 
-int64_t SecondsSince(uint64_t tick) { return int64_t((TickCount() - tick) / 1000); }
+int64_t SecondsSince(uint64_t tick) { return int64_t(TicksSince(tick) / 1000); }
 
 int64_t SizeOrZero(const std::string& path) { return path.empty() ? 0 : std::max<int64_t>(FileSizeOf(path), 0); }
 
@@ -73,6 +73,7 @@ TFtpHost::TFtpHost(std::string programDir, TEventLoop& loop)
 
     using namespace std::placeholders;
     FtpServer.OnStart = [this](TFtpServer& s) { FtpServerStart(s); };
+    FtpServer.OnAcceptTrouble = [this](TFtpServer&, int error) { AcceptTrouble(error); };
     FtpServer.OnStop = [this](TFtpServer& s) { FtpServerStop(s); };
     FtpServer.OnClientConnect = std::bind(&TFtpHost::FtpServerClientConnect, this, _1, _2, _3);
     FtpServer.OnClientDisconnect = std::bind(&TFtpHost::FtpServerClientDisconnect, this, _1, _2, _3);
@@ -191,6 +192,15 @@ void TFtpHost::FtpServerStart(TFtpServer& Sender) {
     WriteLog(lpSystem, Lang.LangText(sSerStart));
     WriteLog(lpSystem, Lang.LangText(sFTPPort) + " " + LogRun(kLogPort, Sender.Port));
     if (view_) view_->ServerStateChanged(true, Sender.Port);
+}
+
+// Once when connections cannot be taken any more, once when they can again.
+void TFtpHost::AcceptTrouble(int error) {
+    if (error == 0)
+        WriteLog(lpSystem, LogRun(kLogText, "New connections are accepted again."));
+    else
+        WriteLog(lpSystem, LogRun(kLogText, "New connections cannot be accepted (" + SocketErrorMessage(error, "Accept") +
+                                                "); they are answered \"421\" and closed until connections end."));
 }
 
 void TFtpHost::FtpServerStop(TFtpServer&) {

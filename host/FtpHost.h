@@ -161,6 +161,10 @@ private:
     void WriteLog(int pane, const std::string& text);
     std::string ClientLine(const TFtpCtrlSocket& Client, const std::string& text) const;
     void SendNow(TFtpCtrlSocket& Client, const std::string& line);
+    // Other connections from the client's address that have not logged in.
+    int64_t PendingFrom(TFtpCtrlSocket& Client) const;
+    void CloseSlowLogins();
+    void AcceptTrouble(int error);
     bool CheckFile(TFtpCtrlSocket& Client, TFtpString& FilePath, char letter);
     void ReleaseListing(TFtpCtrlSocket& Client);
     void LogTransferEnd(const TFtpCtrlSocket& Client, const TLangKey& key, int64_t seconds, int64_t bytes);

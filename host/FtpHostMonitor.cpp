@@ -40,7 +40,21 @@ TFtpCtrlSocket* TFtpHost::LiveClient(int connectionId) const {
     return nullptr;
 }
 
+// A connection that has not logged in within the time-out is closed, so that silent
+// connections cannot hold the table.
+void TFtpHost::CloseSlowLogins() {
+    if (Settings.LoginTimeOut <= 0) return;
+    for (int i = 0; i < FtpServer.ConnectionCount(); ++i) {
+        TFtpCtrlSocket* c = FtpServer.Connection(i);
+        if (c->LoggedIn || c->State() != wsConnected || SecondsSince(c->GreetingTick) < Settings.LoginTimeOut) continue;
+        SendNow(*c, "421 Login time-out, closing control connection.");
+        c->CloseLater();
+        WriteLog(lpConnect, ClientLine(*c, Lang.LangText(sTimeOutDisc) + " " + AddressArg(*c)));
+    }
+}
+
 void TFtpHost::TimerTimer() {
+    CloseSlowLogins();
     const TUserFile users = RoundUsers();
     currentUsers_.clear();
     for (int id : liveClients_) {

@@ -29,7 +29,7 @@ std::string TFtpHost::AddressArg(const TFtpCtrlSocket& Client) const {
 
 void TFtpHost::SendNow(TFtpCtrlSocket& Client, const std::string& line) {
     try {
-        Client.SendStr(line + "\r\n");
+        Client.SendAnswer(line);
     } catch (const ESocketException&) {
         // The client is already gone; its close is on its way.
     }
@@ -52,10 +52,26 @@ void TFtpHost::FtpServerClientConnect(TFtpServer&, TFtpCtrlSocket& Client, int) 
         Client.Close();
         return;
     }
+    // One address cannot fill the table with connections that never log in.
+    if (Settings.MaxPendingIP > 0 && PendingFrom(Client) >= Settings.MaxPendingIP) {
+        SendNow(Client, "421 Too many connections from your address.");
+        Client.Close();
+        return;
+    }
     // The first greeting line only for an admitted client: a refused one gets its "421"
     // alone, since a "220-" line would open a reply that the "421" cannot close.
     SendNow(Client, Fmt("220- %s", Fmt("Nubo FTP Server (Version %s)", NUBO_VERSION)));
     WriteLog(lpConnect, ClientLine(Client, FormatText(Lang.LangText(sConnectTo), {AddressArg(Client)})));
+}
+
+int64_t TFtpHost::PendingFrom(TFtpCtrlSocket& Client) const {
+    const std::string address = Client.PeerAddr();
+    int64_t n = 0;
+    for (int i = 0; i < FtpServer.ConnectionCount(); ++i) {
+        TFtpCtrlSocket* c = FtpServer.Connection(i);
+        if (c != &Client && !c->LoggedIn && c->State() == wsConnected && c->PeerAddr() == address) ++n;
+    }
+    return n;
 }
 
 void TFtpHost::CountSession(int id, const std::string& account, const std::string& address) {
@@ -82,7 +98,7 @@ void TFtpHost::FtpServerClientDisconnect(TFtpServer&, TFtpCtrlSocket& Client, in
     std::erase(liveClients_, id);
     RefreshUserCount();
     if (view_) view_->UserRowsChanged();
-    const int64_t seconds = int64_t((TickCount() - Client.GreetingTick) / 1000);
+    const int64_t seconds = SecondsSince(Client.GreetingTick);
     WriteLog(lpConnect, ClientLine(Client, FormatText(Lang.LangText(sDisconnect), {UserArg(Client), AddressArg(Client)}) +
                                                " (" + LogRun(kLogDuration, FormatSeconds(seconds) + " Min") + ")"));
     // The session's copies never lower a total that another session of the account
@@ -98,6 +114,13 @@ void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const 
     const std::string& account = UserName;
     const std::string address = Client.PeerAddr();
     if (users.UserDisable(account)) return;
+    // An unknown name is refused as a wrong password is, so that names cannot be tried
+    // out; only the connect pane tells the two apart.
+    if (!users.HasAccount(account)) {
+        WriteLog(lpConnect, ClientLine(Client, FormatText(Lang.LangText(sAuthFail), {UserArg(Client), AddressArg(Client)}) +
+                                                   " (no such account)"));
+        return;
+    }
 
     // This connection's own session does not count against a login that replaces it.
     const std::string key = UpperCase(account);

@@ -101,15 +101,16 @@ void TFtpHost::FtpServerValidateRnTo(TFtpServer&, TFtpCtrlSocket& Client, TFtpSt
                                                                                  LogRun(kLogFile, FilePath)})));
 }
 
-// SIZE needs no letter; MFMT and MDTM's setting need none either. Each stays inside the tree.
+// SIZE needs no letter; it stays inside the tree.
 void TFtpHost::FtpServerValidateSize(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
     const TVirtualTree tree = TreeOf(Client);
     FilePath = tree.MapVirtualPath(NormalizePath(FilePath));
     if (tree.IsRestricted(FilePath) || !tree.Contains(FilePath)) Allowed = false;
 }
 
-void TFtpHost::FtpServerValidateMfmt(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
-    FtpServerValidateSize(Sender, Client, FilePath, Allowed);
+// Changing a file's time changes the file: it needs the upload letter.
+void TFtpHost::FtpServerValidateMfmt(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
+    Allowed = CheckFile(Client, FilePath, 'U');
 }
 
 // A digest reveals the content: it needs the download letter.

@@ -28,6 +28,9 @@ void LoadSettings(const TSettingsFile& file, TFtpServer& server, TSettings& sett
         throw ERangeError("Invalid PasvPortRangeSize " + std::to_string(size) + ".");
     server.SetPasvPortRangeSize(ClampToInt(size));
     settings.HideVersion = file.HideVersion();
+    settings.LoginTimeOut = file.LoginTimeOut();
+    server.PasvTimeoutSec = ClampToInt(file.PasvTimeOut());
+    settings.MaxPendingIP = file.MaxPendingIP();
 }
 
 void CreateFirstStartFiles(std::string_view programDir) {

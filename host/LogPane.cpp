@@ -1,5 +1,7 @@
 #include "host/LogPane.h"
 
+#include "engine/FtpSrvT.h"
+
 namespace nubo {
 
 const char* LogPaneName(int pane) {
@@ -24,8 +26,7 @@ void TStreamLogView::LineAdded(int pane, const TLogLine& line) {
     std::string text = LogPaneName(pane);
     text += ": ";
     for (const auto& run : line)
-        for (unsigned char c : run.Text)
-            text += (c < 0x20 || c == 0x7F) ? '?' : char(c);
+        text += PrintableText(run.Text);
     text += '\n';
     std::fputs(text.c_str(), out_);
     std::fflush(out_);

@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "engine/FtpSrvT.h"
+
 namespace nubo {
 
 namespace {
@@ -77,7 +79,7 @@ TLogLine TLogWriter::DisplayLine(std::chrono::system_clock::time_point now,
 void TLogWriter::WriteLog(int pane, std::string_view text) {
     const auto now = Now();
     std::string error;
-    const bool fileOk = !settings_.Log || AppendToFile(now, StripRuns(text), error);
+    const bool fileOk = !settings_.Log || AppendToFile(now, PrintableText(StripRuns(text)), error);
     AddLine(pane, DisplayLine(now, text));
     if (fileOk) {
         if (settings_.Log) fileFailed_ = false;

@@ -24,6 +24,20 @@ bool UnderResolved(const std::string& child, const std::string& parent) {
     if (p.back() == '\\') p.pop_back();
     return child == p || (child.size() > p.size() && child.compare(0, p.size(), p) == 0 && child[p.size()] == '\\');
 }
+
+// The path with its links followed, without a trailing separator; the text itself when
+// it names nothing the system can resolve (another drive, a folder not readable).
+std::string RealOrText(const std::string& path) {
+    std::string real = ResolvedPath(path);
+    if (real.empty()) real = NormalizePath(path);
+    if (real.size() > 3 && real.back() == '\\') real.pop_back();
+    return real;
+}
+
+bool UnderNoCase(const std::string& child, const std::string& parent) {
+    return child.size() >= parent.size() && EqualsNoCase(child.substr(0, parent.size()), parent) &&
+           (child.size() == parent.size() || child[parent.size()] == '\\' || parent.back() == '\\');
+}
 } // namespace
 
 size_t FindNoCase(const std::string& hay, const std::string& needle, size_t from) {
@@ -51,8 +65,14 @@ std::string WithSlash(std::string f) {
 
 std::string NormalizePath(const std::string& p) {
     std::string r = p;
+    // A path that ends in "\.." or "\." is resolved as text too: the system would climb
+    // out of a link's target instead.
+    const auto dotted = [](const std::string& s) {
+        return s.find("./") != std::string::npos || s.find(".\\") != std::string::npos || s.ends_with("\\..") ||
+               s.ends_with("\\.");
+    };
     // A bounded loop: an expansion that leaves a pair behind is not expanded forever.
-    for (int i = 0; i < 4 && (r.find("./") != std::string::npos || r.find(".\\") != std::string::npos); ++i) {
+    for (int i = 0; i < 4 && dotted(r); ++i) {
         std::string full = ExpandFileName(r);
         if (full == r) break;
         r = full;
@@ -86,16 +106,22 @@ bool TVirtualTree::IsRestricted(const std::string& t) const {
     return false;
 }
 
+// Decided where the path really leads: a link inside the home does not lend the home's
+// letters to the folder it points to. The deepest entry that covers the path decides.
 bool TVirtualTree::HasLetter(const std::string& t, char letter) const {
-    const std::string folder = FolderPart(t);
+    const std::string real = RealOrText(t);
+    const std::string folder = RealOrText(FolderPart(real));
+    const TVirtualEntry* decides = nullptr;
+    size_t depth = 0;
     for (const auto& e : entries_) {
-        if (!nubo::HasLetter(e.Letters, letter)) continue;
-        const std::string f = WithSlash(e.Folder);
-        const bool applies = nubo::HasLetter(e.Letters, 'S') ? FindNoCase(t, f) != std::string::npos
-                                                              : EqualsNoCase(f, folder);
-        if (applies) return true;
+        const std::string f = RealOrText(WithSlash(e.Folder));
+        const bool covers = nubo::HasLetter(e.Letters, 'S') ? UnderNoCase(real, f) : EqualsNoCase(f, folder);
+        if (covers && (!decides || f.size() > depth)) {
+            decides = &e;
+            depth = f.size();
+        }
     }
-    return false;
+    return decides && nubo::HasLetter(decides->Letters, letter);
 }
 
 bool TVirtualTree::Contains(const std::string& t) const {

@@ -59,6 +59,14 @@ constexpr const char* kSharingViolation =
 
 } // namespace
 
+bool FileBeingWritten(const std::string& path) {
+    const std::string native = NativePath(path);
+    struct stat st {};
+    if (native.empty() || stat(native.c_str(), &st) != 0) return false;
+    const auto it = ShareTable().find({uint64_t(st.st_dev), uint64_t(st.st_ino)});
+    return it != ShareTable().end() && it->second.writers > 0;
+}
+
 TFileStream::TFileStream(const std::string& path, TFileMode mode) : path_(path), mode_(mode) {
     const bool creating = mode == TFileMode::Create || mode == TFileMode::Replace;
     const TAccess access = AccessOf(mode);

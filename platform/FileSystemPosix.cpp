@@ -11,6 +11,7 @@
 
 #include "platform/FileSearch.h"
 #include "platform/PathMap.h"
+#include "platform/Stream.h"
 
 namespace nubo {
 
@@ -67,12 +68,15 @@ bool DirectoryExists(const std::string& path) {
     return StatNative(path, st) && S_ISDIR(st.st_mode);
 }
 
+// A file being uploaded stays where it is: its upload would end in success with no file.
 bool RemoveFile(const std::string& path) {
     std::string native = NativePath(path);
-    return FileExists(path) && unlink(native.c_str()) == 0;
+    return FileExists(path) && !FileBeingWritten(path) && unlink(native.c_str()) == 0;
 }
 
-bool RenameFile(const std::string& from, const std::string& to) { return RenameNoReplace(from, to); }
+bool RenameFile(const std::string& from, const std::string& to) {
+    return !FileBeingWritten(from) && RenameNoReplace(from, to);
+}
 
 bool MoveDir(const std::string& from, const std::string& to) { return RenameNoReplace(from, to); }
 

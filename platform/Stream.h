@@ -62,6 +62,10 @@ enum class TFileMode {
                    // read, not write
 };
 
+// A file that a TFileStream of this process writes (an upload in progress): removing or
+// renaming it is refused, as the system refuses it for an open file elsewhere.
+bool FileBeingWritten(const std::string& path);
+
 // A regular file opened by engine path. Symbolic links are followed; a dangling link is
 // a missing file and is never created through. The sharing rules hold between the file
 // streams of this process.

@@ -146,14 +146,20 @@ void TEventLoop::Run() {
     while (!quit_) RunRound(-1);
 }
 
-TLoopTimer::TLoopTimer(TEventLoop& loop) : loop_(loop) {}
+// The timer's descriptor is made once, with the timer: starting it later needs no new
+// descriptor, so a timer still works when the process has run out of them.
+TLoopTimer::TLoopTimer(TEventLoop& loop) : loop_(loop) {
+    fd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (fd_ < 0) Fatal("timerfd_create");
+}
 
-TLoopTimer::~TLoopTimer() { Stop(); }
+TLoopTimer::~TLoopTimer() {
+    Stop();
+    close(fd_);
+}
 
 void TLoopTimer::Start(unsigned intervalMs) {
     Stop();
-    fd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (fd_ < 0) Fatal("timerfd_create");
     itimerspec spec{};
     spec.it_interval.tv_sec = intervalMs / 1000;
     spec.it_interval.tv_nsec = long(intervalMs % 1000) * 1000000L;
@@ -170,19 +176,27 @@ void TLoopTimer::Start(unsigned intervalMs) {
 }
 
 void TLoopTimer::Stop() {
-    if (fd_ < 0) return;
+    if (!enabled_) return;
     loop_.Remove(token_);
-    close(fd_);
-    fd_ = -1;
+    const itimerspec off{};
+    timerfd_settime(fd_, 0, &off, nullptr); // also drops expirations not yet read
     token_ = 0;
     enabled_ = false;
 }
+
+namespace {
+uint64_t tickShift = 0;
+} // namespace
 
 uint64_t TickCount() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     uint64_t ms = uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u;
-    return ms & 0xFFFFFFFFu;
+    return (ms + tickShift) & 0xFFFFFFFFu;
 }
+
+uint64_t TicksSince(uint64_t tick) { return (TickCount() - tick) & 0xFFFFFFFFu; }
+
+void ShiftTickCount(uint64_t ms) { tickShift += ms; }
 
 } // namespace nubo

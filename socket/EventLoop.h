@@ -91,7 +91,12 @@ private:
     bool enabled_ = false;
 };
 
-// Milliseconds of a monotonic clock, as the 32-bit tick counter of the system.
+// Milliseconds of a monotonic clock, as the 32-bit tick counter of the system: it wraps
+// after 49.7 days of uptime, so a duration is always taken with TicksSince().
 uint64_t TickCount();
+// Milliseconds from an earlier TickCount() to now, across a wrap of the counter.
+uint64_t TicksSince(uint64_t tick);
+// Moves the counter forward, so that tests can put it just before its wrap.
+void ShiftTickCount(uint64_t ms);
 
 } // namespace nubo

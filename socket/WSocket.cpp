@@ -393,6 +393,28 @@ int TCustomWSocket::Accept() {
     return fd;
 }
 
+namespace {
+int spareFd = -1;
+} // namespace
+
+void TCustomWSocket::ReserveSpareDescriptor() {
+    if (spareFd < 0) spareFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+bool TCustomWSocket::RefusePending(const std::string& reply) {
+    if (spareFd < 0 || state_ != wsListening) return false;
+    ::close(spareFd);
+    spareFd = -1;
+    const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd >= 0) {
+        // One short write into an empty send buffer; what does not fit is not waited for.
+        (void)!::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        ::close(fd);
+    }
+    ReserveSpareDescriptor();
+    return fd >= 0;
+}
+
 void TCustomWSocket::SetHSocket(int fd) {
     if (fd == INVALID_SOCKET || fd == 0) {
         LastError = WSAEINVAL;

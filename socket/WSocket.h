@@ -96,6 +96,12 @@ public:
     // --- operations ---
     void Listen();
     int Accept();
+    // Takes one waiting connection through the process's spare descriptor, sends it
+    // reply and closes it: how a listener still answers when the descriptor table is
+    // full. False when no spare is held or nothing was waiting.
+    bool RefusePending(const std::string& reply);
+    // Holds the spare descriptor (one per process) that RefusePending uses.
+    static void ReserveSpareDescriptor();
     void Connect();
     int Send(const void* data, int len);
     // Queues len bytes of an open file from offset, sent without copying. The caller

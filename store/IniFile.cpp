@@ -298,6 +298,10 @@ bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool def
     return ReadInteger(section, key, def ? 1 : 0) != 0;
 }
 
+bool TIniFile::HasSection(std::string_view section) const {
+    return Reading()->FindSection(section).has_value();
+}
+
 std::vector<std::string> TIniFile::ReadSections() const {
     return Reading()->Sections();
 }

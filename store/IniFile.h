@@ -46,6 +46,7 @@ class TIniFile {
     int64_t ReadInteger(std::string_view section, std::string_view key, int64_t def) const;
     // A number: 0 is false, anything else true.
     bool ReadBool(std::string_view section, std::string_view key, bool def) const;
+    bool HasSection(std::string_view section) const;
     // Section names in file order, each once.
     std::vector<std::string> ReadSections() const;
 

@@ -20,6 +20,10 @@ struct TSettings {
     int64_t MaxUser = 0;
     bool HideVersion = false;
     std::string LangSpec;
+    // Seconds a connection may take to log in, and connections from one address that
+    // may wait for their login at once (0: no limit).
+    int64_t LoginTimeOut = 60;
+    int64_t MaxPendingIP = 10;
 };
 
 // The text written when the file is missing at start.
@@ -41,6 +45,9 @@ class TSettingsFile {
     bool Log() const { return ini_.ReadBool(kSetupSection, "Log", false); }
     bool AddDate() const { return ini_.ReadBool(kSetupSection, "AddDate", false); }
     bool HideVersion() const { return ini_.ReadBool(kSetupSection, "HideVersion", false); }
+    int64_t LoginTimeOut() const { return ini_.ReadInteger(kSetupSection, "LoginTimeOut", 60); }
+    int64_t PasvTimeOut() const { return ini_.ReadInteger(kSetupSection, "PasvTimeOut", 30); }
+    int64_t MaxPendingIP() const { return ini_.ReadInteger(kSetupSection, "MaxPendingIP", 10); }
     bool DisableNOOP() const { return ini_.ReadBool(kSetupSection, "DisableNOOP", false); }
     std::string EnterMessage() const { return ini_.ReadString(kSetupSection, "EnterMessage", ""); }
     std::string ExitMessage() const { return ini_.ReadString(kSetupSection, "ExitMessage", ""); }

@@ -118,6 +118,7 @@ class TUserFile {
     // The dialog's view: every non-empty key of Dir0 to Dir4, as stored.
     std::vector<TVirtualEntry> DialogEntries(std::string_view user) const;
 
+    bool HasAccount(std::string_view user) const { return ini_.HasSection(user); }
     // Account names in file order.
     std::vector<std::string> Accounts() const { return ini_.ReadSections(); }
     void EraseAccount(std::string_view user) { ini_.EraseSection(user); }

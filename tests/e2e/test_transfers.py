@@ -99,8 +99,12 @@ class Transfers(unittest.TestCase):
         buf = io.BytesIO()
         ftp.retrbinary("RETR k.bin", buf.write)  # the offset was used up
         self.assertEqual(len(buf.getvalue()), 1000)
+        with self.assertRaises(ftplib.error_perm) as e:  # nothing to send there
+            ftp.retrbinary("RETR k.bin", buf.write, rest=5000)
+        self.assertEqual(str(e.exception),
+                         "554 Cannot RETR. Restart offset 5000 is beyond the end of the file (1000 bytes).")
         buf = io.BytesIO()
-        self.assertEqual(ftp.retrbinary("RETR k.bin", buf.write, rest=5000), "226 File sent ok")
+        ftp.retrbinary("RETR k.bin", buf.write, rest=1000)  # the end itself: nothing, and success
         self.assertEqual(buf.getvalue(), b"")
         self.assertEqual(ftp.sendcmd("REST abc"), "350 REST supported. Ready to resume at byte offset 0.")
         with self.assertRaises(ftplib.error_perm) as e:

@@ -37,7 +37,8 @@ TEST(VirtualTree, MappingRestrictionAndLetters) {
         bool granted;
     } letters[] = {
         {"C:\\ftp\\a.txt", 'U', true},      {"C:\\ftp\\deep\\a.txt", 'U', true}, // S: subfolders too
-        {"C:\\ftp\\ro\\a.txt", 'D', true},  {"C:\\ftp\\ro\\a.txt", 'U', true},   // the home's S entry applies
+        {"C:\\ftp\\ro\\a.txt", 'D', true},  {"C:\\ftp\\ro\\a.txt", 'U', false},  // the deepest entry decides
+        {"C:\\ftp\\ro\\sub\\a.txt", 'U', true},                                          // ro has no S
         {"D:\\mp3\\x\\s.mp3", 'E', true},   {"D:\\other\\a", 'D', false},
         {"C:\\ftp\\a.txt", 'V', false},
     };
