@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 #include "host/LoadSettings.h"
 #include "host/LogRuns.h"
@@ -133,8 +135,29 @@ std::string TFtpHost::ClientLine(const TFtpCtrlSocket& Client, const std::string
 
 // --- server control -----------------------------------------------------------
 
+// What an operator must know before clients arrive: files an interrupted write left,
+// and an account file that lets nobody in.
+void TFtpHost::CheckFilesAtStart() {
+    for (const std::string& f : {ConfigFile().Ini().FileName(), UsersFile().Ini().FileName()})
+        for (const std::string& stale : RemoveStaleTemporaries(f))
+            WriteLog(lpSystem, LogRun(kLogText, "Removed the unfinished write ") + LogRun(kLogFile, stale));
+    const std::string users = UsersFile().Ini().FileName();
+    std::string problem;
+    std::error_code ec;
+    if (!std::filesystem::exists(users, ec))
+        problem = " is missing: every login fails until it is restored.";
+    else if (std::filesystem::is_directory(users, ec))
+        problem = " is a folder, not a file: every login fails until it is replaced.";
+    else if (!std::ifstream(users))
+        problem = " cannot be read: every login fails until it is fixed.";
+    else if (UsersFile().Accounts().empty())
+        problem = " holds no accounts: every login fails until one is added.";
+    if (!problem.empty()) WriteLog(lpSystem, LogRun(kLogText, "The account file ") + LogRun(kLogFile, users) + LogRun(kLogText, problem));
+}
+
 void TFtpHost::Start() {
     if (Listening()) return;
+    CheckFilesAtStart();
     LoadSettings(ConfigFile(), FtpServer, Settings);
     if (!portOverride_.empty()) FtpServer.Port = portOverride_;
     if (view_) view_->TrayIconChanged(2);

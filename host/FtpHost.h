@@ -165,6 +165,7 @@ private:
     int64_t PendingFrom(TFtpCtrlSocket& Client) const;
     void CloseSlowLogins();
     void AcceptTrouble(int error);
+    void CheckFilesAtStart();
     bool CheckFile(TFtpCtrlSocket& Client, TFtpString& FilePath, char letter);
     void ReleaseListing(TFtpCtrlSocket& Client);
     void LogTransferEnd(const TFtpCtrlSocket& Client, const TLangKey& key, int64_t seconds, int64_t bytes);

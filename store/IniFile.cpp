@@ -3,6 +3,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
+#include <cctype>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <unordered_map>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +24,13 @@ constexpr std::string_view kCrLf = "\r\n";
 
 char Lower(char c) {
     return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+std::string LowerCase(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        c = Lower(c);
+    return r;
 }
 
 bool SameText(std::string_view a, std::string_view b) {
@@ -99,6 +113,12 @@ class TIniText {
                 {text.substr(pos, nl - pos - (cr ? 1 : 0)), cr ? std::string(kCrLf) : "\n"});
             pos = nl + 1;
         }
+        // A reading is never changed: its sections are found through an index, so that a
+        // file of many accounts costs no scan per question.
+        if (!forWrite) {
+            for (size_t i = 0; i < t.lines_.size(); ++i)
+                if (const auto name = SectionName(t.lines_[i].text)) t.index_.try_emplace(LowerCase(*name), i);
+        }
         return t;
     }
 
@@ -131,6 +151,11 @@ class TIniText {
 
     // Index of the header line of the first section with this name.
     std::optional<size_t> FindSection(std::string_view section, size_t from = 0) const {
+        if (from == 0 && !index_.empty()) {
+            const auto it = index_.find(LowerCase(section));
+            if (it == index_.end()) return std::nullopt;
+            return it->second;
+        }
         for (size_t i = from; i < lines_.size(); ++i) {
             const auto name = SectionName(lines_[i].text);
             if (name && SameText(*name, section)) return i;
@@ -225,6 +250,7 @@ class TIniText {
     }
 
     std::vector<TLine> lines_;
+    std::unordered_map<std::string, size_t> index_; // lower-cased name -> first header line
 };
 
 namespace {
@@ -272,14 +298,49 @@ bool TIniFile::Exists() const {
     return ::stat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+namespace {
+
+// The last reading of each file, kept while the file is the same one: device, inode,
+// size and times unchanged. A file changed within the last two seconds is read afresh
+// every time, since an edit in place within one tick of the file system's clock keeps
+// its times; so an edit always counts from the next question.
+struct TCachedReading {
+    struct stat st {};
+    bool settled = false;
+    std::shared_ptr<const TIniText> text;
+};
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+std::shared_ptr<const TIniText> CurrentReading(const std::string& path) {
+    static std::mutex lock;
+    static std::map<std::string, TCachedReading> cache;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::make_shared<const TIniText>(TIniText::Load(path));
+    std::lock_guard<std::mutex> guard(lock);
+    TCachedReading& c = cache[path];
+    if (c.text && c.settled && SameFile(c.st, st)) return c.text;
+    c.text = std::make_shared<const TIniText>(TIniText::Load(path));
+    c.st = st;
+    c.settled = std::time(nullptr) - st.st_mtim.tv_sec > 2 && std::time(nullptr) - st.st_ctim.tv_sec > 2;
+    return c.text;
+}
+
+} // namespace
+
 TIniFile TIniFile::Held() const {
     TIniFile f(path_);
-    f.held_ = std::make_shared<const TIniText>(TIniText::Load(path_));
+    f.held_ = CurrentReading(path_);
     return f;
 }
 
 std::shared_ptr<const TIniText> TIniFile::Reading() const {
-    return held_ ? held_ : std::make_shared<const TIniText>(TIniText::Load(path_));
+    return held_ ? held_ : CurrentReading(path_);
 }
 
 std::string TIniFile::ReadString(std::string_view section, std::string_view key,
@@ -341,6 +402,24 @@ void TIniFile::EraseSection(std::string_view section) {
 
 void TIniFile::DeleteKey(std::string_view section, std::string_view key) {
     Write({{std::string(section), std::string(key), std::nullopt}});
+}
+
+std::vector<std::string> RemoveStaleTemporaries(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> removed;
+    const fs::path file(path);
+    const std::string prefix = file.filename().string() + ".";
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(file.parent_path().empty() ? "." : file.parent_path(), ec)) {
+        const std::string name = entry.path().filename().string();
+        // The temporary's name: the file's own, a dot, and six letters or digits.
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+        if (!std::all_of(name.begin() + long(prefix.size()), name.end(), [](char c) { return std::isalnum(uint8_t(c)); }))
+            continue;
+        std::error_code rc;
+        if (entry.is_regular_file(rc) && fs::remove(entry.path(), rc)) removed.push_back(entry.path().string());
+    }
+    return removed;
 }
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, bool onlyIfMissing) {

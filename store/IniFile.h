@@ -75,6 +75,10 @@ class TIniFile {
     std::shared_ptr<const TIniText> held_;
 };
 
+// Removes what an interrupted ReplaceFileAtomically of path left behind (its temporary
+// files beside it); returns their names.
+std::vector<std::string> RemoveStaleTemporaries(const std::string& path);
+
 // Writes bytes to path atomically (temporary file beside it, then rename); throws
 // EIniFileException on failure, leaving any old file untouched. With onlyIfMissing an
 // existing file is kept and false is returned.
