@@ -122,6 +122,13 @@ class TIniText {
         return t;
     }
 
+    // A copy to change: without the index, which changes would make wrong.
+    TIniText Writable() const {
+        TIniText t(*this);
+        t.index_.clear();
+        return t;
+    }
+
     std::string Bytes() const {
         std::string out;
         for (const auto& l : lines_)
@@ -204,23 +211,27 @@ class TIniText {
         return out;
     }
 
-    void Set(std::string_view section, std::string_view key, std::string_view value) {
+    // Returns whether the text changed: a key that already holds the value is kept.
+    bool Set(std::string_view section, std::string_view key, std::string_view value) {
         const auto h = FindSection(section);
         if (!h) {
             Insert(lines_.size(), "[" + OneLine(section) + "]");
             Insert(lines_.size(), OneLine(key) + "=" + OneLine(value));
-            return;
+            return true;
         }
         if (const auto k = FindKey(*h, key)) {
+            const TKeyLine kl = *KeyLine(lines_[*k].text);
+            if (kl.value == OneLine(value)) return false;
             // Keep the key as the file spells it.
-            lines_[*k].text = std::string(KeyLine(lines_[*k].text)->key) + "=" + OneLine(value);
-            return;
+            lines_[*k].text = std::string(kl.key) + "=" + OneLine(value);
+            return true;
         }
         // After the section's last non-blank line, so blank separators stay below it.
         size_t at = SectionEnd(*h);
         while (at > *h + 1 && Trim(lines_[at - 1].text).empty())
             --at;
         Insert(at, OneLine(key) + "=" + OneLine(value));
+        return true;
     }
 
     bool EraseSection(std::string_view section) {
@@ -308,7 +319,11 @@ struct TCachedReading {
     struct stat st {};
     bool settled = false;
     std::shared_ptr<const TIniText> text;
+    struct stat ownWrite {}; // the file as this process's last replacement left it
 };
+
+std::mutex cacheLock;
+std::map<std::string, TCachedReading> cache;
 
 bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
@@ -317,18 +332,38 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 }
 
 std::shared_ptr<const TIniText> CurrentReading(const std::string& path) {
-    static std::mutex lock;
-    static std::map<std::string, TCachedReading> cache;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::make_shared<const TIniText>(TIniText::Load(path));
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard<std::mutex> guard(cacheLock);
     TCachedReading& c = cache[path];
     if (c.text && c.settled && SameFile(c.st, st)) return c.text;
     c.text = std::make_shared<const TIniText>(TIniText::Load(path));
     c.st = st;
-    c.settled = std::time(nullptr) - st.st_mtim.tv_sec > 2 && std::time(nullptr) - st.st_ctim.tv_sec > 2;
+    // A file this process has just put in place (a new inode) is as good as settled.
+    c.settled = (std::time(nullptr) - st.st_mtim.tv_sec > 2 && std::time(nullptr) - st.st_ctim.tv_sec > 2) ||
+                SameFile(c.ownWrite, st);
     return c.text;
+}
+
+// The file's text to change and write back: the kept reading when it is certainly the
+// file's present content, else a fresh reading that fails loudly.
+TIniText WritableText(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        std::lock_guard<std::mutex> guard(cacheLock);
+        const auto it = cache.find(path);
+        if (it != cache.end() && it->second.text && it->second.settled && SameFile(it->second.st, st))
+            return it->second.text->Writable();
+    }
+    return TIniText::Load(path, true);
+}
+
+void NoteOwnWrite(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return;
+    std::lock_guard<std::mutex> guard(cacheLock);
+    cache[path].ownWrite = st;
 }
 
 } // namespace
@@ -373,12 +408,11 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
 
 void TIniFile::Write(const std::vector<TEntry>& entries) {
     held_.reset();
-    auto t = TIniText::Load(path_, true);
+    auto t = WritableText(path_);
     bool changed = false;
     for (const TEntry& e : entries) {
         if (e.Value) {
-            t.Set(e.Section, e.Key, *e.Value);
-            changed = true;
+            changed = t.Set(e.Section, e.Key, *e.Value) || changed;
         } else {
             changed = t.DeleteKey(e.Section, e.Key) || changed;
         }
@@ -396,7 +430,7 @@ void TIniFile::WriteBool(std::string_view section, std::string_view key, bool va
 
 void TIniFile::EraseSection(std::string_view section) {
     held_.reset();
-    auto t = TIniText::Load(path_, true);
+    auto t = WritableText(path_);
     if (t.EraseSection(section)) ReplaceFileAtomically(path_, t.Bytes());
 }
 
@@ -461,6 +495,7 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, bool
         ::unlink(tmp.c_str());
         WriteFailed(path, err);
     }
+    NoteOwnWrite(path);
     return true;
 }
 
