@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,6 +136,34 @@ TEST(IniFile, AHeldReadingAnswersUntilItsOwnWrite) {
     held.WriteString("s", "j", "x"); // writes the file as it is now, then reads afresh
     EXPECT_EQ(ReadBytes(path), "[s]\r\nk=2\r\nj=x\r\n[t]\r\n");
     EXPECT_EQ(held.ReadInteger("s", "k", 0), 2);
+}
+
+// The kept reading of a file: every change of it counts at the next read (an old file
+// edited in place, a fresh file edited at once, a replacement), and a write that changes
+// no value leaves the file untouched.
+TEST(IniFile, EveryEditCountsAndAWriteOfTheSameValuesWritesNothing) {
+    TTempDir tmp;
+    const std::string path = tmp.File("a.ini");
+    WriteBytes(path, "[s]\r\nk=1\r\n");
+    const timespec old[2] = {{1000, 0}, {1000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old, 0), 0); // settled long ago
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadInteger("s", "k", 0), 1);
+    WriteBytes(path, "[s]\r\nk=2\r\n"); // in place, same size
+    EXPECT_EQ(ini.ReadInteger("s", "k", 0), 2);
+    WriteBytes(path, "[s]\r\nk=3\r\n"); // again within the same moment
+    EXPECT_EQ(ini.ReadInteger("s", "k", 0), 3);
+    ini.WriteString("s", "k", "4");
+    EXPECT_EQ(ini.ReadInteger("s", "k", 0), 4);
+    EXPECT_TRUE(ini.HasSection("S"));
+    EXPECT_FALSE(ini.HasSection("t"));
+
+    struct stat before {}, after {};
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    ini.Write({{"s", "k", std::string("4")}, {"S", "missing", std::nullopt}});
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino); // not replaced
+    EXPECT_EQ(ReadBytes(path), "[s]\r\nk=4\r\n");
 }
 
 TEST(IniFile, SectionsInFileOrderEachOnce) {
