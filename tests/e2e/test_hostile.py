@@ -51,6 +51,9 @@ class DescriptorFlood(unittest.TestCase):
 
     LIMIT = 96
 
+    # The sanitizers' type checks open a pipe to read memory; with the table full they
+    # report falsely and stop the server. The build without them runs this test.
+    @unittest.skipIf(os.environ.get("NUBO_SANITIZE") == "1", "needs the build without sanitizers")
     def test_flood_then_service_again(self):
         def low_limit():
             resource.setrlimit(resource.RLIMIT_NOFILE, (self.LIMIT, self.LIMIT))

@@ -28,6 +28,10 @@ TEST(LoopTime, DurationsHoldAcrossTheWrapOfTheTickCounter) {
 }
 
 TEST(LoopTime, TimerStartsWithTheDescriptorTableFull) {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers' own checks open descriptors; with none left they report falsely.
+    GTEST_SKIP() << "run in the build without sanitizers";
+#endif
     TEventLoop loop;
     TLoopTimer timer(loop);
     int fired = 0;
