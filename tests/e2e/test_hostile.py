@@ -113,7 +113,7 @@ class DescriptorFlood(unittest.TestCase):
 
 class SlowAndCrowdingClients(unittest.TestCase):
     def test_login_time_out_and_per_address_limit(self):
-        with NuboServer(settings=settings(LoginTimeOut=1, MaxPendingIP=3)) as srv:
+        with NuboServer(settings=settings(LoginTimeOut=3, MaxPendingIP=3)) as srv:
             waiting = [srv.raw() for _ in range(3)]
             # A fourth connection that has not logged in is one too many for this address.
             c = srv.raw(greet=False)
