@@ -242,6 +242,7 @@ private:
     void AcceptFailed();
     void SweepPassive();
     void TimeOutPassive(TFtpCtrlSocket& Client);
+    void CancelPendingTransfer(TFtpCtrlSocket& Client, const std::string& reply);
     void ServerChangeState(TSocketState newState);
     void ClientCommand(TFtpCtrlSocket& Client, const char* buf, int len);
     void RemoveClient(TFtpCtrlSocket* client);

@@ -63,6 +63,8 @@ public:
     uint8_t LastCommandCode = 0;
     int64_t TransferBytes = 0;
     int64_t RestartOffset = 0;
+    bool RestPending = false;  // a REST given since the last transfer command took one
+    bool StartPending = false; // a download answered 150 whose sending has not begun
     std::string RenameSource;
     std::string RenameTarget;
     bool PassiveOn = false;

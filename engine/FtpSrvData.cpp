@@ -98,6 +98,13 @@ void TFtpServer::CommandPORT(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
         if (addr != Client.PeerAddr() || port < 1024) throw FtpServerException("refused address");
         Client.ActiveAddr = addr;
         Client.ActivePort = std::to_string(port);
+        // PORT after PASV: the next transfer connects out, and the passive port goes back.
+        if (Client.PassiveOn && !Client.DataOpen) {
+            Client.DataChannel->OnSessionClosed = nullptr;
+            Client.DataChannel->Close();
+            ReleasePasvPort(Client);
+            Client.PassivePending = Client.PassiveLinked = false;
+        }
         Answer = "200 Port command successful.";
     } catch (const std::exception&) {
         Answer = "501 Invalid PORT command.";
@@ -226,14 +233,24 @@ void TFtpServer::SweepPassive() {
 }
 
 void TFtpServer::TimeOutPassive(TFtpCtrlSocket& Client) {
-    const bool waiting = Client.PassivePending;
+    if (Client.PassivePending) {
+        CancelPendingTransfer(Client, "425 Can't open data connection.");
+        return;
+    }
     Client.DataChannel->OnSessionClosed = nullptr;
     Client.DataChannel->Close();
     ReleasePasvPort(Client);
-    if (!waiting) return;
+}
+
+// Ends a transfer command that was answered 150 but never moved data: its data channel
+// closes without a handler's reply, the host's grant ends, and the client gets reply.
+void TFtpServer::CancelPendingTransfer(TFtpCtrlSocket& Client, const std::string& reply) {
+    Client.StartPending = false;
+    Client.DataChannel->OnSessionClosed = nullptr;
+    Client.DataChannel->Close();
     Client.RetrInProgress = Client.StorInProgress = false;
     EndDataSession(Client);
-    SendReply(Client, "425 Can't open data connection.");
+    SendReply(Client, reply);
 }
 
 void TFtpServer::ClientPassiveSessionAvailable(TFtpCtrlSocket& Client) {
@@ -253,8 +270,10 @@ void TFtpServer::ClientPassiveSessionAvailable(TFtpCtrlSocket& Client) {
     // The listener is gone: its port serves the next client's PASV at once.
     FreePasvPort(Client);
     // A channel armed by a transfer command keeps that command's handlers, whatever
-    // the client sent after it (a NOOP before the connection came in).
-    switch (Client.PassivePending ? Client.XferCommandCode : Client.LastCommandCode) {
+    // the client sent after it (a NOOP before the connection came in). A connection that
+    // comes before its command gets the command's handlers when the command comes; until
+    // then its end answers nothing (the previous command's reply is not sent again).
+    switch (Client.PassivePending ? Client.XferCommandCode : -1) {
     case kCodeStor:
     case kCodeAppe:
     case kCodeStou: SetDataHandlers(Client, TDataHandlers::Stor); break;
@@ -338,6 +357,7 @@ void TFtpServer::OpenRetrChannel(TFtpCtrlSocket& Client) {
 }
 
 void TFtpServer::DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer, TDataHandlers set) {
+    Client.RestPending = false; // this command took the offset, whatever its answer
     if (Answer.compare(0, 2, "15") == 0) return;
     // A command refused after the host's grant (its file missing) ends that grant, and
     // the restart offset it was given.
@@ -373,6 +393,7 @@ void TFtpServer::CommandRETR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
             Answer = Fmt("150 Opening data connection for %s.", Params);
             bool delayed = false;
             if (OnGetProcessing) OnGetProcessing(*this, Client, delayed);
+            Client.StartPending = true;
             if (!delayed) PostMsg(MsgStartSend, Client);
         }
     } catch (const ERestartBeyondEnd& e) {
@@ -386,6 +407,8 @@ void TFtpServer::CommandRETR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
 }
 
 void TFtpServer::StartSend(TFtpCtrlSocket& Client) {
+    if (!Client.StartPending) return; // aborted before it began
+    Client.StartPending = false;
     try {
         OpenRetrChannel(Client);
     } catch (const std::exception& e) {
@@ -501,11 +524,18 @@ void TFtpServer::CommandREST(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
         return;
     }
     Client.RestartOffset = offset;
+    Client.RestPending = true;
     Answer = Fmt("350 REST supported. Ready to resume at byte offset %s.", std::to_string(offset));
 }
 
 void TFtpServer::CommandABOR(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
     TWSocket& data = *Client.DataChannel;
+    // A transfer answered 150 whose data has not begun: its 426 comes first, then ABOR's.
+    if (Client.StartPending || (Client.PassivePending && !Client.PassiveLinked)) {
+        CancelPendingTransfer(Client, "426 Connection closed; ABORT requested by client.");
+        Answer = "226 ABOR command successful.";
+        return;
+    }
     if (data.State() == wsConnected) {
         Client.EndReason = "ABORT requested by client";
         Client.AbortFlag = true;
@@ -542,7 +572,8 @@ void TFtpServer::EndDataSession(TFtpCtrlSocket& Client) {
     Client.DataOpen = false;
     Client.PassivePending = false;
     Client.PassiveLinked = false;
-    Client.RestartOffset = 0;
+    // A REST for the next command, sent before this session ended, stays.
+    if (!Client.RestPending) Client.RestartOffset = 0;
     Client.ActivePort = "ftp-data";
     Client.ReleaseOwnedStream();
     std::vector<char>().swap(Client.XferBuffer);

@@ -62,7 +62,7 @@ void TFtpHost::FtpServerRetrSessionClosed(TFtpServer&, TFtpCtrlSocket& Client, T
     const int64_t s = SecondsSince(Client.XferStartTick);
     const bool failed = AError != 0 || Client.AbortFlag;
     // A failed download reports what was sent; otherwise the file's size.
-    const int64_t b = failed && s > 0 ? Client.TransferBytes : SizeOrZero(Client.TransferPath);
+    const int64_t b = failed ? Client.TransferBytes : SizeOrZero(Client.TransferPath);
     LogTransferEnd(Client, failed ? sRetrFail : sRetrOK, s, b);
     Client.TotalDownload = totals_.AddDownload(Client.UserName, Client.TransferBytes / 1024);
     Client.RetrInProgress = false;
