@@ -225,6 +225,53 @@ class Transfers(unittest.TestCase):
             with open(self.path("race.bin"), "rb") as f:
                 self.assertEqual(f.read(), b"x%d" % i)
 
+    def test_data_connection_edges_keep_replies_in_step(self):
+        """Sequences a soak of random clients found out of step: every command gets its
+        own replies, in order, and the next command's reply is its own."""
+        c = self.srv.raw()
+        c.login("user", "pw")
+        c.cmd("CWD " + self.data)
+        with open(self.path("mib.bin"), "rb") as f:
+            whole = f.read()
+        # A passive connection opened and closed with no command answers nothing itself.
+        d = c.pasv()
+        time.sleep(0.05)
+        d.close()
+        time.sleep(0.05)
+        self.assertEqual(c.cmd("NOOP"), "200 Ok. Parameter was ''.")
+        # PORT after PASV: the transfer connects out to the PORT address.
+        c.cmd("PASV")
+        with socket.create_server(("127.0.0.1", 0)) as ls:
+            ls.settimeout(10)
+            p = ls.getsockname()[1]
+            self.assertEqual(c.cmd("PORT 127,0,0,1,%d,%d" % (p >> 8, p & 255)), "200 Port command successful.")
+            self.assertTrue(c.cmd("RETR mib.bin").startswith("150"))
+            d, _ = ls.accept()
+            with d:
+                self.assertEqual(recv_all(d), whole)
+        self.assertEqual(c.reply(), "226 File sent ok")
+        # A REST sent before an earlier command's data connection ended still holds.
+        d = c.pasv()
+        self.assertTrue(c.cmd("STOR /no/such/folder/x.bin").startswith("5"))
+        self.assertEqual(c.cmd("REST 4"), "350 REST supported. Ready to resume at byte offset 4.")
+        d.close()
+        time.sleep(0.05)
+        d = c.pasv()
+        self.assertTrue(c.cmd("RETR mib.bin").startswith("150"))
+        self.assertEqual(recv_all(d), whole[4:])
+        d.close()
+        self.assertEqual(c.reply(), "226 File sent ok")
+        # ABOR in the same packet as RETR, before any data moved: 426 for the RETR, then 226.
+        for _ in range(5):
+            d = c.pasv()
+            time.sleep(0.02)
+            c.send("RETR mib.bin\r\nABOR\r\n")
+            self.assertTrue(c.reply().startswith("150"))
+            self.assertEqual(c.reply(), "426 Connection closed; ABORT requested by client.")
+            self.assertEqual(c.reply(), "226 ABOR command successful.")
+            d.close()
+            self.assertEqual(c.cmd("NOOP"), "200 Ok. Parameter was ''.")
+
     def test_port_bounce_and_failed_connections(self):
         c = self.srv.raw()
         c.login()
