@@ -187,6 +187,12 @@ void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
     try {
         sockaddr_in local{};
         if (int rc = Client.SockName(local)) throw ESocketException(SocketErrorMessage(rc, "getsockname"), rc);
+        // A command still waiting for the old listener's connection is given up with it,
+        // and an unused connection goes without a reply of its own.
+        if (AwaitsConnection(Client))
+            CancelPendingTransfer(Client, "");
+        else if (!Client.DataOpen)
+            data.OnSessionClosed = nullptr;
         if (Client.PassiveOn) ReleasePasvPort(Client);
         data.Close();
         data.SetAddr("0.0.0.0");
@@ -232,8 +238,14 @@ void TFtpServer::SweepPassive() {
     }
 }
 
+// A transfer command answered 150 that still waits for its passive connection (a
+// refused command's channel, armed only to take the connection away, does not count).
+bool TFtpServer::AwaitsConnection(const TFtpCtrlSocket& Client) {
+    return Client.PassivePending && !Client.PassiveLinked && !Client.AbortFlag;
+}
+
 void TFtpServer::TimeOutPassive(TFtpCtrlSocket& Client) {
-    if (Client.PassivePending) {
+    if (AwaitsConnection(Client)) {
         CancelPendingTransfer(Client, "425 Can't open data connection.");
         return;
     }
@@ -250,7 +262,7 @@ void TFtpServer::CancelPendingTransfer(TFtpCtrlSocket& Client, const std::string
     Client.DataChannel->Close();
     Client.RetrInProgress = Client.StorInProgress = false;
     EndDataSession(Client);
-    SendReply(Client, reply);
+    if (!reply.empty()) SendReply(Client, reply);
 }
 
 void TFtpServer::ClientPassiveSessionAvailable(TFtpCtrlSocket& Client) {
@@ -531,7 +543,7 @@ void TFtpServer::CommandREST(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
 void TFtpServer::CommandABOR(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
     TWSocket& data = *Client.DataChannel;
     // A transfer answered 150 whose data has not begun: its 426 comes first, then ABOR's.
-    if (Client.StartPending || (Client.PassivePending && !Client.PassiveLinked)) {
+    if (Client.StartPending || AwaitsConnection(Client)) {
         CancelPendingTransfer(Client, "426 Connection closed; ABORT requested by client.");
         Answer = "226 ABOR command successful.";
         return;

@@ -1,5 +1,6 @@
 #include "platform/PathMap.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <unistd.h>
@@ -51,15 +52,23 @@ std::string ExpandFileName(std::string_view path) {
         root = std::string(path.substr(0, 2)) + "\\";
         rest = path.substr(2);
     } else if (path.size() >= 2 && IsSep(path[0]) && IsSep(path[1])) {
-        // \\server\share is the root of a UNC path.
-        size_t server = path.find_first_of("\\/", 2);
-        size_t share = server == std::string_view::npos ? server : path.find_first_of("\\/", server + 1);
-        std::string_view head = path.substr(0, share);
-        root.assign(head);
-        for (char& c : root)
-            if (c == '/') c = '\\';
+        // \\server\share is the root of a UNC path; empty names between separators do not
+        // count, so that the root comes out the same however often it is expanded.
+        size_t pos = 2;
+        root = "\\\\";
+        for (int part = 0; part < 2; ++part) {
+            const size_t start = path.find_first_not_of("\\/", pos);
+            if (start == std::string_view::npos) {
+                pos = path.size();
+                break;
+            }
+            const size_t end = std::min(path.find_first_of("\\/", start), path.size());
+            if (part > 0) root += "\\";
+            root.append(path.substr(start, end - start));
+            pos = end;
+        }
         root += "\\";
-        rest = share == std::string_view::npos ? std::string_view() : path.substr(share);
+        rest = path.substr(pos);
     } else if (!path.empty() && IsSep(path[0])) {
         root = EnginePath(WorkingFolder()).substr(0, 2) + "\\";
         rest = path;

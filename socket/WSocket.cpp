@@ -927,7 +927,9 @@ void TCustomWSocket::DoReceiveLoop(uint16_t err, bool receiveLoop) {
             }
             if (n <= 0) return;
         }
-        if (!receiveLoop || fd != fd_) return;
+        // A paused socket reads nothing more: its owner holds what it has (a full line
+        // buffer would otherwise be offered again and again).
+        if (!receiveLoop || fd != fd_ || paused_) return;
         if (LastError != 0) {
             if (LastError == -1) LastError = 0;
             return;

@@ -99,7 +99,9 @@ class TIniText {
             if (err == ENOENT || !forWrite) return t;
             throw EIniFileException("Unable to read " + path + ": " + std::strerror(err));
         }
-        if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
+        // Every leading byte-order mark goes: a kept second one would become the first
+        // at the next write and vanish at the next read, changing the first line.
+        while (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
         const std::string text = DecodeStoredText(bytes);
         size_t pos = 0;
         while (pos < text.size()) {

@@ -200,8 +200,8 @@ class NuboServer:
         self.clients.append(f)
         return f
 
-    def raw(self, greet=True):
-        c = RawClient(self.port)
+    def raw(self, greet=True, timeout=10):
+        c = RawClient(self.port, timeout)
         self.clients.append(c)
         if greet:
             c.greeting = c.reply()

@@ -149,6 +149,26 @@ class SlowAndCrowdingClients(unittest.TestCase):
             self.assertEqual(other.reply(), "226 File sent ok")
 
 
+class HeldCommands(unittest.TestCase):
+    def test_md5_of_a_large_file_with_a_burst_of_commands_behind_it(self):
+        # While the digest is computed in slices, the connection's commands wait; more
+        # than a line buffer of them must neither spin the loop nor be lost.
+        with NuboServer() as srv:
+            d = tempfile.mkdtemp(prefix="nubo-md5-")
+            self.addCleanup(shutil.rmtree, d, True)
+            big = os.path.join(d, "big.bin")
+            with open(big, "wb") as f:
+                f.truncate(64 << 20)  # sparse: cheap to make, slow enough to digest
+            c = srv.raw(timeout=60)
+            c.login("user", "pw")
+            c.send("MD5 %s\r\n" % big + "NOOP\r\n" * 600)
+            self.assertTrue(c.reply().startswith("251 "))
+            for _ in range(600):
+                self.assertEqual(c.reply(), "200 Ok. Parameter was ''.")
+            other = srv.raw()
+            self.assertTrue(other.login("user", "pw").startswith("230"))
+
+
 class LettersAndLinks(unittest.TestCase):
     """alice's home holds a link to a download-only virtual folder: through the link the
     folder's own letters hold, exactly as through its alias."""

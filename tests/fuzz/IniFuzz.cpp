@@ -118,7 +118,7 @@ std::vector<std::string> Lines(const std::string& text) {
 
 std::string FileText(const std::string& bytes) {
     std::string_view b = bytes;
-    if (b.starts_with("\xEF\xBB\xBF")) b.remove_prefix(3);
+    while (b.starts_with("\xEF\xBB\xBF")) b.remove_prefix(3); // every leading mark, as the reader does
     return DecodeStoredText(b);
 }
 
