@@ -5,6 +5,10 @@ set -euo pipefail
 
 # Real FTP clients for the end-to-end tests: curl, lftp, wget, rclone and ncftp.
 pkgs=(cmake ninja-build g++ pkg-config libgtest-dev libssl-dev netbase python3 curl lftp wget rclone ncftp)
+# clang with libFuzzer's runtime, for scripts/fuzz.sh only.
+if [ "${NUBO_FUZZ:-0}" = 1 ]; then
+  pkgs+=(clang libclang-rt-dev)
+fi
 if [ "${NUBO_CONSOLE:-0}" = 1 ]; then
   pkgs+=(qt6-base-dev qt6-base-dev-tools libgl-dev fonts-noto-cjk xvfb x11-apps imagemagick)
 fi

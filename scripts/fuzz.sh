@@ -32,6 +32,8 @@ for t in "${targets[@]}"; do
   [[ " ${all[*]} " == *" $t "* ]] || { echo "unknown target: $t (known: ${all[*]})" >&2; exit 2; }
 done
 
+NUBO_FUZZ=1 "$top/scripts/deps.sh"
+
 build=$top/build-fuzz
 if [ ! -f "$build/build.ninja" ]; then
   CXX=clang++ nice -n 10 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
