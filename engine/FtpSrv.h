@@ -245,6 +245,7 @@ private:
     // reply: what the client is told; empty when it has already moved on.
     void CancelPendingTransfer(TFtpCtrlSocket& Client, const std::string& reply);
     static bool AwaitsConnection(const TFtpCtrlSocket& Client);
+    void DropPassive(TFtpCtrlSocket& Client);
     void ServerChangeState(TSocketState newState);
     void ClientCommand(TFtpCtrlSocket& Client, const char* buf, int len);
     void RemoveClient(TFtpCtrlSocket* client);

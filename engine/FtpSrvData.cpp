@@ -99,12 +99,7 @@ void TFtpServer::CommandPORT(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
         Client.ActiveAddr = addr;
         Client.ActivePort = std::to_string(port);
         // PORT after PASV: the next transfer connects out, and the passive port goes back.
-        if (Client.PassiveOn && !Client.DataOpen) {
-            Client.DataChannel->OnSessionClosed = nullptr;
-            Client.DataChannel->Close();
-            ReleasePasvPort(Client);
-            Client.PassivePending = Client.PassiveLinked = false;
-        }
+        if (Client.PassiveOn && !Client.DataOpen) DropPassive(Client);
         Answer = "200 Port command successful.";
     } catch (const std::exception&) {
         Answer = "501 Invalid PORT command.";
@@ -249,9 +244,15 @@ void TFtpServer::TimeOutPassive(TFtpCtrlSocket& Client) {
         CancelPendingTransfer(Client, "425 Can't open data connection.");
         return;
     }
+    DropPassive(Client);
+}
+
+// The passive listener, or its connection that no command took, goes without a reply.
+void TFtpServer::DropPassive(TFtpCtrlSocket& Client) {
     Client.DataChannel->OnSessionClosed = nullptr;
     Client.DataChannel->Close();
     ReleasePasvPort(Client);
+    Client.PassivePending = Client.PassiveLinked = false;
 }
 
 // Ends a transfer command that was answered 150 but never moved data: its data channel
