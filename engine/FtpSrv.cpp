@@ -232,14 +232,19 @@ bool TFtpServer::Validate(const TFtpSrvValidateXferEvent& ev, TFtpCtrlSocket& Cl
 void TFtpServer::PostMsg(TFtpSrvMessage msg, TFtpCtrlSocket& Client) {
     TFtpCtrlSocket* c = &Client;
     const int id = msg == MsgStartSend ? 0 : Client.ConnectionId;
-    loop_.Post(alive_, [this, msg, id, c] { HandleMessage(msg, id, c); });
+    const uint32_t session = Client.DataSession;
+    loop_.Post(alive_, [this, msg, id, session, c] { HandleMessage(msg, id, session, c); });
 }
 
-void TFtpServer::HandleMessage(TFtpSrvMessage msg, int id, TFtpCtrlSocket* client) {
+void TFtpServer::HandleMessage(TFtpSrvMessage msg, int id, uint32_t dataSession, TFtpCtrlSocket* client) {
     // A message that outlived its connection, or whose number now belongs to another
     // connection, does nothing. The start-send message carries no number, but it is
     // still checked against the list so that it can never reach a freed connection.
     if (!IsListed(client, msg == MsgStartSend ? -1 : id)) return;
+    // A message for the data channel does nothing once the channel has moved on: it
+    // would end the next listener or transfer of the same client.
+    const bool forChannel = msg == MsgAbortData || msg == MsgCloseData || msg == MsgLinkLost;
+    if (forChannel && client->DataSession != dataSession) return;
     switch (msg) {
     case MsgCloseRequest:
         if (client->AllSent())
@@ -251,6 +256,7 @@ void TFtpServer::HandleMessage(TFtpSrvMessage msg, int id, TFtpCtrlSocket* clien
     case MsgAbortData: AbortData(*client); break;
     case MsgCloseData: CloseData(*client); break;
     case MsgStartSend: StartSend(*client); break;
+    case MsgLinkLost: LinkLost(*client); break;
     }
 }
 

@@ -78,8 +78,8 @@ using TFtpSrvBuildFilePathEvent =
 using TFtpSrvCalculateMd5Event = std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client,
                                                     TFtpString& FilePath, TFtpString& Md5Sum, bool& Allowed)>;
 
-// The five private messages of the server.
-enum TFtpSrvMessage { MsgCloseRequest = 0x401, MsgClientClosed, MsgAbortData, MsgCloseData, MsgStartSend };
+// The private messages of the server.
+enum TFtpSrvMessage { MsgCloseRequest = 0x401, MsgClientClosed, MsgAbortData, MsgCloseData, MsgStartSend, MsgLinkLost };
 
 class TFtpServer {
 public:
@@ -192,7 +192,7 @@ protected:
     // Fires a validation event with Allowed entering True; returns Allowed.
     bool Validate(const TFtpSrvValidateXferEvent& ev, TFtpCtrlSocket& Client, TFtpString& FilePath);
     // Private message handlers.
-    virtual void HandleMessage(TFtpSrvMessage msg, int id, TFtpCtrlSocket* client);
+    virtual void HandleMessage(TFtpSrvMessage msg, int id, uint32_t dataSession, TFtpCtrlSocket* client);
     void ClientDataSent(TFtpCtrlSocket& Client);
     // --- data connections ---
     void OpenStorChannel(TFtpCtrlSocket& Client);
@@ -207,6 +207,7 @@ protected:
     virtual void StartSend(TFtpCtrlSocket& Client);
     virtual void AbortData(TFtpCtrlSocket& Client);
     virtual void CloseData(TFtpCtrlSocket& Client);
+    void LinkLost(TFtpCtrlSocket& Client);
     // The listing of NLST, LIST or MLSD into Stream; ENoSuchEntry when its target is missing.
     void BuildListing(TFtpCtrlSocket& Client, const std::string& Argument, TListingKind Kind, TStream& Stream);
 

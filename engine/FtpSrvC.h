@@ -73,6 +73,9 @@ public:
     int PasvPort = 0;
     bool PassivePending = false;
     bool PassiveLinked = false;
+    // Counts the data channel's lives (a listener, a connection); a posted message for
+    // the channel carries the count and is dropped when the channel has moved on.
+    uint32_t DataSession = 0;
     uint64_t XferStartTick = 0;
     bool LoggedIn = false;
     bool RetrInProgress = false;

@@ -190,6 +190,7 @@ void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
             data.OnSessionClosed = nullptr;
         if (Client.PassiveOn) ReleasePasvPort(Client);
         data.Close();
+        ++Client.DataSession;
         data.SetAddr("0.0.0.0");
         data.SetProto("tcp");
         data.OnSessionAvailable = [this, &Client](TCustomWSocket&, uint16_t) { ClientPassiveSessionAvailable(Client); };
@@ -251,6 +252,7 @@ void TFtpServer::TimeOutPassive(TFtpCtrlSocket& Client) {
 void TFtpServer::DropPassive(TFtpCtrlSocket& Client) {
     Client.DataChannel->OnSessionClosed = nullptr;
     Client.DataChannel->Close();
+    ++Client.DataSession;
     ReleasePasvPort(Client);
     Client.PassivePending = Client.PassiveLinked = false;
 }
@@ -332,6 +334,8 @@ void TFtpServer::ArmChannel(TFtpCtrlSocket& Client, TDataHandlers set) {
         SetDataHandlers(Client, set);
         if (!Client.PassiveLinked)
             Client.PassivePending = true;
+        else if (data.State() != wsConnected)
+            PostMsg(MsgLinkLost, Client); // the client closed it before this command came
         else if (data.OnSessionConnected)
             data.OnSessionConnected(data, 0);
         return;
@@ -574,6 +578,12 @@ void TFtpServer::CloseData(TFtpCtrlSocket& Client) {
     Client.DataChannel->Shutdown(1);
 }
 
+// The passive connection that a command was to take had closed before the command
+// came: the command gets no data connection (a refused command's end stays silent).
+void TFtpServer::LinkLost(TFtpCtrlSocket& Client) {
+    CancelPendingTransfer(Client, Client.AbortFlag ? "" : "425 Can't open data connection.");
+}
+
 void TFtpServer::FailTransfer(TFtpCtrlSocket& Client, const std::string& reason) {
     Client.AbortFlag = true;
     Client.EndReason = reason;
@@ -582,6 +592,7 @@ void TFtpServer::FailTransfer(TFtpCtrlSocket& Client, const std::string& reason)
 
 void TFtpServer::EndDataSession(TFtpCtrlSocket& Client) {
     if (Client.PassiveOn) ReleasePasvPort(Client);
+    ++Client.DataSession;
     Client.DataOpen = false;
     Client.PassivePending = false;
     Client.PassiveLinked = false;

@@ -272,6 +272,52 @@ class Transfers(unittest.TestCase):
             d.close()
             self.assertEqual(c.cmd("NOOP"), "200 Ok. Parameter was ''.")
 
+    def test_passive_connection_closed_before_its_command(self):
+        """The client connects to the passive port and closes before any command takes
+        the connection: a refused command ends quietly, a granted one gets 425 after its
+        150, and the next PASV, or PORT, serves its transfer."""
+        c = self.srv.raw()
+        c.login("user", "pw")
+        c.cmd("CWD " + self.data)
+        cases = [("STOR /no/such/folder/x.bin", None), ("RETR no-such.bin", None), ("LIST no-such-folder", None),
+                 ("RETR one.bin", "425 Can't open data connection."),
+                 ("STOR closed.bin", "425 Can't open data connection."),
+                 ("LIST", "425 Can't open data connection.")]
+        for line, late in cases:
+            with self.subTest(line=line):
+                d = c.pasv()
+                self.assertEqual(c.cmd("NOOP"), "200 Ok. Parameter was ''.")  # the server took it
+                d.close()
+                time.sleep(0.1)
+                reply = c.cmd(line)
+                if late:
+                    self.assertTrue(reply.startswith("150"), reply)
+                    self.assertEqual(c.reply(), late)
+                else:
+                    self.assertTrue(reply.startswith("5"), reply)
+                self.assertEqual(c.cmd("NOOP"), "200 Ok. Parameter was ''.")
+                d = c.pasv()
+                self.assertTrue(c.cmd("NLST").startswith("150"))
+                names = recv_all(d)
+                d.close()
+                self.assertEqual(c.reply(), "226 File sent ok")
+                self.assertIn(b"one.bin\r\n", names)
+        # PORT after such a connection: the download connects out.
+        d = c.pasv()
+        c.cmd("NOOP")
+        d.close()
+        time.sleep(0.1)
+        c.cmd("RETR no-such.bin")
+        with socket.create_server(("127.0.0.1", 0)) as ls:
+            ls.settimeout(10)
+            p = ls.getsockname()[1]
+            self.assertEqual(c.cmd("PORT 127,0,0,1,%d,%d" % (p >> 8, p & 255)), "200 Port command successful.")
+            self.assertEqual(c.cmd("RETR one.bin"), "150 Opening data connection for one.bin.")
+            d, _ = ls.accept()
+            with d:
+                self.assertEqual(len(recv_all(d)), 1)
+        self.assertEqual(c.reply(), "226 File sent ok")
+
     def test_port_bounce_and_failed_connections(self):
         c = self.srv.raw()
         c.login()
