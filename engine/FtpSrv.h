@@ -227,8 +227,8 @@ private:
     void EndDataSession(TFtpCtrlSocket& Client);
     void FailTransfer(TFtpCtrlSocket& Client, const std::string& reason);
     // After a refused or failed transfer command: the host's grant ends, and in passive
-    // mode the client's passive connection is taken into a session that ends without reply.
-    void DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer, TDataHandlers set);
+    // mode the listener, or the connection the client made, closes without a reply.
+    void DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer);
     void ListingCommand(TFtpCtrlSocket& Client, TFtpString& Params, TFtpString& Answer, TListingKind Kind);
     std::string PassiveReplyAddress(TFtpCtrlSocket& Client, const sockaddr_in& local);
 

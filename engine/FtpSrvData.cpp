@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <unistd.h>
+#include <utility>
 
 #include "engine/FtpSrv.h"
 #include "platform/FileSystem.h"
@@ -234,10 +235,9 @@ void TFtpServer::SweepPassive() {
     }
 }
 
-// A transfer command answered 150 that still waits for its passive connection (a
-// refused command's channel, armed only to take the connection away, does not count).
+// A transfer command answered 150 that still waits for its passive connection.
 bool TFtpServer::AwaitsConnection(const TFtpCtrlSocket& Client) {
-    return Client.PassivePending && !Client.PassiveLinked && !Client.AbortFlag;
+    return Client.PassivePending && !Client.PassiveLinked;
 }
 
 void TFtpServer::TimeOutPassive(TFtpCtrlSocket& Client) {
@@ -327,9 +327,12 @@ void TFtpServer::SetDataHandlers(TFtpCtrlSocket& Client, TDataHandlers set) {
 
 // Passive: the handlers go on the channel, and the session starts now when the client
 // is already connected, else when it connects. Active: an outgoing connection from the
-// control connection's local address.
+// control connection's local address. Either way the transfer takes the PORT address:
+// the next one goes to port 20 unless a new PORT comes (the end of an older session,
+// which may come after that PORT, leaves it alone).
 void TFtpServer::ArmChannel(TFtpCtrlSocket& Client, TDataHandlers set) {
     TWSocket& data = *Client.DataChannel;
+    const std::string activePort = std::exchange(Client.ActivePort, "ftp-data");
     if (Client.PassiveOn) {
         SetDataHandlers(Client, set);
         if (!Client.PassiveLinked)
@@ -343,7 +346,7 @@ void TFtpServer::ArmChannel(TFtpCtrlSocket& Client, TDataHandlers set) {
     if (set == TDataHandlers::Retr) data.Close();
     data.SetProto("tcp");
     data.SetAddr(Client.ActiveAddr);
-    data.SetPort(Client.ActivePort);
+    data.SetPort(activePort);
     SetDataHandlers(Client, set);
     data.LingerOnOff = wsLingerOff;
     data.LingerTimeout = 0;
@@ -373,7 +376,7 @@ void TFtpServer::OpenRetrChannel(TFtpCtrlSocket& Client) {
     ArmChannel(Client, TDataHandlers::Retr);
 }
 
-void TFtpServer::DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer, TDataHandlers set) {
+void TFtpServer::DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer) {
     Client.RestPending = false; // this command took the offset, whatever its answer
     if (Answer.compare(0, 2, "15") == 0) return;
     // A command refused after the host's grant (its file missing) ends that grant, and
@@ -382,11 +385,10 @@ void TFtpServer::DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer
         Client.RetrInProgress = Client.StorInProgress = false;
         Client.RestartOffset = 0;
     }
-    if (!Client.PassiveOn) return;
-    Client.XferCommandCode = Client.LastCommandCode;
-    Client.EndReason.clear();
-    Client.AbortFlag = true;
-    ArmChannel(Client, set);
+    // The refused command used up its PASV: the listener, or the connection the client
+    // made for it, goes now. Left open, that connection's end could come after the
+    // client's next PORT or PASV and undo them. A running transfer is not touched.
+    if (Client.PassiveOn && !Client.DataOpen) DropPassive(Client);
 }
 
 // --- transfer commands --------------------------------------------------------
@@ -420,7 +422,7 @@ void TFtpServer::CommandRETR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
     } catch (const std::exception& e) {
         Answer = Fmt("501 Cannot RETR. %s", e.what());
     }
-    DisarmPassive(Client, Answer, TDataHandlers::Retr);
+    DisarmPassive(Client, Answer);
 }
 
 void TFtpServer::StartSend(TFtpCtrlSocket& Client) {
@@ -461,7 +463,7 @@ void TFtpServer::CommandSTOR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
     } catch (const std::exception& e) {
         Answer = Fmt("501 Cannot STOR. %s", e.what());
     }
-    DisarmPassive(Client, Answer, TDataHandlers::Stor);
+    DisarmPassive(Client, Answer);
 }
 
 void TFtpServer::CommandAPPE(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
@@ -479,7 +481,7 @@ void TFtpServer::CommandAPPE(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
     } catch (const std::exception&) {
         Answer = "550 APPE failed.";
     }
-    DisarmPassive(Client, Answer, TDataHandlers::Stor);
+    DisarmPassive(Client, Answer);
 }
 
 void TFtpServer::CommandSTOU(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
@@ -519,7 +521,7 @@ void TFtpServer::CommandSTOU(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
         Answer = Fmt("501 Cannot STOU. %s", e.what());
     }
     if (!placeholder.empty()) RemoveFile(placeholder);
-    DisarmPassive(Client, Answer, TDataHandlers::Stor);
+    DisarmPassive(Client, Answer);
 }
 
 void TFtpServer::CommandREST(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
@@ -579,10 +581,8 @@ void TFtpServer::CloseData(TFtpCtrlSocket& Client) {
 }
 
 // The passive connection that a command was to take had closed before the command
-// came: the command gets no data connection (a refused command's end stays silent).
-void TFtpServer::LinkLost(TFtpCtrlSocket& Client) {
-    CancelPendingTransfer(Client, Client.AbortFlag ? "" : "425 Can't open data connection.");
-}
+// came: the command, already answered 150, gets no data connection.
+void TFtpServer::LinkLost(TFtpCtrlSocket& Client) { CancelPendingTransfer(Client, "425 Can't open data connection."); }
 
 void TFtpServer::FailTransfer(TFtpCtrlSocket& Client, const std::string& reason) {
     Client.AbortFlag = true;
@@ -598,7 +598,6 @@ void TFtpServer::EndDataSession(TFtpCtrlSocket& Client) {
     Client.PassiveLinked = false;
     // A REST for the next command, sent before this session ended, stays.
     if (!Client.RestPending) Client.RestartOffset = 0;
-    Client.ActivePort = "ftp-data";
     Client.ReleaseOwnedStream();
     std::vector<char>().swap(Client.XferBuffer);
 }

@@ -171,7 +171,7 @@ void TFtpServer::ListingCommand(TFtpCtrlSocket& Client, TFtpString& Params, TFtp
     } catch (const std::exception& e) {
         Answer = Fmt("451 Failed: %s.", e.what());
     }
-    DisarmPassive(Client, Answer, TDataHandlers::Retr);
+    DisarmPassive(Client, Answer);
 }
 
 void TFtpServer::CommandLIST(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
