@@ -132,8 +132,7 @@ void TFtpCtrlSocket::ChangeDir(const std::string& newDir) {
     }
     if (path.find(':') != std::string::npos) throw EFtpCtrlSocketException("Invalid directory name syntax");
     const std::string dPath = D.size() > 2 ? D.substr(2) : std::string();
-    auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; };
-    const bool sameDrive = !drive.empty() && !D.empty() && upper(drive[0]) == upper(D[0]);
+    const bool sameDrive = !drive.empty() && !D.empty() && UpperAscii(drive[0]) == UpperAscii(D[0]);
     if (!path.empty() && path[0] != '\\') {
         if (!sameDrive) throw EFtpCtrlSocketException("Cannot accept path not relative to current directory");
         path = dPath + path;

@@ -66,13 +66,6 @@ std::string QuotedPath(const std::string& path) {
     return out;
 }
 
-std::string TrimBlanks(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && (unsigned char)s[b] <= ' ') ++b;
-    while (e > b && (unsigned char)s[e - 1] <= ' ') --e;
-    return s.substr(b, e - b);
-}
-
 std::string PrintableText(std::string_view s) {
     std::string out(s);
     for (char& c : out)
@@ -90,12 +83,6 @@ std::string PrintableReply(std::string_view s) {
         out += "\r\n";
         pos = crlf + 2;
     }
-}
-
-std::string UpperCase(std::string s) {
-    for (auto& c : s)
-        if (c >= 'a' && c <= 'z') c = char(c - 32);
-    return s;
 }
 
 void SplitCommandLine(const char* buf, int len, std::string& keyword, std::string& params) {

@@ -9,6 +9,7 @@
 
 #include "platform/FileSearch.h"
 #include "platform/Stream.h"
+#include "platform/Text.h"
 
 namespace nubo {
 
@@ -31,10 +32,6 @@ std::string OverlapRoot(const std::string& D, const std::string& A);
 
 // A path as a 257 reply quotes it: every '"' doubled.
 std::string QuotedPath(const std::string& path);
-
-// Removes leading and trailing blanks and control characters (bytes <= 32).
-std::string TrimBlanks(const std::string& s);
-std::string UpperCase(std::string s);
 
 // Every control byte (below 32, and 127) as '?': what a person or a client reads never
 // carries a byte that could forge a line. PrintableReply keeps the CR LF pairs that

@@ -1,9 +1,10 @@
 #include "host/TotalsLedger.h"
 
 #include <algorithm>
-#include <cctype>
 #include <exception>
 #include <vector>
+
+#include "platform/Text.h"
 
 namespace nubo {
 
@@ -20,11 +21,7 @@ TTotalsLedger::~TTotalsLedger() {
     Flush();
 }
 
-std::string TTotalsLedger::KeyOf(const std::string& account) {
-    std::string key = account;
-    for (char& c : key) c = char(std::toupper(static_cast<unsigned char>(c)));
-    return key;
-}
+std::string TTotalsLedger::KeyOf(const std::string& account) { return UpperCase(account); }
 
 TTotalsLedger::TEntry& TTotalsLedger::EntryOf(const std::string& account) {
     TEntry& e = pending_[KeyOf(account)];

@@ -5,18 +5,11 @@
 #include "engine/FtpSrvT.h"
 #include "platform/FileSystem.h"
 #include "platform/PathMap.h"
+#include "platform/Text.h"
 
 namespace nubo {
 
 namespace {
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
-
-bool EqualsNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return Lower(x) == Lower(y);
-           });
-}
-
 // Whole components: child equals parent, or continues it after a separator.
 bool UnderResolved(const std::string& child, const std::string& parent) {
     if (parent.empty() || child.empty()) return false;
@@ -35,7 +28,7 @@ std::string RealOrText(const std::string& path) {
 }
 
 bool UnderNoCase(const std::string& child, const std::string& parent) {
-    return child.size() >= parent.size() && EqualsNoCase(child.substr(0, parent.size()), parent) &&
+    return child.size() >= parent.size() && SameText(child.substr(0, parent.size()), parent) &&
            (child.size() == parent.size() || child[parent.size()] == '\\' || parent.back() == '\\');
 }
 } // namespace
@@ -43,7 +36,7 @@ bool UnderNoCase(const std::string& child, const std::string& parent) {
 size_t FindNoCase(const std::string& hay, const std::string& needle, size_t from) {
     if (needle.empty()) return from <= hay.size() ? from : std::string::npos;
     auto it = std::search(hay.begin() + long(std::min(from, hay.size())), hay.end(), needle.begin(), needle.end(),
-                          [](char x, char y) { return Lower(x) == Lower(y); });
+                          [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
     return it == hay.end() ? std::string::npos : size_t(it - hay.begin());
 }
 
@@ -115,7 +108,7 @@ bool TVirtualTree::HasLetter(const std::string& t, char letter) const {
     size_t depth = 0;
     for (const auto& e : entries_) {
         const std::string f = RealOrText(WithSlash(e.Folder));
-        const bool covers = nubo::HasLetter(e.Letters, 'S') ? UnderNoCase(real, f) : EqualsNoCase(f, folder);
+        const bool covers = nubo::HasLetter(e.Letters, 'S') ? UnderNoCase(real, f) : SameText(f, folder);
         if (covers && (!decides || f.size() > depth)) {
             decides = &e;
             depth = f.size();

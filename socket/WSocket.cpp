@@ -15,23 +15,13 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include "platform/Text.h"
+
 namespace nubo {
 
 namespace {
 
 constexpr uint32_t kClosedMask = EPOLLRDHUP | EPOLLHUP | EPOLLERR;
-
-std::string Trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && (unsigned char)s[b] <= ' ') ++b;
-    while (e > b && (unsigned char)s[e - 1] <= ' ') --e;
-    return s.substr(b, e - b);
-}
-
-std::string Lower(std::string s) {
-    for (auto& c : s) c = char(std::tolower((unsigned char)c));
-    return s;
-}
 
 // Exactly four decimal parts of at most 255, single dots, nothing empty.
 bool ParseDotted(const std::string& text, uint32_t& out) {
@@ -72,7 +62,7 @@ const char* SocketStateName(TSocketState s) {
 uint32_t WSocketResolveHost(const std::string& host) {
     if (host.empty() || host.size() > 256)
         throw ESocketException("WSocketResolveHost: '" + host + "' Invalid Hostname.", WSAEINVAL);
-    std::string t = Trim(host);
+    std::string t = TrimBlanks(host);
     uint32_t a;
     if (ParseDotted(t, a)) {
         if (a == INADDR_NONE && t != "255.255.255.255")
@@ -104,11 +94,11 @@ uint16_t WSocketResolvePort(const std::string& port, const std::string& proto) {
         }
         return uint16_t(v & 0xFFFF);
     }
-    std::string p = Trim(proto);
-    servent* se = getservbyname(Trim(port).c_str(), p.empty() ? nullptr : p.c_str());
+    std::string p = TrimBlanks(proto);
+    servent* se = getservbyname(TrimBlanks(port).c_str(), p.empty() ? nullptr : p.c_str());
     if (!se) {
         // Without a services database the two names the engine uses still work.
-        std::string name = Lower(Trim(port));
+        std::string name = LowerCase(TrimBlanks(port));
         if (name == "ftp") return 21;
         if (name == "ftp-data") return 20;
         throw ESocketException("WSocketResolvePort: Cannot convert port '" + port + "', Error #11001", 11001);
@@ -119,7 +109,7 @@ uint16_t WSocketResolvePort(const std::string& port, const std::string& proto) {
 int WSocketResolveProto(const std::string& proto) {
     if (proto.empty() || proto.size() >= 32) throw ESocketException("WSocketResolveProto: Invalid Protocol.", WSAEINVAL);
     if (std::isdigit((unsigned char)proto[0])) return std::atoi(proto.c_str());
-    std::string p = Lower(Trim(proto));
+    std::string p = LowerCase(TrimBlanks(proto));
     if (p == "tcp") return IPPROTO_TCP;
     if (p == "udp") return IPPROTO_UDP;
     if (p == "raw") return IPPROTO_RAW;
@@ -155,7 +145,7 @@ void TCustomWSocket::CheckClosedFor(const char* what) const {
 
 void TCustomWSocket::SetAddr(const std::string& v) {
     CheckClosedFor("Addr");
-    std::string t = Trim(v);
+    std::string t = TrimBlanks(v);
     if (addrAssigned_ && t == addr_) return;
     addr_ = t;
     addrAssigned_ = !t.empty();
@@ -164,7 +154,7 @@ void TCustomWSocket::SetAddr(const std::string& v) {
 
 void TCustomWSocket::SetPort(const std::string& v) {
     CheckClosedFor("Port");
-    std::string t = Trim(v);
+    std::string t = TrimBlanks(v);
     if (portAssigned_ && t == port_) return;
     port_ = t;
     portAssigned_ = !t.empty();
@@ -173,7 +163,7 @@ void TCustomWSocket::SetPort(const std::string& v) {
 
 void TCustomWSocket::SetProto(const std::string& v) {
     CheckClosedFor("Proto");
-    std::string t = Trim(v);
+    std::string t = TrimBlanks(v);
     if (protoAssigned_ && t == proto_) return;
     proto_ = t;
     protoAssigned_ = !t.empty();
@@ -300,7 +290,7 @@ void TCustomWSocket::ResolveForUse(const char* prefix, bool withLocal) {
     try {
         if (!protoRes_.ok) {
             std::string p = proto_;
-            if (p.size() >= 4 && Lower(p.substr(0, 4)) == "raw_")
+            if (p.size() >= 4 && LowerCase(p.substr(0, 4)) == "raw_")
                 protoRes_.value = uint32_t(WSocketResolveProto(p.substr(4)));
             else
                 protoRes_.value = uint32_t(WSocketResolveProto(p));

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/Text.h"
 #include "store/TextCodec.h"
 
 namespace nubo {
@@ -21,33 +22,6 @@ namespace nubo {
 namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
-
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
-
-std::string LowerCase(std::string_view s) {
-    std::string r(s);
-    for (char& c : r)
-        c = Lower(c);
-    return r;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
-
-std::string_view Trim(std::string_view s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!s.empty() && blank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && blank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
 
 // A line break inside a name or value would split it into lines of their own and
 // could plant keys; it is stored as a blank instead.
@@ -139,23 +113,23 @@ class TIniText {
     }
 
     static std::optional<std::string_view> SectionName(const std::string& line) {
-        std::string_view s = Trim(line);
+        std::string_view s = TrimSpaces(line);
         if (s.empty() || s.front() != '[') return std::nullopt;
         s.remove_prefix(1);
         const size_t close = s.find(']');
         if (close != std::string_view::npos) s = s.substr(0, close);
-        return Trim(s);
+        return TrimSpaces(s);
     }
 
     struct TKeyLine {
         std::string_view key, value;
     };
     static std::optional<TKeyLine> KeyLine(const std::string& line) {
-        std::string_view s = Trim(line);
+        std::string_view s = TrimSpaces(line);
         if (s.empty() || s.front() == ';' || s.front() == '[') return std::nullopt;
         const size_t eq = s.find('=');
         if (eq == std::string_view::npos) return std::nullopt;
-        return TKeyLine{Trim(s.substr(0, eq)), Trim(s.substr(eq + 1))};
+        return TKeyLine{TrimSpaces(s.substr(0, eq)), TrimSpaces(s.substr(eq + 1))};
     }
 
     // Index of the header line of the first section with this name.
@@ -230,7 +204,7 @@ class TIniText {
         }
         // After the section's last non-blank line, so blank separators stay below it.
         size_t at = SectionEnd(*h);
-        while (at > *h + 1 && Trim(lines_[at - 1].text).empty())
+        while (at > *h + 1 && TrimSpaces(lines_[at - 1].text).empty())
             --at;
         Insert(at, OneLine(key) + "=" + OneLine(value));
         return true;
@@ -275,7 +249,7 @@ namespace {
 } // namespace
 
 std::optional<int64_t> ParseIniInteger(std::string_view s) {
-    s = Trim(s);
+    s = TrimSpaces(s);
     bool negative = false;
     if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
         negative = s.front() == '-';
@@ -296,8 +270,8 @@ std::optional<int64_t> ParseIniInteger(std::string_view s) {
         unsigned d;
         if (c >= '0' && c <= '9')
             d = c - '0';
-        else if (base == 16 && Lower(c) >= 'a' && Lower(c) <= 'f')
-            d = Lower(c) - 'a' + 10;
+        else if (base == 16 && LowerAscii(c) >= 'a' && LowerAscii(c) <= 'f')
+            d = LowerAscii(c) - 'a' + 10;
         else
             return std::nullopt;
         if (v > (limit - d) / base) return std::nullopt;
