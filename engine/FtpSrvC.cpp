@@ -19,7 +19,7 @@ TFtpCtrlSocket::TFtpCtrlSocket(TEventLoop& loop) : TCustomWSocket(loop) {
 
 TFtpCtrlSocket::~TFtpCtrlSocket() {
     DataChannel.reset(); // its close handlers may look at the stream: close it first
-    FreeStream();
+    DropStream();
     LineFill = 0;
     SetRcvSize(0);
 }
@@ -50,17 +50,19 @@ void TFtpCtrlSocket::SendAnswer(const std::string& line) { SendStr(PrintableRepl
 
 void TFtpCtrlSocket::RefreshActivity() { ActivityTick = TickCount(); }
 
-void TFtpCtrlSocket::ReleaseOwnedStream() {
-    if (!OwnsStream) return; // a host's stream stays until the next listing replaces it
-    delete TransferStream;
-    TransferStream = nullptr;
-    OwnsStream = false;
+void TFtpCtrlSocket::OwnStream(std::unique_ptr<TStream> stream) {
+    lentStream_ = nullptr;
+    ownStream_ = std::move(stream);
 }
 
-void TFtpCtrlSocket::FreeStream() {
-    delete TransferStream;
-    TransferStream = nullptr;
-    OwnsStream = false;
+void TFtpCtrlSocket::LendStream(TStream* stream) {
+    ownStream_.reset();
+    lentStream_ = stream;
+}
+
+void TFtpCtrlSocket::DropStream() {
+    ownStream_.reset();
+    lentStream_ = nullptr;
 }
 
 // Assembles lines in the one fixed buffer. A line that does not fit is replaced by

@@ -35,7 +35,6 @@ public:
     void SetRcvSize(int size);
     std::string UserName;
     std::string PassWord;
-    int UserData = 0;
     // One assembled command line; buf[len] is a zero byte while the event runs.
     std::function<void(TFtpCtrlSocket&, const char* buf, int len)> OnCommand;
 
@@ -56,8 +55,6 @@ public:
     std::string TransferName;
     std::string TransferPath;
     bool DataOpen = false;
-    TStream* TransferStream = nullptr;
-    bool OwnsStream = false;
     std::string EndReason;
     bool EofPosted = false;
     uint8_t LastCommandCode = 0;
@@ -88,10 +85,16 @@ public:
     // Block buffer of the running transfer, allocated when a transfer needs it.
     std::vector<char> XferBuffer;
 
-    // Frees TransferStream when the engine created it (OwnsStream).
-    void ReleaseOwnedStream();
-    // Frees whatever stream TransferStream holds.
-    void FreeStream();
+    // The stream of the transfer: one the engine opened (a file, a listing), owned here
+    // and freed when its data session ends, or a listing the host lends, which the host
+    // frees and the engine only reads.
+    TStream* TransferStream() const { return ownStream_ ? ownStream_.get() : lentStream_; }
+    void OwnStream(std::unique_ptr<TStream> stream);
+    void LendStream(TStream* stream);
+    // Frees the engine's own stream; a lent one stays until the next transfer replaces it.
+    void ReleaseOwnedStream() { ownStream_.reset(); }
+    // Forgets any stream: the own one is freed, a lent one is left to its owner.
+    void DropStream();
 
     // The client's address, cached when the handle is assigned: still valid after close.
     std::string PeerAddr() override { return peerAddr_; }
@@ -114,6 +117,8 @@ private:
     void ReceiveLines();
     void DispatchLines();
     std::shared_ptr<void> heldBy_;
+    std::unique_ptr<TStream> ownStream_;
+    TStream* lentStream_ = nullptr;
     std::unique_ptr<char[]> lineBuffer_;
     int rcvSize_ = 0;
     std::string peerAddr_;

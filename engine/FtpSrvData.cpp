@@ -74,8 +74,7 @@ void OpenTransferFile(TFtpCtrlSocket& Client, TFileMode mode) {
     // An appending stream starts at the file's end by itself.
     if (mode != TFileMode::Append && stream->Seek(Client.RestartOffset, TSeekOrigin::Begin) != Client.RestartOffset)
         throw EStreamError("Unable to set resume position in local file");
-    Client.TransferStream = stream.release();
-    Client.OwnsStream = true;
+    Client.OwnStream(std::move(stream));
 }
 
 } // namespace
@@ -611,14 +610,13 @@ void TFtpServer::ClientRetrSessionConnected(TFtpCtrlSocket& Client, uint16_t AEr
     try {
         if (OnRetrSessionConnected) OnRetrSessionConnected(*this, Client, data, AError);
         if (AError != 0) throw FtpServerException("Client data socket connection error: " + std::to_string(AError));
-        if (!Client.OwnsStream && !Client.TransferPath.empty() && !Client.TransferStream) {
+        if (!Client.TransferPath.empty() && !Client.TransferStream()) {
             if (!FileExists(Client.TransferPath)) {
                 FailTransfer(Client, "File not found: \"" + Client.TransferPath + "\"");
                 return;
             }
-            Client.TransferStream = new TFileStream(Client.TransferPath, TFileMode::Read);
-            Client.OwnsStream = true;
-            if (Client.TransferStream->Seek(Client.RestartOffset, TSeekOrigin::Begin) != Client.RestartOffset) {
+            Client.OwnStream(std::make_unique<TFileStream>(Client.TransferPath, TFileMode::Read));
+            if (Client.TransferStream()->Seek(Client.RestartOffset, TSeekOrigin::Begin) != Client.RestartOffset) {
                 FailTransfer(Client, "Unable to set resume position in local file");
                 return;
             }
@@ -635,7 +633,7 @@ void TFtpServer::ClientRetrSessionConnected(TFtpCtrlSocket& Client, uint16_t AEr
 void TFtpServer::SendNextBlock(TFtpCtrlSocket& Client) {
     TWSocket& data = *Client.DataChannel;
     try {
-        TStream* st = Client.TransferStream;
+        TStream* st = Client.TransferStream();
         if (auto* fs = dynamic_cast<TFileStream*>(st)) {
             const int64_t pos = fs->Position();
             const int64_t n = std::clamp<int64_t>(fs->Size() - pos, 0, XferBlockSize);
@@ -717,17 +715,17 @@ void TFtpServer::ClientStorDataAvailable(TFtpCtrlSocket& Client, uint16_t AError
     if (len <= 0 || Client.AbortFlag) return;
     try {
         if (OnStorDataAvailable) OnStorDataAvailable(*this, Client, data, buf, len, AError);
-        if (!Client.OwnsStream && !Client.TransferPath.empty() && !Client.TransferStream) {
-            Client.TransferStream = new TFileStream(Client.TransferPath, UploadFileMode(Client.XferCommandCode, Client));
-            Client.OwnsStream = true;
-            if (Client.TransferStream->Seek(Client.RestartOffset, TSeekOrigin::Begin) != Client.RestartOffset) {
+        if (!Client.TransferPath.empty() && !Client.TransferStream()) {
+            Client.OwnStream(
+                std::make_unique<TFileStream>(Client.TransferPath, UploadFileMode(Client.XferCommandCode, Client)));
+            if (Client.TransferStream()->Seek(Client.RestartOffset, TSeekOrigin::Begin) != Client.RestartOffset) {
                 FailTransfer(Client, "Unable to set resume position in local file");
                 return;
             }
         }
-        if (Client.TransferStream) {
+        if (TStream* st = Client.TransferStream()) {
             Client.TransferBytes += len;
-            Client.TransferStream->WriteBuffer(buf, size_t(len));
+            st->WriteBuffer(buf, size_t(len));
         }
     } catch (const std::exception& e) {
         FailTransfer(Client, e.what());
@@ -739,7 +737,7 @@ void TFtpServer::ClientStorSessionClosed(TFtpCtrlSocket& Client, uint16_t AError
     // content would otherwise stay behind a success reply.
     if (!Client.AbortFlag && AError == 0) {
         try {
-            if (auto* file = dynamic_cast<TFileStream*>(Client.TransferStream)) file->Truncate();
+            if (auto* file = dynamic_cast<TFileStream*>(Client.TransferStream())) file->Truncate();
         } catch (const std::exception& e) {
             Client.AbortFlag = true;
             Client.EndReason = e.what();

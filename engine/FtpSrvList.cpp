@@ -149,24 +149,23 @@ void TFtpServer::ListingCommand(TFtpCtrlSocket& Client, TFtpString& Params, TFtp
     // A transfer still running on the data channel ends first (its reply goes out),
     // so that its stream is released before the listing takes the field.
     if (Client.DataOpen) Client.DataChannel->Close();
-    Client.FreeStream();
+    Client.DropStream();
     try {
         std::string argument = ToLocalSeparators(Params);
         if (OnBuildDirectory) OnBuildDirectory(*this, Client, argument, Kind);
-        if (!Client.TransferStream) {
-            auto* ms = new TMemoryStream;
-            Client.TransferStream = ms;
-            Client.OwnsStream = true;
-            BuildListing(Client, argument, Kind, *ms);
+        if (!Client.TransferStream()) {
+            auto listing = std::make_unique<TMemoryStream>();
+            BuildListing(Client, argument, Kind, *listing);
+            Client.OwnStream(std::move(listing));
             if (OnAlterDirectory) OnAlterDirectory(*this, Client, argument, Kind);
-            Client.TransferStream->Seek(0, TSeekOrigin::Begin);
+            Client.TransferStream()->Seek(0, TSeekOrigin::Begin);
         }
         Client.TransferPath.clear();
         Answer = "150 Opening data connection for directory list.";
         OpenRetrChannel(Client);
     } catch (const ENoSuchEntry&) {
         // Refused before any data connection, so that a client stops instead of retrying.
-        Client.FreeStream();
+        Client.DropStream();
         Answer = Fmt("550 '%s': no such file or directory.", Params);
     } catch (const std::exception& e) {
         Answer = Fmt("451 Failed: %s.", e.what());

@@ -179,6 +179,8 @@ private:
     std::vector<int> liveClients_; // LiveClients: connection numbers in login order
     // The account each logged-in connection is counted under in the session tables.
     std::map<int, std::string> countedAs_;
+    // The listing this host built and lent to a connection's transfer, by connection number.
+    std::map<int, std::unique_ptr<TMemoryStream>> listings_;
     bool resolvingPath_ = false;
     TVirtualTree TreeOf(const TFtpCtrlSocket& Client) const;
     std::string UserArg(const TFtpCtrlSocket& Client) const;
@@ -193,10 +195,6 @@ private:
     mutable std::optional<TUserFile> roundUsers_;
     std::shared_ptr<char> alive_ = std::make_shared<char>(0);
 };
-
-// The value of a connection's UserData while its transfer stream holds a listing built
-// by the host.
-constexpr int ListingMarker = 99;
 
 // Whole seconds since a tick of TickCount().
 int64_t SecondsSince(uint64_t tick);

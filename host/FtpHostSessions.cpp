@@ -92,6 +92,7 @@ void TFtpHost::UncountSession(int id, const std::string& address) {
 }
 
 void TFtpHost::FtpServerClientDisconnect(TFtpServer&, TFtpCtrlSocket& Client, int) {
+    ReleaseListing(Client);
     if (Client.ConnectionId == 0 || !Client.LoggedIn) return;
     const int id = Client.ConnectionId;
     std::erase_if(userBox_, [id](const TUserRow& r) { return r.ConnectionId == id; });

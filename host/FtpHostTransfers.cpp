@@ -42,9 +42,10 @@ void TFtpHost::FtpServerStorSessionConnected(TFtpServer&, TFtpCtrlSocket& Client
 
 // A listing built by the host ends with its data connection.
 void TFtpHost::ReleaseListing(TFtpCtrlSocket& Client) {
-    if (Client.UserData != ListingMarker) return;
-    Client.FreeStream();
-    Client.UserData = 0;
+    const auto it = listings_.find(Client.ConnectionId);
+    if (it == listings_.end()) return;
+    if (Client.TransferStream() == it->second.get()) Client.DropStream();
+    listings_.erase(it);
 }
 
 // The end line: the rate is per whole second of the transfer, or the bytes themselves
@@ -67,7 +68,6 @@ void TFtpHost::FtpServerRetrSessionClosed(TFtpServer&, TFtpCtrlSocket& Client, T
     Client.TotalDownload = totals_.AddDownload(Client.UserName, Client.TransferBytes / 1024);
     Client.RetrInProgress = false;
     Client.RefreshActivity();
-    Client.UserData = 0;
 }
 
 void TFtpHost::FtpServerStorSessionClosed(TFtpServer&, TFtpCtrlSocket& Client, TWSocket& Data, int AError) {

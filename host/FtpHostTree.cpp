@@ -172,12 +172,11 @@ void TFtpHost::FtpServerBuildDirectory(TFtpServer&, TFtpCtrlSocket& Client, TFtp
                 listing.Add(rec);
         }
     }
-    Client.UserData = ListingMarker;
-    Client.FreeStream();
-    auto* stream = new TMemoryStream;
-    Client.TransferStream = stream;
+    auto stream = std::make_unique<TMemoryStream>();
     listing.WriteTo(*stream);
     stream->Seek(0, TSeekOrigin::Begin);
+    Client.LendStream(stream.get());
+    listings_[Client.ConnectionId] = std::move(stream);
 }
 
 void TFtpHost::FtpServerAnswerToClient(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& Answer) {
