@@ -58,7 +58,7 @@ TfrmMain::TfrmMain(const TConsoleStart& start, QWidget* parent)
             QMessageBox::information(this, windowTitle(), text);
     };
     setWindowTitle(QStringLiteral("Nubo FTP Server V%1").arg(QStringLiteral(NUBO_VERSION)));
-    setWindowIcon(TTrayIcon::StateIcon(3));
+    setWindowIcon(TTrayIcon::StateIcon(TTrayState::Idle));
 
     BuildMenus();
     BuildToolBar();
@@ -430,18 +430,16 @@ void TfrmMain::ServerStateChanged(bool listening, const std::string& port) {
     ShowServerState(listening);
 }
 
-void TfrmMain::UserCountChanged(const std::string& status, int count, int maxClients, int trayIcon,
+void TfrmMain::UserCountChanged(const std::string& status, int count, int maxClients, TTrayState tray,
                                 const std::string& hint) {
     StatusPanels[0]->setText(Q(status));
     Iblc_user->setText(QString::number(count));
     IblMaxuser->setText(QString::number(maxClients));
-    Tray.SetImage(trayIcon);
+    Tray.SetImage(tray);
     Tray.SetHint(Q(hint));
 }
 
-void TfrmMain::TrayIconChanged(int trayIcon) {
-    Tray.SetImage(trayIcon);
-}
+void TfrmMain::TrayIconChanged(TTrayState tray) { Tray.SetImage(tray); }
 
 // --- the live monitor ---
 

@@ -127,9 +127,9 @@ class TfrmMain : public QMainWindow, public THostView {
     void FirstLineRemoved(int pane) override;
     void PanesCleared() override;
     void ServerStateChanged(bool listening, const std::string& port) override;
-    void UserCountChanged(const std::string& status, int count, int maxClients, int trayIcon,
+    void UserCountChanged(const std::string& status, int count, int maxClients, TTrayState tray,
                           const std::string& hint) override;
-    void TrayIconChanged(int trayIcon) override;
+    void TrayIconChanged(TTrayState tray) override;
     void UserRowsChanged() override;
     void MonitorRefreshed() override;
     void CloseRequested() override;

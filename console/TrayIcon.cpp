@@ -29,12 +29,12 @@ bool TTrayIcon::Available() {
     return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-QIcon TTrayIcon::StateIcon(int image) {
+QIcon TTrayIcon::StateIcon(TTrayState state) {
     // A disc in the state's colour with a white "N": green with users, red stopped,
     // blue running idle.
-    const QColor colour = image == 1   ? QColor(0x2E, 0x9E, 0x3A)
-                          : image == 3 ? QColor(0x1F, 0x6F, 0xC8)
-                                       : QColor(0xC8, 0x32, 0x28);
+    const QColor colour = state == TTrayState::Busy   ? QColor(0x2E, 0x9E, 0x3A)
+                          : state == TTrayState::Idle ? QColor(0x1F, 0x6F, 0xC8)
+                                                      : QColor(0xC8, 0x32, 0x28);
     QIcon icon;
     for (int size : {16, 32, 64}) {
         QPixmap pm(size, size);
@@ -56,9 +56,9 @@ QIcon TTrayIcon::StateIcon(int image) {
     return icon;
 }
 
-void TTrayIcon::SetImage(int image) {
-    image_ = image;
-    if (icon_) icon_->setIcon(StateIcon(image));
+void TTrayIcon::SetImage(TTrayState state) {
+    image_ = state;
+    if (icon_) icon_->setIcon(StateIcon(state));
 }
 
 void TTrayIcon::SetHint(const QString& hint) {

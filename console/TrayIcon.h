@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QSystemTrayIcon>
 
+#include "host/TrayState.h"
+
 namespace nubo {
 
 class TTrayIcon : public QObject {
@@ -18,11 +20,10 @@ class TTrayIcon : public QObject {
 
     // Whether the desktop has a notification area for the icon.
     static bool Available();
-    // The state images: 1 running with users, 2 stopped, 3 running without users.
-    static QIcon StateIcon(int image);
+    static QIcon StateIcon(TTrayState state);
 
-    void SetImage(int image);
-    int Image() const { return image_; }
+    void SetImage(TTrayState state);
+    TTrayState Image() const { return image_; }
     void SetHint(const QString& hint);
     QString Hint() const { return hint_; }
     // Shows or removes the icon; without a notification area it stays removed.
@@ -40,7 +41,7 @@ class TTrayIcon : public QObject {
 
   private:
     QSystemTrayIcon* icon_ = nullptr;
-    int image_ = 2;
+    TTrayState image_ = TTrayState::Stopped;
     QString hint_;
 };
 

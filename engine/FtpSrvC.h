@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/FtpCommandCode.h"
 #include "engine/FtpSrvT.h"
 #include "platform/Stream.h"
 #include "socket/WSocket.h"
@@ -57,7 +58,7 @@ public:
     bool DataOpen = false;
     std::string EndReason;
     bool EofPosted = false;
-    uint8_t LastCommandCode = 0;
+    TFtpCommandCode LastCommandCode = TFtpCommandCode::Port;
     int64_t TransferBytes = 0;
     int64_t RestartOffset = 0;
     bool RestPending = false;  // a REST given since the last transfer command took one
@@ -81,7 +82,7 @@ public:
     int64_t TotalDownload = 0;
     // Code of the command that started the running transfer: its end reply and its
     // file opening follow that command, whatever was received meanwhile.
-    uint8_t XferCommandCode = 0;
+    TFtpCommandCode XferCommandCode = TFtpCommandCode::Port;
     // Block buffer of the running transfer, allocated when a transfer needs it.
     std::vector<char> XferBuffer;
 

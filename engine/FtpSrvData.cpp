@@ -49,14 +49,12 @@ std::string Dotted(uint32_t netOrder) {
     return buf;
 }
 
-constexpr int kCodeStor = 1, kCodeRetr = 2, kCodeList = 8, kCodeNlst = 18, kCodeAppe = 23, kCodeStou = 26,
-              kCodeMlsd = 29;
 
 // How an upload opens its file: APPE continues an existing file, a resumed STOR writes
 // into it, anything else replaces it (its old content goes with the first byte, or
 // when the upload ends without one).
-TFileMode UploadFileMode(uint8_t commandCode, const TFtpCtrlSocket& Client) {
-    if (commandCode == kCodeAppe && FileSizeOf(Client.TransferPath) >= 0) return TFileMode::Append;
+TFileMode UploadFileMode(TFtpCommandCode commandCode, const TFtpCtrlSocket& Client) {
+    if (commandCode == TFtpCommandCode::Appe && FileSizeOf(Client.TransferPath) >= 0) return TFileMode::Append;
     if (Client.RestartOffset > 0) return TFileMode::Write;
     return TFileMode::Replace;
 }
@@ -83,7 +81,7 @@ void OpenTransferFile(TFtpCtrlSocket& Client, TFileMode mode) {
 
 void TFtpServer::CommandPORT(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 0;
+    Client.LastCommandCode = TFtpCommandCode::Port;
     try {
         size_t pos = 0;
         uint64_t n[6];
@@ -287,14 +285,14 @@ void TFtpServer::ClientPassiveSessionAvailable(TFtpCtrlSocket& Client) {
     // the client sent after it (a NOOP before the connection came in). A connection that
     // comes before its command gets the command's handlers when the command comes; until
     // then its end answers nothing (the previous command's reply is not sent again).
-    switch (Client.PassivePending ? Client.XferCommandCode : -1) {
-    case kCodeStor:
-    case kCodeAppe:
-    case kCodeStou: SetDataHandlers(Client, TDataHandlers::Stor); break;
-    case kCodeRetr:
-    case kCodeList:
-    case kCodeNlst:
-    case kCodeMlsd: SetDataHandlers(Client, TDataHandlers::Retr); break;
+    switch (Client.PassivePending ? Client.XferCommandCode : TFtpCommandCode::Port) {
+    case TFtpCommandCode::Stor:
+    case TFtpCommandCode::Appe:
+    case TFtpCommandCode::Stou: SetDataHandlers(Client, TDataHandlers::Stor); break;
+    case TFtpCommandCode::Retr:
+    case TFtpCommandCode::List:
+    case TFtpCommandCode::Nlst:
+    case TFtpCommandCode::Mlsd: SetDataHandlers(Client, TDataHandlers::Retr); break;
     default: SetDataHandlers(Client, TDataHandlers::None); break;
     }
     data.LingerOnOff = wsLingerOff;
@@ -394,7 +392,7 @@ void TFtpServer::DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer
 
 void TFtpServer::CommandRETR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = kCodeRetr;
+    Client.LastCommandCode = TFtpCommandCode::Retr;
     // A stale engine stream is freed; a running transfer keeps its own.
     if (!Client.DataOpen) Client.ReleaseOwnedStream();
     try {
@@ -450,7 +448,7 @@ bool TFtpServer::PrepareUpload(TFtpCtrlSocket& Client, const TFtpString& Params)
 
 void TFtpServer::CommandSTOR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = kCodeStor;
+    Client.LastCommandCode = TFtpCommandCode::Stor;
     if (!Client.DataOpen) Client.ReleaseOwnedStream();
     try {
         Answer = PrepareUpload(Client, Params) ? Fmt("150 Opening data connection for %s.", Params)
@@ -467,7 +465,7 @@ void TFtpServer::CommandSTOR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
 
 void TFtpServer::CommandAPPE(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = kCodeAppe;
+    Client.LastCommandCode = TFtpCommandCode::Appe;
     if (!Client.DataOpen) Client.ReleaseOwnedStream();
     try {
         if (PrepareUpload(Client, Params)) {
@@ -485,7 +483,7 @@ void TFtpServer::CommandAPPE(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
 
 void TFtpServer::CommandSTOU(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = kCodeStou;
+    Client.LastCommandCode = TFtpCommandCode::Stou;
     if (!Client.DataOpen) Client.ReleaseOwnedStream();
     // The unique name is held by an empty "<name>.TMP" until the upload's own file
     // exists; then the placeholder goes, whatever the outcome.
@@ -525,7 +523,7 @@ void TFtpServer::CommandSTOU(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
 
 void TFtpServer::CommandREST(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 22;
+    Client.LastCommandCode = TFtpCommandCode::Rest;
     size_t i = 0;
     while (i < Params.size() && Params[i] == ' ') ++i;
     // Digits beyond the 64-bit range are refused; a wrapped value would resume at a
@@ -750,7 +748,7 @@ void TFtpServer::ClientStorSessionClosed(TFtpCtrlSocket& Client, uint16_t AError
         SendReply(Client, Fmt("426 Connection closed; %s.", Client.EndReason));
     else if (AError != 0)
         SendReply(Client, "426 Connection closed; transfer aborted. Error #" + std::to_string(AError));
-    else if (Client.XferCommandCode == kCodeStou)
+    else if (Client.XferCommandCode == TFtpCommandCode::Stou)
         SendReply(Client, Fmt("250 '%s': file created.", Client.TransferName));
     else
         SendReply(Client, "226 File received ok");

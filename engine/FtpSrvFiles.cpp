@@ -89,7 +89,7 @@ private:
 
 void TFtpServer::CommandDELE(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 13;
+    Client.LastCommandCode = TFtpCommandCode::Dele;
     TTempDirStep step(Client, Params);
     TFileArg arg = ResolveAndValidate(*this, OnValidateDele, Client, Params);
     if (!arg.Allowed)
@@ -106,7 +106,7 @@ void TFtpServer::CommandDELE(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
 
 void TFtpServer::CommandSIZE(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 21;
+    Client.LastCommandCode = TFtpCommandCode::Size;
     TFileArg arg = ResolveAndValidate(*this, OnValidateSize, Client, Params);
     if (!arg.Allowed) {
         Answer = "501 Permission Denied";
@@ -127,7 +127,7 @@ void TFtpServer::CommandSIZE(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
 
 void TFtpServer::CommandRNFR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 14;
+    Client.LastCommandCode = TFtpCommandCode::Rnfr;
     TTempDirStep step(Client, Params);
     TFileArg arg = ResolveAndValidate(*this, OnValidateRnFr, Client, Params);
     if (!arg.Allowed) {
@@ -146,7 +146,7 @@ void TFtpServer::CommandRNFR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
 // refused, and the platform never replaces an entry of the other kind either.
 void TFtpServer::CommandRNTO(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 16;
+    Client.LastCommandCode = TFtpCommandCode::Rnto;
     TTempDirStep step(Client, Params);
     TFileArg arg = ResolveAndValidate(*this, OnValidateRnTo, Client, Params);
     const std::string& source = Client.RenameSource;
@@ -170,7 +170,7 @@ void TFtpServer::CommandRNTO(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
 
 void TFtpServer::CommandMKD(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 15;
+    Client.LastCommandCode = TFtpCommandCode::Mkd;
     TTempDirStep step(Client, Params);
     try {
         TFileArg arg = ResolveAndValidate(*this, OnValidateRmd, Client, Params);
@@ -191,7 +191,7 @@ void TFtpServer::CommandMKD(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Par
 
 void TFtpServer::CommandRMD(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 9;
+    Client.LastCommandCode = TFtpCommandCode::Rmd;
     TTempDirStep step(Client, Params);
     TFileArg arg = ResolveAndValidate(*this, OnValidateRmd, Client, Params);
     if (!arg.Allowed) {
@@ -217,7 +217,7 @@ void TFtpServer::CommandRMD(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Par
 void TFtpServer::CommandMDTM(TFtpCtrlSocket& Client, TFtpString& Keyword, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
     const bool mfmt = Keyword == "MFMT";
-    Client.LastCommandCode = mfmt ? 30 : 25;
+    Client.LastCommandCode = mfmt ? TFtpCommandCode::Mfmt : TFtpCommandCode::Mdtm;
     try {
         TDateTime time = 0;
         size_t digits = 0;
@@ -267,7 +267,7 @@ void TFtpServer::CommandMDTM(TFtpCtrlSocket& Client, TFtpString& Keyword, TFtpSt
 
 void TFtpServer::CommandMD5(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 31;
+    Client.LastCommandCode = TFtpCommandCode::Md5;
     try {
         bool allowed = true;
         std::string md5Sum;

@@ -175,25 +175,25 @@ void TFtpServer::ListingCommand(TFtpCtrlSocket& Client, TFtpString& Params, TFtp
 
 void TFtpServer::CommandLIST(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 8;
+    Client.LastCommandCode = TFtpCommandCode::List;
     ListingCommand(Client, Params, Answer, TListingKind::Lines);
 }
 
 void TFtpServer::CommandNLST(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 18;
+    Client.LastCommandCode = TFtpCommandCode::Nlst;
     ListingCommand(Client, Params, Answer, TListingKind::Names);
 }
 
 void TFtpServer::CommandMLSD(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 29;
+    Client.LastCommandCode = TFtpCommandCode::Mlsd;
     ListingCommand(Client, Params, Answer, TListingKind::Facts);
 }
 
 void TFtpServer::CommandMLST(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 28;
+    Client.LastCommandCode = TFtpCommandCode::Mlst;
     const std::string argument = Params.empty() ? "*.*" : Params;
     const std::string path = ResolveFilePath(Client, Client.CurrentDir, argument);
     TSearchRec rec;

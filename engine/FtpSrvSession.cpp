@@ -28,31 +28,31 @@ void ChangeDirCommand(TFtpServer& server, TFtpCtrlSocket& Client, const std::str
 
 void TFtpServer::CommandCWD(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 3;
+    Client.LastCommandCode = TFtpCommandCode::Cwd;
     ChangeDirCommand(*this, Client, Params, Answer);
 }
 
 void TFtpServer::CommandCDUP(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 20;
+    Client.LastCommandCode = TFtpCommandCode::Cdup;
     Params = "..";
     ChangeDirCommand(*this, Client, Params, Answer);
 }
 
 void TFtpServer::CommandPWD(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 5;
+    Client.LastCommandCode = TFtpCommandCode::Pwd;
     Answer = Fmt("257 \"%s\" is current directory.", QuotedPath(ToClientSeparators(Client.CurrentDir)));
 }
 
 void TFtpServer::CommandXPWD(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 4;
+    Client.LastCommandCode = TFtpCommandCode::Xpwd;
     Answer = Fmt("257 \"%s\" is current directory.", QuotedPath(ToClientSeparators(Client.CurrentDir)));
 }
 
 void TFtpServer::CommandUSER(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
-    Client.LastCommandCode = 6;
+    Client.LastCommandCode = TFtpCommandCode::User;
     Client.UserName = TrimBlanks(Params);
     Client.FtpState = ftpcWaitingPassword;
     Answer = Fmt("331 Password required for %s.", Client.UserName);
@@ -63,7 +63,7 @@ void TFtpServer::CommandPASS(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
         Answer = "503 Login with USER first.";
         return;
     }
-    Client.LastCommandCode = 7;
+    Client.LastCommandCode = TFtpCommandCode::Pass;
     Client.PassWord = TrimBlanks(Params);
     bool authenticated = true;
     if (OnAuthenticate) OnAuthenticate(*this, Client, Client.UserName, Client.PassWord, authenticated);
@@ -78,25 +78,25 @@ void TFtpServer::CommandPASS(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
 }
 
 void TFtpServer::CommandQUIT(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
-    Client.LastCommandCode = 12;
+    Client.LastCommandCode = TFtpCommandCode::Quit;
     Answer = "221 Goodbye.";
     PostMsg(MsgCloseRequest, Client);
 }
 
 void TFtpServer::CommandNOOP(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
-    Client.LastCommandCode = 17;
+    Client.LastCommandCode = TFtpCommandCode::Noop;
     Answer = Fmt("200 Ok. Parameter was '%s'.", Params);
 }
 
 void TFtpServer::CommandSYST(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 11;
+    Client.LastCommandCode = TFtpCommandCode::Syst;
     Answer = "215 UNIX Type: L8 Velmora";
 }
 
 void TFtpServer::CommandTYPE(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 10;
+    Client.LastCommandCode = TFtpCommandCode::Type;
     const std::string t = UpperCase(TrimBlanks(Params));
     if (t == "A" || t == "A N" || t == "I") {
         Answer = Fmt("200 Type set to %s.", Params);
@@ -117,13 +117,13 @@ void TFtpServer::CommandMODE(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
 }
 
 void TFtpServer::CommandSTRU(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
-    Client.LastCommandCode = 24;
+    Client.LastCommandCode = TFtpCommandCode::Stru;
     Answer = Fmt("200 Ok. STRU parameter '%s' ignored.", Params);
 }
 
 void TFtpServer::CommandFEAT(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = 27;
+    Client.LastCommandCode = TFtpCommandCode::Feat;
     Answer = "211-Extensions supported:\r\n"
              "  SIZE\r\n"
              "  REST STREAM\r\n"

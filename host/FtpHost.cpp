@@ -160,12 +160,12 @@ void TFtpHost::Start() {
     CheckFilesAtStart();
     LoadSettings(ConfigFile(), FtpServer, Settings);
     if (!portOverride_.empty()) FtpServer.Port = portOverride_;
-    if (view_) view_->TrayIconChanged(2);
+    if (view_) view_->TrayIconChanged(TTrayState::Stopped);
     try {
         FtpServer.Start();
-        if (view_) view_->TrayIconChanged(3);
+        if (view_) view_->TrayIconChanged(TTrayState::Idle);
     } catch (const std::exception&) {
-        if (view_) view_->TrayIconChanged(2);
+        if (view_) view_->TrayIconChanged(TTrayState::Stopped);
         WriteLog(lpSystem, FormatText(Lang.LangText(sNoPort), {FtpServer.Port}));
         WriteLog(lpSystem, Lang.LangText(sNotStart));
     }
@@ -173,7 +173,7 @@ void TFtpHost::Start() {
 
 void TFtpHost::Stop() {
     if (!Listening()) return;
-    if (view_) view_->TrayIconChanged(2);
+    if (view_) view_->TrayIconChanged(TTrayState::Stopped);
     FtpServer.DropAllClients();
     FtpServer.Stop();
 }
@@ -234,15 +234,16 @@ void TFtpHost::FtpServerStop(TFtpServer&) {
 void TFtpHost::RefreshUserCount() {
     const int n = int(userBox_.size());
     std::string status;
-    int count, icon;
+    int count;
+    TTrayState icon;
     if (FtpServer.ConnectionCount() > 0) {
         status = std::to_string(n) + " " + Lang.LangText(sUser);
         count = n;
-        icon = 1;
+        icon = TTrayState::Busy;
     } else {
         status = Lang.LangText(sNoUser);
         count = 0;
-        icon = 3;
+        icon = TTrayState::Idle;
     }
     const std::string hint = Lang.LangText(sFTP) + " Client: " + std::to_string(n);
     if (view_) view_->UserCountChanged(status, count, FtpServer.MaxClients, icon, hint);

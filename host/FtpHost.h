@@ -18,6 +18,7 @@
 #include "engine/FtpSrv.h"
 #include "host/LogPane.h"
 #include "host/LogWriter.h"
+#include "host/TrayState.h"
 #include "host/TotalsLedger.h"
 #include "host/VirtualTree.h"
 #include "socket/EventLoop.h"
@@ -62,10 +63,10 @@ public:
     // The server started listening on port, or stopped (port empty).
     virtual void ServerStateChanged(bool /*listening*/, const std::string& /*port*/) {}
     // RefreshUserCount: status text ("3 Users" / "No Users"), logged-in count, the
-    // component's MaxClients, the tray image (1 users, 2 stopped, 3 running idle), hint.
+    // component's MaxClients, the tray state, hint.
     virtual void UserCountChanged(const std::string& /*status*/, int /*count*/, int /*maxClients*/,
-                                  int /*trayIcon*/, const std::string& /*hint*/) {}
-    virtual void TrayIconChanged(int /*trayIcon*/) {}
+                                  TTrayState /*tray*/, const std::string& /*hint*/) {}
+    virtual void TrayIconChanged(TTrayState /*tray*/) {}
     virtual void UserRowsChanged() {}   // UserBox gained, lost or relabelled a row
     virtual void MonitorRefreshed() {}  // the one-second rows were rebuilt
     // "/close": stop was done; the console hides its window. "/hidetray", "/showtray".

@@ -5,10 +5,6 @@
 
 namespace nubo {
 
-namespace {
-constexpr int kCodeAppe = 23;
-} // namespace
-
 void TFtpHost::FtpServerRetrSessionConnected(TFtpServer&, TFtpCtrlSocket& Client, TWSocket&, int) {
     if (!Client.RetrInProgress) return;
     Client.XferStartTick = TickCount();
@@ -30,7 +26,7 @@ void TFtpHost::FtpServerStorSessionConnected(TFtpServer&, TFtpCtrlSocket& Client
     if (!Client.StorInProgress) return;
     const std::string path = LogRun(kLogFile, Client.TransferPath);
     Client.XferStartTick = TickCount();
-    if (Client.RestartOffset != 0 || Client.XferCommandCode == kCodeAppe) {
+    if (Client.RestartOffset != 0 || Client.XferCommandCode == TFtpCommandCode::Appe) {
         Client.TransferBytes = SizeOrZero(Client.TransferPath);
         WriteLog(lpTransfer, ClientLine(Client, FormatText(Lang.LangText(sStorRes), {UserArg(Client), path,
                                                                                    FormatThousands(Client.RestartOffset)})));

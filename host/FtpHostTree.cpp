@@ -9,10 +9,6 @@
 
 namespace nubo {
 
-namespace {
-constexpr int kCodeMdtm = 25, kCodeMlst = 28, kCodeMfmt = 30;
-} // namespace
-
 TVirtualTree TFtpHost::TreeOf(const TFtpCtrlSocket& Client) const {
     return TVirtualTree::ForAccount(RoundUsers(), Client.UserName, Client.HomePath);
 }
@@ -55,8 +51,8 @@ void TFtpHost::FtpServerBuildFilePath(TFtpServer& Sender, TFtpCtrlSocket& Client
     resolvingPath_ = false;
     const TVirtualTree tree = TreeOf(Client);
     const std::string t = tree.MapVirtualPath(NormalizePath(local));
-    const uint8_t code = Client.LastCommandCode;
-    if ((code == kCodeMdtm || code == kCodeMlst || code == kCodeMfmt) && (tree.IsRestricted(t) || !tree.Contains(t)))
+    const TFtpCommandCode code = Client.LastCommandCode;
+    if ((code == TFtpCommandCode::Mdtm || code == TFtpCommandCode::Mlst || code == TFtpCommandCode::Mfmt) && (tree.IsRestricted(t) || !tree.Contains(t)))
         throw FtpServerException("Permission denied");
     NewFileName = t;
 }

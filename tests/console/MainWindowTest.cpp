@@ -74,7 +74,7 @@ class MainWindowTest : public ::testing::Test {
         for (QAction* a : {frm_->btn_stop, frm_->mnuStop, frm_->Tray.popStop})
             EXPECT_EQ(a->isEnabled(), listening) << a->objectName().toStdString();
         EXPECT_TRUE(frm_->mnuRestart->isEnabled());
-        EXPECT_EQ(frm_->Tray.Image(), listening ? 3 : 2);
+        EXPECT_EQ(frm_->Tray.Image(), listening ? TTrayState::Idle : TTrayState::Stopped);
     }
     // Logs in anonymously without waiting: the server answers once Qt's loop runs.
     int LoginRaw() {
@@ -223,7 +223,7 @@ TEST_F(MainWindowTest, MonitorShowsARunningDownloadAndDisconnectEndsIt) {
     EXPECT_EQ(u->text(6), QStringLiteral("1:1"));
     EXPECT_EQ(frm_->Iblc_user->text(), QStringLiteral("1"));
     EXPECT_EQ(frm_->StatusPanels[0]->text(), QStringLiteral("1 Users"));
-    EXPECT_EQ(frm_->Tray.Image(), 1);
+    EXPECT_EQ(frm_->Tray.Image(), TTrayState::Busy);
 
     // The progress moves from one second to the next.
     ASSERT_TRUE(Pump([&] {
@@ -248,7 +248,7 @@ TEST_F(MainWindowTest, MonitorShowsARunningDownloadAndDisconnectEndsIt) {
     curl_ = -1;
     EXPECT_NE(WEXITSTATUS(status), 0); // the download did not complete
     EXPECT_FALSE(frm_->Detail->btn_disconnect->isEnabled());
-    EXPECT_EQ(frm_->Tray.Image(), 3);
+    EXPECT_EQ(frm_->Tray.Image(), TTrayState::Idle);
     ASSERT_TRUE(Pump([&] { return frm_->Current_UpDownBox->topLevelItemCount() == 0; }));
 }
 
