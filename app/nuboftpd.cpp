@@ -66,9 +66,9 @@ int main(int argc, char** argv) {
     TFtpHost host(opts.Dir, loop);
     TPrintView view;
     host.SetView(&view);
-    host.Log.WritePlain(lpSystem, FormatText(host.Lang.LangText(sVersion), {NUBO_VERSION}));
-    host.Log.WritePlain(lpSystem, host.Lang.LangText(sVersion2));
-    host.Log.WritePlain(lpSystem, "");
+    host.Log().WritePlain(lpSystem, FormatText(host.Lang().LangText(sVersion), {NUBO_VERSION}));
+    host.Log().WritePlain(lpSystem, host.Lang().LangText(sVersion2));
+    host.Log().WritePlain(lpSystem, "");
     host.SetPortOverride(opts.Port);
 
     loop.Add(sfd, 0x001 /* EPOLLIN */, [&](uint32_t) {
@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
     try {
         host.Start();
     } catch (const std::exception& e) {
-        host.Log.WriteLog(lpSystem, LogRun(kLogText, e.what()));
+        host.Log().WriteLog(lpSystem, LogRun(kLogText, e.what()));
     }
     if (!joined.empty()) host.RunCommandLine(joined);
     host.StartTimers();

@@ -19,7 +19,6 @@
 #include "console/QtText.h"
 #include "console/SetupFTP.h"
 #include "console/user_setup.h"
-#include "host/LoadSettings.h"
 
 namespace nubo {
 
@@ -77,14 +76,12 @@ TfrmMain::TfrmMain(const TConsoleStart& start, QWidget* parent)
     host_ = std::make_unique<TFtpHost>(start.Dir);
     if (!start.Port.empty()) host_->SetPortOverride(start.Port);
     // ApplyCaptions, first run: the version lines, without time stamp.
-    host_->Log.WritePlain(lpSystem, FormatText(host_->Lang.LangText(sVersion), {NUBO_VERSION}));
-    host_->Log.WritePlain(lpSystem, host_->Lang.LangText(sVersion2));
-    host_->Log.WritePlain(lpSystem, "");
+    host_->WriteVersionLines();
     ShowTrayIcon(!HasHideTraySwitch(start.Params));
     startHidden_ = host_->ConfigFile().TrayIcon();
     // Lines the host wrote before the window was its view (the version lines).
     for (int p = 0; p < kLogPaneCount; ++p)
-        for (const auto& line : host_->Log.Pane(p).Lines())
+        for (const auto& line : host_->Log().Pane(p).Lines())
             Panes[size_t(p)]->AddLine(line);
     host_->SetView(this);
     host_->RefreshUserCount();
@@ -391,7 +388,7 @@ void TfrmMain::ShowTrayIcon(bool show) {
     Tray.SetShown(show);
     if (show && !TTrayIcon::Available() && !noTraySaid_) {
         noTraySaid_ = true;
-        host_->Log.WriteLog(lpSystem, "트레이 아이콘을 표시할 알림 영역이 없습니다. "
+        host_->Log().WriteLog(lpSystem, "트레이 아이콘을 표시할 알림 영역이 없습니다. "
                                       "창은 작업 표시줄에 남습니다.");
     }
 }
@@ -407,7 +404,7 @@ void TfrmMain::CloseRequested() {
 // --- the log panes ---
 
 void TfrmMain::mnuClearClick() {
-    host_->Log.Clear();
+    host_->Log().Clear();
 }
 
 void TfrmMain::LineAdded(int pane, const TLogLine& line) {
@@ -460,7 +457,7 @@ void TfrmMain::MonitorRefreshed() {
 
 void TfrmMain::UserBoxClick() {
     const int id = SelectedUser();
-    Detail->Show(id ? host_->ShowSelectedUser(id) : TFtpHost::IdleDetail(host_->Lang));
+    Detail->Show(id ? host_->ShowSelectedUser(id) : TFtpHost::IdleDetail(host_->Lang()));
 }
 
 void TfrmMain::UserBoxSelectItem() {
@@ -477,7 +474,7 @@ void TfrmMain::UserMenuPopup(const QPoint& pos) {
 bool TfrmMain::Kick() {
     const int id = SelectedUser();
     if (!id || !host_->Disconnect(id)) return false;
-    Detail->ShowTransfer(TFtpHost::IdleDetail(host_->Lang));
+    Detail->ShowTransfer(TFtpHost::IdleDetail(host_->Lang()));
     return true;
 }
 
@@ -490,18 +487,18 @@ void TfrmMain::btn_disconnectClick() {
         ShowMessage(QStringLiteral("ID를 먼저 선택해주세요."), false);
         return;
     }
-    if (Kick()) Detail->txtusername->setText(Q(host_->Lang.LangText(sNoID)));
+    if (Kick()) Detail->txtusername->setText(Q(host_->Lang().LangText(sNoID)));
 }
 
 void TfrmMain::popBANClick() {
     const int id = SelectedUser();
-    if (id && host_->Ban(id)) Detail->ShowTransfer(TFtpHost::IdleDetail(host_->Lang));
+    if (id && host_->Ban(id)) Detail->ShowTransfer(TFtpHost::IdleDetail(host_->Lang()));
 }
 
 // --- the settings dialogs ---
 
 void TfrmMain::btn_ftpconfigClick() {
-    TfrmSetupFTP dlg(host_->ConfigFile(), host_->Settings, host_->Lang,
+    TfrmSetupFTP dlg(host_->ConfigFile(), host_->Settings(), host_->Lang(),
                      TAutoStart::ForProgram(Q(host_->ProgramDir())), this);
     dlg.ShowMessage = ShowMessage;
     dlg.exec();
@@ -518,12 +515,10 @@ void TfrmMain::btn_ipaccessClick() {
 // keeps its port until the next start.
 void TfrmMain::ReloadSettings() {
     try {
-        LoadSettings(host_->ConfigFile(), host_->FtpServer, host_->Settings);
+        host_->ReloadSettings();
     } catch (const std::exception& e) {
         ReportError(Q(e.what()));
     }
-    host_->Lang.SetLangSpec(host_->ConfigFile().LangSpec());
-    host_->RefreshUserCount();
 }
 
 // --- the online services ---

@@ -59,61 +59,61 @@ std::string FormatRate(double v, int decimals) {
 }
 
 TFtpHost::TFtpHost(std::string programDir, TEventLoop& loop)
-    : FtpServer(loop), Lang(DirWithSlash(programDir)), Log(Settings, DirWithSlash(programDir)),
+    : server_(loop), lang_(DirWithSlash(programDir)), log_(settings_, DirWithSlash(programDir)),
       dir_(DirWithSlash(programDir)), timer_(loop), timerUpdown_(loop),
       totals_([this] { return UsersFile(); }, loop) {
     totals_.OnError = [this](const std::string& error) { WriteLog(lpSystem, LogRun(kLogText, error)); };
     try {
         CreateFirstStartFiles(dir_);
     } catch (const std::exception& e) {
-        Log.WriteLog(lpSystem, LogRun(kLogText, e.what()));
+        log_.WriteLog(lpSystem, LogRun(kLogText, e.what()));
     }
-    Lang.SetLangSpec(ConfigFile().LangSpec());
+    lang_.SetLangSpec(ConfigFile().LangSpec());
     // The component as the console stores it; the greeting is composed per client.
-    FtpServer.Banner = "220 VELMORA FTP Server ready.";
-    FtpServer.Port = "ftp";
+    server_.Banner = "220 VELMORA FTP Server ready.";
+    server_.Port = "ftp";
 
     using namespace std::placeholders;
-    FtpServer.OnStart = [this](TFtpServer& s) { FtpServerStart(s); };
-    FtpServer.OnAcceptTrouble = [this](TFtpServer&, int error) { AcceptTrouble(error); };
-    FtpServer.OnStop = [this](TFtpServer& s) { FtpServerStop(s); };
-    FtpServer.OnClientConnect = std::bind(&TFtpHost::FtpServerClientConnect, this, _1, _2, _3);
-    FtpServer.OnClientDisconnect = std::bind(&TFtpHost::FtpServerClientDisconnect, this, _1, _2, _3);
-    FtpServer.OnAuthenticate = std::bind(&TFtpHost::FtpServerAuthenticate, this, _1, _2, _3, _4, _5);
-    FtpServer.OnChangeDirectory = std::bind(&TFtpHost::FtpServerChangeDirectory, this, _1, _2, _3, _4);
-    FtpServer.OnMakeDirectory = FtpServer.OnChangeDirectory;
-    FtpServer.OnBuildFilePath = std::bind(&TFtpHost::FtpServerBuildFilePath, this, _1, _2, _3, _4, _5);
-    FtpServer.OnBuildDirectory = std::bind(&TFtpHost::FtpServerBuildDirectory, this, _1, _2, _3, _4);
-    FtpServer.OnValidateGet = std::bind(&TFtpHost::FtpServerValidateGet, this, _1, _2, _3, _4);
-    FtpServer.OnValidatePut = std::bind(&TFtpHost::FtpServerValidatePut, this, _1, _2, _3, _4);
-    FtpServer.OnValidateDele = std::bind(&TFtpHost::FtpServerValidateDele, this, _1, _2, _3, _4);
-    FtpServer.OnValidateRmd = std::bind(&TFtpHost::FtpServerValidateRmd, this, _1, _2, _3, _4);
-    FtpServer.OnValidateRnFr = std::bind(&TFtpHost::FtpServerValidateRnFr, this, _1, _2, _3, _4);
-    FtpServer.OnValidateRnTo = std::bind(&TFtpHost::FtpServerValidateRnTo, this, _1, _2, _3, _4);
-    FtpServer.OnValidateSize = std::bind(&TFtpHost::FtpServerValidateSize, this, _1, _2, _3, _4);
-    FtpServer.OnValidateMfmt = std::bind(&TFtpHost::FtpServerValidateMfmt, this, _1, _2, _3, _4);
-    FtpServer.OnCalculateMd5 = std::bind(&TFtpHost::FtpServerCalculateMd5, this, _1, _2, _3, _4, _5);
-    FtpServer.OnAnswerToClient = std::bind(&TFtpHost::FtpServerAnswerToClient, this, _1, _2, _3);
-    FtpServer.OnRetrSessionConnected = std::bind(&TFtpHost::FtpServerRetrSessionConnected, this, _1, _2, _3, _4);
-    FtpServer.OnRetrDataSent = std::bind(&TFtpHost::FtpServerRetrDataSent, this, _1, _2, _3, _4);
-    FtpServer.OnRetrSessionClosed = std::bind(&TFtpHost::FtpServerRetrSessionClosed, this, _1, _2, _3, _4);
-    FtpServer.OnStorSessionConnected = std::bind(&TFtpHost::FtpServerStorSessionConnected, this, _1, _2, _3, _4);
-    FtpServer.OnStorDataAvailable =
+    server_.OnStart = [this](TFtpServer& s) { FtpServerStart(s); };
+    server_.OnAcceptTrouble = [this](TFtpServer&, int error) { AcceptTrouble(error); };
+    server_.OnStop = [this](TFtpServer& s) { FtpServerStop(s); };
+    server_.OnClientConnect = std::bind(&TFtpHost::FtpServerClientConnect, this, _1, _2, _3);
+    server_.OnClientDisconnect = std::bind(&TFtpHost::FtpServerClientDisconnect, this, _1, _2, _3);
+    server_.OnAuthenticate = std::bind(&TFtpHost::FtpServerAuthenticate, this, _1, _2, _3, _4, _5);
+    server_.OnChangeDirectory = std::bind(&TFtpHost::FtpServerChangeDirectory, this, _1, _2, _3, _4);
+    server_.OnMakeDirectory = server_.OnChangeDirectory;
+    server_.OnBuildFilePath = std::bind(&TFtpHost::FtpServerBuildFilePath, this, _1, _2, _3, _4, _5);
+    server_.OnBuildDirectory = std::bind(&TFtpHost::FtpServerBuildDirectory, this, _1, _2, _3, _4);
+    server_.OnValidateGet = std::bind(&TFtpHost::FtpServerValidateGet, this, _1, _2, _3, _4);
+    server_.OnValidatePut = std::bind(&TFtpHost::FtpServerValidatePut, this, _1, _2, _3, _4);
+    server_.OnValidateDele = std::bind(&TFtpHost::FtpServerValidateDele, this, _1, _2, _3, _4);
+    server_.OnValidateRmd = std::bind(&TFtpHost::FtpServerValidateRmd, this, _1, _2, _3, _4);
+    server_.OnValidateRnFr = std::bind(&TFtpHost::FtpServerValidateRnFr, this, _1, _2, _3, _4);
+    server_.OnValidateRnTo = std::bind(&TFtpHost::FtpServerValidateRnTo, this, _1, _2, _3, _4);
+    server_.OnValidateSize = std::bind(&TFtpHost::FtpServerValidateSize, this, _1, _2, _3, _4);
+    server_.OnValidateMfmt = std::bind(&TFtpHost::FtpServerValidateMfmt, this, _1, _2, _3, _4);
+    server_.OnCalculateMd5 = std::bind(&TFtpHost::FtpServerCalculateMd5, this, _1, _2, _3, _4, _5);
+    server_.OnAnswerToClient = std::bind(&TFtpHost::FtpServerAnswerToClient, this, _1, _2, _3);
+    server_.OnRetrSessionConnected = std::bind(&TFtpHost::FtpServerRetrSessionConnected, this, _1, _2, _3, _4);
+    server_.OnRetrDataSent = std::bind(&TFtpHost::FtpServerRetrDataSent, this, _1, _2, _3, _4);
+    server_.OnRetrSessionClosed = std::bind(&TFtpHost::FtpServerRetrSessionClosed, this, _1, _2, _3, _4);
+    server_.OnStorSessionConnected = std::bind(&TFtpHost::FtpServerStorSessionConnected, this, _1, _2, _3, _4);
+    server_.OnStorDataAvailable =
         std::bind(&TFtpHost::FtpServerStorDataAvailable, this, _1, _2, _3, _4, _5, _6);
-    FtpServer.OnStorSessionClosed = std::bind(&TFtpHost::FtpServerStorSessionClosed, this, _1, _2, _3, _4);
+    server_.OnStorSessionClosed = std::bind(&TFtpHost::FtpServerStorSessionClosed, this, _1, _2, _3, _4);
 }
 
 TFtpHost::~TFtpHost() {
     // Disconnect handlers must not run into a half-destroyed host.
-    FtpServer.OnClientDisconnect = nullptr;
-    FtpServer.OnStop = nullptr;
-    Log.SetView(nullptr);
+    server_.OnClientDisconnect = nullptr;
+    server_.OnStop = nullptr;
+    log_.SetView(nullptr);
     totals_.Flush();
 }
 
 void TFtpHost::SetView(THostView* view) {
     view_ = view;
-    Log.SetView(view);
+    log_.SetView(view);
 }
 
 TSettingsFile TFtpHost::ConfigFile() const { return TSettingsFile(dir_ + std::string(kSettingsFileName)); }
@@ -122,12 +122,12 @@ TUserFile TFtpHost::UsersFile() const { return TUserFile(dir_ + std::string(kUse
 TUserFile TFtpHost::RoundUsers() const {
     if (!roundUsers_) {
         roundUsers_ = UsersFile().Held();
-        FtpServer.Loop().Post(alive_, [this] { roundUsers_.reset(); });
+        server_.Loop().Post(alive_, [this] { roundUsers_.reset(); });
     }
     return *roundUsers_;
 }
 
-void TFtpHost::WriteLog(int pane, const std::string& text) { Log.WriteLog(pane, text); }
+void TFtpHost::WriteLog(int pane, const std::string& text) { log_.WriteLog(pane, text); }
 
 std::string TFtpHost::ClientLine(const TFtpCtrlSocket& Client, const std::string& text) const {
     return ConnectionPrefix(Client.ConnectionId) + text;
@@ -158,24 +158,42 @@ void TFtpHost::CheckFilesAtStart() {
 void TFtpHost::Start() {
     if (Listening()) return;
     CheckFilesAtStart();
-    LoadSettings(ConfigFile(), FtpServer, Settings);
-    if (!portOverride_.empty()) FtpServer.Port = portOverride_;
+    LoadSettings(ConfigFile(), server_, settings_);
+    if (!portOverride_.empty()) server_.Port = portOverride_;
     if (view_) view_->TrayIconChanged(TTrayState::Stopped);
     try {
-        FtpServer.Start();
+        server_.Start();
         if (view_) view_->TrayIconChanged(TTrayState::Idle);
     } catch (const std::exception&) {
         if (view_) view_->TrayIconChanged(TTrayState::Stopped);
-        WriteLog(lpSystem, FormatText(Lang.LangText(sNoPort), {FtpServer.Port}));
-        WriteLog(lpSystem, Lang.LangText(sNotStart));
+        WriteLog(lpSystem, FormatText(lang_.LangText(sNoPort), {server_.Port}));
+        WriteLog(lpSystem, lang_.LangText(sNotStart));
     }
+}
+
+void TFtpHost::ReloadSettings() {
+    std::exception_ptr invalid;
+    try {
+        LoadSettings(ConfigFile(), server_, settings_);
+    } catch (const std::exception&) {
+        invalid = std::current_exception();
+    }
+    lang_.SetLangSpec(ConfigFile().LangSpec());
+    RefreshUserCount();
+    if (invalid) std::rethrow_exception(invalid);
+}
+
+void TFtpHost::WriteVersionLines() {
+    log_.WritePlain(lpSystem, FormatText(lang_.LangText(sVersion), {NUBO_VERSION}));
+    log_.WritePlain(lpSystem, lang_.LangText(sVersion2));
+    log_.WritePlain(lpSystem, "");
 }
 
 void TFtpHost::Stop() {
     if (!Listening()) return;
     if (view_) view_->TrayIconChanged(TTrayState::Stopped);
-    FtpServer.DropAllClients();
-    FtpServer.Stop();
+    server_.DropAllClients();
+    server_.Stop();
 }
 
 void TFtpHost::Restart() {
@@ -205,15 +223,15 @@ void TFtpHost::RunCommandLine(const std::string& commandLine) {
 void TFtpHost::Shutdown() {
     timer_.Stop();
     timerUpdown_.Stop();
-    FtpServer.DropAllClients();
-    FtpServer.Stop();
+    server_.DropAllClients();
+    server_.Stop();
     totals_.Flush();
-    WriteLog(lpSystem, Lang.LangText(sSrvShutDown));
+    WriteLog(lpSystem, lang_.LangText(sSrvShutDown));
 }
 
 void TFtpHost::FtpServerStart(TFtpServer& Sender) {
-    WriteLog(lpSystem, Lang.LangText(sSerStart));
-    WriteLog(lpSystem, Lang.LangText(sFTPPort) + " " + LogRun(kLogPort, Sender.Port));
+    WriteLog(lpSystem, lang_.LangText(sSerStart));
+    WriteLog(lpSystem, lang_.LangText(sFTPPort) + " " + LogRun(kLogPort, Sender.Port));
     if (view_) view_->ServerStateChanged(true, Sender.Port);
 }
 
@@ -227,7 +245,7 @@ void TFtpHost::AcceptTrouble(int error) {
 }
 
 void TFtpHost::FtpServerStop(TFtpServer&) {
-    WriteLog(lpSystem, Lang.LangText(sSerStop));
+    WriteLog(lpSystem, lang_.LangText(sSerStop));
     if (view_) view_->ServerStateChanged(false, "");
 }
 
@@ -236,17 +254,17 @@ void TFtpHost::RefreshUserCount() {
     std::string status;
     int count;
     TTrayState icon;
-    if (FtpServer.ConnectionCount() > 0) {
-        status = std::to_string(n) + " " + Lang.LangText(sUser);
+    if (server_.ConnectionCount() > 0) {
+        status = std::to_string(n) + " " + lang_.LangText(sUser);
         count = n;
         icon = TTrayState::Busy;
     } else {
-        status = Lang.LangText(sNoUser);
+        status = lang_.LangText(sNoUser);
         count = 0;
         icon = TTrayState::Idle;
     }
-    const std::string hint = Lang.LangText(sFTP) + " Client: " + std::to_string(n);
-    if (view_) view_->UserCountChanged(status, count, FtpServer.MaxClients, icon, hint);
+    const std::string hint = lang_.LangText(sFTP) + " Client: " + std::to_string(n);
+    if (view_) view_->UserCountChanged(status, count, server_.MaxClients, icon, hint);
 }
 
 } // namespace nubo

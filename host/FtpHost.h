@@ -91,7 +91,7 @@ public:
     void Start();
     void Stop();    // drops every client, then closes the listener; nothing while stopped
     void Restart(); // Stop, then Start
-    bool Listening() const { return FtpServer.Listening(); }
+    bool Listening() const { return server_.Listening(); }
     // A port given on the command line overrides the settings file for this run.
     void SetPortOverride(std::string port) { portOverride_ = std::move(port); }
     // The joined command line of a second start: "/start", "/stop", "/restart",
@@ -115,12 +115,21 @@ public:
     bool Ban(int connectionId);        // address to "IP Deny", then disconnect
     TFtpCtrlSocket* LiveClient(int connectionId) const;
 
-    // --- the parts, public for the console and the tests ---
-    TFtpServer FtpServer;
-    TSettings Settings;
-    TLangTexts Lang;
-    TLogWriter Log;
+    // --- the parts, for the console and the tests ---
+    TFtpServer& Server() { return server_; }
+    const TFtpServer& Server() const { return server_; }
+    // The settings dialog switches the log on in memory when the file asks for it.
+    TSettings& Settings() { return settings_; }
+    const TSettings& Settings() const { return settings_; }
+    const TLangTexts& Lang() const { return lang_; }
+    TLogWriter& Log() { return log_; }
     const std::string& ProgramDir() const { return dir_; }
+    // After the settings dialog: the settings file's limits and language reach the next
+    // login at once; the listener keeps its port until the next start. An invalid
+    // setting is thrown after everything else was applied.
+    void ReloadSettings();
+    // The version lines at the top of the system pane.
+    void WriteVersionLines();
     TSettingsFile ConfigFile() const;
     TUserFile UsersFile() const;
     // One reading of the user file serves every step of one loop round (a command's
@@ -159,6 +168,10 @@ public:
     void FtpServerStorSessionClosed(TFtpServer& Sender, TFtpCtrlSocket& Client, TWSocket& Data, int AError);
 
 private:
+    TFtpServer server_;
+    TSettings settings_;
+    TLangTexts lang_;
+    TLogWriter log_; // after settings_, which it reads
     void WriteLog(int pane, const std::string& text);
     std::string ClientLine(const TFtpCtrlSocket& Client, const std::string& text) const;
     void SendNow(TFtpCtrlSocket& Client, const std::string& line);

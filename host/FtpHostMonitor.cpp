@@ -35,21 +35,21 @@ void TFtpHost::StartTimers() {
 
 TFtpCtrlSocket* TFtpHost::LiveClient(int connectionId) const {
     if (std::find(liveClients_.begin(), liveClients_.end(), connectionId) == liveClients_.end()) return nullptr;
-    for (int i = 0; i < FtpServer.ConnectionCount(); ++i)
-        if (FtpServer.Connection(i)->ConnectionId == connectionId) return FtpServer.Connection(i);
+    for (int i = 0; i < server_.ConnectionCount(); ++i)
+        if (server_.Connection(i)->ConnectionId == connectionId) return server_.Connection(i);
     return nullptr;
 }
 
 // A connection that has not logged in within the time-out is closed, so that silent
 // connections cannot hold the table.
 void TFtpHost::CloseSlowLogins() {
-    if (Settings.LoginTimeOut <= 0) return;
-    for (int i = 0; i < FtpServer.ConnectionCount(); ++i) {
-        TFtpCtrlSocket* c = FtpServer.Connection(i);
-        if (c->LoggedIn || c->State() != wsConnected || SecondsSince(c->GreetingTick) < Settings.LoginTimeOut) continue;
+    if (settings_.LoginTimeOut <= 0) return;
+    for (int i = 0; i < server_.ConnectionCount(); ++i) {
+        TFtpCtrlSocket* c = server_.Connection(i);
+        if (c->LoggedIn || c->State() != wsConnected || SecondsSince(c->GreetingTick) < settings_.LoginTimeOut) continue;
         SendNow(*c, "421 Login time-out, closing control connection.");
         c->CloseLater();
-        WriteLog(lpConnect, ClientLine(*c, Lang.LangText(sTimeOutDisc) + " " + AddressArg(*c)));
+        WriteLog(lpConnect, ClientLine(*c, lang_.LangText(sTimeOutDisc) + " " + AddressArg(*c)));
     }
 }
 
@@ -65,7 +65,7 @@ void TFtpHost::TimerTimer() {
         TConnectionRow row;
         row.ConnectionId = id;
         row.User = c->UserName;
-        row.Status = Lang.LangText(c->RetrInProgress ? sDown : c->StorInProgress ? sUP : sNoTrans);
+        row.Status = lang_.LangText(c->RetrInProgress ? sDown : c->StorInProgress ? sUP : sNoTrans);
         row.ConnectTime = FormatSeconds(SecondsSince(c->GreetingTick));
         row.IdleTime = transfer ? "--:--:--" : FormatSeconds(idle);
         row.Address = c->PeerAddr();
@@ -75,7 +75,7 @@ void TFtpHost::TimerTimer() {
         const int64_t timeOut = users.TimeOut(c->UserName);
         if (timeOut != 0 && idle > timeOut * 60) {
             c->CloseLater();
-            WriteLog(lpConnect, ConnectionPrefix(id) + Lang.LangText(sTimeOutDisc) + " " +
+            WriteLog(lpConnect, ConnectionPrefix(id) + lang_.LangText(sTimeOutDisc) + " " +
                                     LogRun(kLogUser, UpperCase(c->UserName)));
         }
     }
@@ -94,13 +94,13 @@ void TFtpHost::Timer_updownTimer() {
         row.TransferTime = FormatSeconds(secs);
         if (c->RetrInProgress) {
             const TProgress p = DownloadProgress(*c);
-            row.Status = Lang.LangText(sDown);
+            row.Status = lang_.LangText(sDown);
             row.Remaining = FormatSeconds(p.Remaining);
             row.Bytes = FormatThousands(p.Position) + "  [" + std::to_string(p.Percent) + "%]";
             row.Speed = FormatRate(p.Speed, 2) + " K/S";
         } else {
             const int64_t received = c->DataChannel->ReadCount();
-            row.Status = Lang.LangText(sUP);
+            row.Status = lang_.LangText(sUP);
             row.Remaining = "--:--:--";
             row.Bytes = FormatThousands(received + c->RestartOffset) + "  [ --% ]";
             row.Speed = FormatRate(double(received) / double(secs) / 1024.0, 1) + " K/S";
@@ -122,18 +122,18 @@ TClientDetail TFtpHost::IdleDetail(const TLangTexts& lang) {
 }
 
 TClientDetail TFtpHost::ShowSelectedUser(int connectionId) const {
-    TClientDetail d = IdleDetail(Lang);
+    TClientDetail d = IdleDetail(lang_);
     TFtpCtrlSocket* c = LiveClient(connectionId);
     if (!c) return d;
     d.Time = FormatSeconds(SecondsSince(c->GreetingTick)) + " Min";
     d.UserName = c->UserName;
-    d.File = c->TransferPath.empty() ? Lang.LangText(sNoFile) : c->TransferPath;
+    d.File = c->TransferPath.empty() ? lang_.LangText(sNoFile) : c->TransferPath;
     d.TotalDown = FormatThousands(c->TotalDownload);
     d.TotalUp = FormatThousands(c->TotalUpload);
     d.Idle = FormatSeconds(SecondsSince(c->ActivityTick)) + " Min";
     if (c->RetrInProgress) {
         const TProgress p = DownloadProgress(*c);
-        d.Status = Lang.LangText(sDown);
+        d.Status = lang_.LangText(sDown);
         d.Down = FormatThousands(p.Position);
         d.DownSize = FormatThousands(p.Size);
         d.Seconds = FormatSeconds(p.Seconds) + " Min";
@@ -142,7 +142,7 @@ TClientDetail TFtpHost::ShowSelectedUser(int connectionId) const {
     } else if (c->StorInProgress) {
         const int64_t received = c->DataChannel->ReadCount();
         const int64_t secs = SecondsSince(c->XferStartTick);
-        d.Status = Lang.LangText(sUP);
+        d.Status = lang_.LangText(sUP);
         d.Down = FormatThousands(received + c->RestartOffset);
         d.Seconds = FormatSeconds(secs) + " Min";
         d.DownSize = "0";

@@ -37,12 +37,12 @@ void TFtpHost::SendNow(TFtpCtrlSocket& Client, const std::string& line) {
 
 void TFtpHost::FtpServerClientConnect(TFtpServer&, TFtpCtrlSocket& Client, int) {
     const TSettingsFile config = ConfigFile();
-    const std::string fallback = Settings.HideVersion ? "Connected to " + Client.BoundAddr() + " ready..."
+    const std::string fallback = settings_.HideVersion ? "Connected to " + Client.BoundAddr() + " ready..."
                                                       : std::string("Nubo FTP Server " NUBO_VERSION " ready...");
     const std::string enter = config.EnterMessage();
     Client.Banner = "220 " + (enter.empty() ? fallback : enter);
     // The limit counts logged-in sessions: it refuses at the limit and above it.
-    if (Settings.MaxUser != 0 && int64_t(userBox_.size()) >= Settings.MaxUser) {
+    if (settings_.MaxUser != 0 && int64_t(userBox_.size()) >= settings_.MaxUser) {
         SendNow(Client, "421 Too many users connected.");
         Client.Close();
         return;
@@ -53,7 +53,7 @@ void TFtpHost::FtpServerClientConnect(TFtpServer&, TFtpCtrlSocket& Client, int) 
         return;
     }
     // One address cannot fill the table with connections that never log in.
-    if (Settings.MaxPendingIP > 0 && PendingFrom(Client) >= Settings.MaxPendingIP) {
+    if (settings_.MaxPendingIP > 0 && PendingFrom(Client) >= settings_.MaxPendingIP) {
         SendNow(Client, "421 Too many connections from your address.");
         Client.Close();
         return;
@@ -61,14 +61,14 @@ void TFtpHost::FtpServerClientConnect(TFtpServer&, TFtpCtrlSocket& Client, int) 
     // The first greeting line only for an admitted client: a refused one gets its "421"
     // alone, since a "220-" line would open a reply that the "421" cannot close.
     SendNow(Client, Fmt("220- %s", Fmt("Nubo FTP Server (Version %s)", NUBO_VERSION)));
-    WriteLog(lpConnect, ClientLine(Client, FormatText(Lang.LangText(sConnectTo), {AddressArg(Client)})));
+    WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sConnectTo), {AddressArg(Client)})));
 }
 
 int64_t TFtpHost::PendingFrom(TFtpCtrlSocket& Client) const {
     const std::string address = Client.PeerAddr();
     int64_t n = 0;
-    for (int i = 0; i < FtpServer.ConnectionCount(); ++i) {
-        TFtpCtrlSocket* c = FtpServer.Connection(i);
+    for (int i = 0; i < server_.ConnectionCount(); ++i) {
+        TFtpCtrlSocket* c = server_.Connection(i);
         if (c != &Client && !c->LoggedIn && c->State() == wsConnected && c->PeerAddr() == address) ++n;
     }
     return n;
@@ -100,7 +100,7 @@ void TFtpHost::FtpServerClientDisconnect(TFtpServer&, TFtpCtrlSocket& Client, in
     RefreshUserCount();
     if (view_) view_->UserRowsChanged();
     const int64_t seconds = SecondsSince(Client.GreetingTick);
-    WriteLog(lpConnect, ClientLine(Client, FormatText(Lang.LangText(sDisconnect), {UserArg(Client), AddressArg(Client)}) +
+    WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sDisconnect), {UserArg(Client), AddressArg(Client)}) +
                                                " (" + LogRun(kLogDuration, FormatSeconds(seconds) + " Min") + ")"));
     // The session's copies never lower a total that another session of the account
     // has raised meanwhile; the write creates missing keys.
@@ -118,7 +118,7 @@ void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const 
     // An unknown name is refused as a wrong password is, so that names cannot be tried
     // out; only the connect pane tells the two apart.
     if (!users.HasAccount(account)) {
-        WriteLog(lpConnect, ClientLine(Client, FormatText(Lang.LangText(sAuthFail), {UserArg(Client), AddressArg(Client)}) +
+        WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sAuthFail), {UserArg(Client), AddressArg(Client)}) +
                                                    " (no such account)"));
         return;
     }
@@ -134,7 +134,7 @@ void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const 
     if ((maxUser != 0 && n >= maxUser) || (maxUserIP != 0 && k >= maxUserIP)) {
         SendNow(Client, "530 Too Many Users Connected.");
         Client.Close();
-        WriteLog(lpConnect, ClientLine(Client, FormatText(Lang.LangText(sTooManyUser), {UserArg(Client), AddressArg(Client)})));
+        WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sTooManyUser), {UserArg(Client), AddressArg(Client)})));
         return;
     }
     const std::string expected = UpperCase(account) == "ANONYMOUS" ? Password : users.Password(account);
@@ -151,7 +151,7 @@ void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const 
             auto row = std::find_if(userBox_.begin(), userBox_.end(),
                                     [&](const TUserRow& r) { return r.ConnectionId == Client.ConnectionId; });
             if (row != userBox_.end()) {
-                WriteLog(lpConnect, ClientLine(Client, Lang.LangText(sChangeUser) + UserArg(Client)));
+                WriteLog(lpConnect, ClientLine(Client, lang_.LangText(sChangeUser) + UserArg(Client)));
                 row->User = UpperCase(account);
                 row->Address = address;
             }
@@ -161,13 +161,13 @@ void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const 
         } else {
             userBox_.push_back({Client.ConnectionId, UpperCase(account), address, TimeOfDay()});
             liveClients_.push_back(Client.ConnectionId);
-            WriteLog(lpConnect, ClientLine(Client, FormatText(Lang.LangText(sConnected), {UserArg(Client), AddressArg(Client)})));
+            WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sConnected), {UserArg(Client), AddressArg(Client)})));
             Client.LoggedIn = true;
             CountSession(Client.ConnectionId, account, address);
         }
         if (view_) view_->UserRowsChanged();
         Client.HomePath = WithSlash(home);
-        WriteLog(lpConnect, ClientLine(Client, FormatText(Lang.LangText(sRepNow), {UserArg(Client), LogRun(kLogFile, Client.HomePath)})));
+        WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sRepNow), {UserArg(Client), LogRun(kLogFile, Client.HomePath)})));
         RefreshUserCount();
         Authenticated = true;
         Client.ChangeDir(Client.HomePath);
@@ -177,7 +177,7 @@ void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const 
         if (!enter.empty()) SendNow(Client, Fmt("230-%s", enter));
     }
     if (!Authenticated)
-        WriteLog(lpConnect, ClientLine(Client, FormatText(Lang.LangText(sAuthFail), {UserArg(Client), AddressArg(Client)})));
+        WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sAuthFail), {UserArg(Client), AddressArg(Client)})));
 }
 
 } // namespace nubo

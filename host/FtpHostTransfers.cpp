@@ -10,10 +10,10 @@ void TFtpHost::FtpServerRetrSessionConnected(TFtpServer&, TFtpCtrlSocket& Client
     Client.XferStartTick = TickCount();
     const std::string path = LogRun(kLogFile, Client.TransferPath);
     if (Client.RestartOffset != 0)
-        WriteLog(lpTransfer, ClientLine(Client, FormatText(Lang.LangText(sRetrRes), {UserArg(Client), path,
+        WriteLog(lpTransfer, ClientLine(Client, FormatText(lang_.LangText(sRetrRes), {UserArg(Client), path,
                                                                                    FormatThousands(Client.RestartOffset)})));
     else
-        WriteLog(lpTransfer, ClientLine(Client, FormatText(Lang.LangText(sRetrStart), {UserArg(Client), path})));
+        WriteLog(lpTransfer, ClientLine(Client, FormatText(lang_.LangText(sRetrStart), {UserArg(Client), path})));
 }
 
 void TFtpHost::FtpServerRetrDataSent(TFtpServer&, TFtpCtrlSocket& Client, TWSocket&, int) { Client.RefreshActivity(); }
@@ -28,11 +28,11 @@ void TFtpHost::FtpServerStorSessionConnected(TFtpServer&, TFtpCtrlSocket& Client
     Client.XferStartTick = TickCount();
     if (Client.RestartOffset != 0 || Client.XferCommandCode == TFtpCommandCode::Appe) {
         Client.TransferBytes = SizeOrZero(Client.TransferPath);
-        WriteLog(lpTransfer, ClientLine(Client, FormatText(Lang.LangText(sStorRes), {UserArg(Client), path,
+        WriteLog(lpTransfer, ClientLine(Client, FormatText(lang_.LangText(sStorRes), {UserArg(Client), path,
                                                                                    FormatThousands(Client.RestartOffset)})));
     } else {
         Client.TransferBytes = 0;
-        WriteLog(lpTransfer, ClientLine(Client, FormatText(Lang.LangText(sStorStart), {UserArg(Client), path})));
+        WriteLog(lpTransfer, ClientLine(Client, FormatText(lang_.LangText(sStorStart), {UserArg(Client), path})));
     }
 }
 
@@ -49,7 +49,7 @@ void TFtpHost::ReleaseListing(TFtpCtrlSocket& Client) {
 void TFtpHost::LogTransferEnd(const TFtpCtrlSocket& Client, const TLangKey& key, int64_t seconds, int64_t bytes) {
     const double rate = (seconds > 0 ? double(bytes) / double(seconds) : double(bytes)) / 1024.0;
     const std::string text =
-        FormatText(Lang.LangText(key), {UserArg(Client), LogRun(kLogFile, Client.TransferPath)});
+        FormatText(lang_.LangText(key), {UserArg(Client), LogRun(kLogFile, Client.TransferPath)});
     WriteLog(lpTransfer, ClientLine(Client, text + " (" + FormatRate(rate) + " K/S - " + FormatThousands(bytes) + " bytes)"));
 }
 

@@ -78,7 +78,7 @@ void TFtpHost::FtpServerValidatePut(TFtpServer&, TFtpCtrlSocket& Client, TFtpStr
 void TFtpHost::FtpServerValidateDele(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
     Allowed = CheckFile(Client, FilePath, 'E');
     if (Allowed)
-        WriteLog(lpTransfer, ClientLine(Client, FormatText(Lang.LangText(sFDel), {UserArg(Client), LogRun(kLogFile, FilePath)})));
+        WriteLog(lpTransfer, ClientLine(Client, FormatText(lang_.LangText(sFDel), {UserArg(Client), LogRun(kLogFile, FilePath)})));
 }
 
 void TFtpHost::FtpServerValidateRmd(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
@@ -92,7 +92,7 @@ void TFtpHost::FtpServerValidateRnFr(TFtpServer&, TFtpCtrlSocket& Client, TFtpSt
 void TFtpHost::FtpServerValidateRnTo(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
     Allowed = CheckFile(Client, FilePath, 'Y');
     if (Allowed)
-        WriteLog(lpTransfer, ClientLine(Client, FormatText(Lang.LangText(sRFile),
+        WriteLog(lpTransfer, ClientLine(Client, FormatText(lang_.LangText(sRFile),
                                                            {UserArg(Client), LogRun(kLogFile, Client.RenameSource) + " - " +
                                                                                  LogRun(kLogFile, FilePath)})));
 }

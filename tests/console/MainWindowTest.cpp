@@ -140,11 +140,11 @@ TEST_F(MainWindowTest, FirstStartListensAndTheControlsFollowStopStartRestart) {
 TEST_F(MainWindowTest, PanesKeepTheLatestLinesAndClearEmptiesAllThree) {
     TLogPaneView& trans = *frm_->Panes[lpTransfer];
     for (int i = 1; i <= 5000; ++i)
-        frm_->Host().Log.WriteLog(lpTransfer, "line " + std::to_string(i));
+        frm_->Host().Log().WriteLog(lpTransfer, "line " + std::to_string(i));
     ASSERT_EQ(trans.LineCount(), 4999);
     EXPECT_TRUE(trans.LineText(0).endsWith(QStringLiteral("] - line 2")));
     EXPECT_TRUE(trans.LineText(4998).endsWith(QStringLiteral("] - line 5000")));
-    EXPECT_EQ(trans.LineCount(), int(frm_->Host().Log.Pane(lpTransfer).Lines().size()));
+    EXPECT_EQ(trans.LineCount(), int(frm_->Host().Log().Pane(lpTransfer).Lines().size()));
 
     frm_->mnuClear->trigger();
     for (auto* pane : frm_->Panes)

@@ -293,7 +293,7 @@ TEST_F(DialogsInMainWindowTest, AUserLimitAndADenyEntryApplyToTheNextLogin) {
         dlg.reject();
     });
     EXPECT_EQ(messages_, QStringList{kRestartNotice});
-    EXPECT_EQ(frm_->Host().Settings.MaxUser, 1);
+    EXPECT_EQ(frm_->Host().Settings().MaxUser, 1);
     EXPECT_TRUE(frm_->Host().Listening());
 
     const int first = Login();
