@@ -24,7 +24,69 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-class TFtpCtrlSocket : public TCustomWSocket {
+// The data channel of one PASV or PORT: the passive listener and its connection.
+struct TDataChannelState {
+    bool DataOpen = false; // a transfer's data connection is up
+    bool PassiveOn = false;
+    uint64_t PasvListenTick = 0; // when the passive listener opened
+    // The passive pool's port this connection holds until its listener is gone; 0 for none.
+    int PasvPort = 0;
+    bool PassivePending = false; // a transfer command waits for the passive connection
+    bool PassiveLinked = false;  // the passive connection was accepted
+    // Counts the data channel's lives (a listener, a connection); a posted message for
+    // the channel carries the count and is dropped when the channel has moved on.
+    uint32_t DataSession = 0;
+    std::string ActiveAddr, ActivePort;
+
+    // The channel's life is over: nothing is open, linked or awaited (the pool port is
+    // given back by the server before).
+    void EndChannel() {
+        ++DataSession;
+        DataOpen = PassiveOn = PassivePending = PassiveLinked = false;
+    }
+};
+
+// The transfer on the data channel, from its command to its reply.
+struct TTransferState {
+    std::string TransferName;
+    std::string TransferPath;
+    // Code of the command that started the running transfer: its end reply and its
+    // file opening follow that command, whatever was received meanwhile.
+    TFtpCommandCode XferCommandCode = TFtpCommandCode::Port;
+    bool AbortFlag = false;
+    // The running transfer was ended by the client's ABOR (its reply is then "426").
+    bool AbortedByClient = false;
+    std::string EndReason;
+    bool EofPosted = false;
+    bool StartPending = false; // a download answered 150 whose sending has not begun
+    int64_t TransferBytes = 0;
+    int64_t RestartOffset = 0;
+    bool RestPending = false; // a REST given since the last transfer command took one
+    uint64_t XferStartTick = 0;
+    // Block buffer of the running transfer, allocated when a transfer needs it.
+    std::vector<char> XferBuffer;
+
+    // A transfer command opens its channel: nothing of the last transfer's end remains.
+    void BeginTransfer(TFtpCommandCode code) {
+        AbortFlag = AbortedByClient = EofPosted = false;
+        EndReason = "Transfer Ok";
+        XferCommandCode = code;
+    }
+};
+
+// What the host keeps of the logged-in session.
+struct THostSession {
+    bool LoggedIn = false;
+    // The host granted a download or upload and counts it until its session ends.
+    bool RetrInProgress = false;
+    bool StorInProgress = false;
+    int64_t TotalUpload = 0;
+    int64_t TotalDownload = 0;
+
+    void EndGrant() { RetrInProgress = StorInProgress = false; }
+};
+
+class TFtpCtrlSocket : public TCustomWSocket, public TDataChannelState, public TTransferState, public THostSession {
 public:
     explicit TFtpCtrlSocket(TEventLoop& loop = TEventLoop::Current());
     ~TFtpCtrlSocket() override;
@@ -47,44 +109,11 @@ public:
     bool CloseWhenSent = false;
     std::string HomePath = "C:\\TEMP\\";
     std::string CurrentDir = "C:\\TEMP\\";
-    bool AbortFlag = false;
-    // The running transfer was ended by the client's ABOR (its reply is then "426").
-    bool AbortedByClient = false;
     int ConnectionId = 0;
     bool BinaryType = false;
-    std::string ActiveAddr, ActivePort;
-    std::string TransferName;
-    std::string TransferPath;
-    bool DataOpen = false;
-    std::string EndReason;
-    bool EofPosted = false;
     TFtpCommandCode LastCommandCode = TFtpCommandCode::Port;
-    int64_t TransferBytes = 0;
-    int64_t RestartOffset = 0;
-    bool RestPending = false;  // a REST given since the last transfer command took one
-    bool StartPending = false; // a download answered 150 whose sending has not begun
     std::string RenameSource;
     std::string RenameTarget;
-    bool PassiveOn = false;
-    uint64_t PasvListenTick = 0; // when the passive listener opened
-    // The passive pool's port this connection holds until its listener is gone; 0 for none.
-    int PasvPort = 0;
-    bool PassivePending = false;
-    bool PassiveLinked = false;
-    // Counts the data channel's lives (a listener, a connection); a posted message for
-    // the channel carries the count and is dropped when the channel has moved on.
-    uint32_t DataSession = 0;
-    uint64_t XferStartTick = 0;
-    bool LoggedIn = false;
-    bool RetrInProgress = false;
-    bool StorInProgress = false;
-    int64_t TotalUpload = 0;
-    int64_t TotalDownload = 0;
-    // Code of the command that started the running transfer: its end reply and its
-    // file opening follow that command, whatever was received meanwhile.
-    TFtpCommandCode XferCommandCode = TFtpCommandCode::Port;
-    // Block buffer of the running transfer, allocated when a transfer needs it.
-    std::vector<char> XferBuffer;
 
     // The stream of the transfer: one the engine opened (a file, a listing), owned here
     // and freed when its data session ends, or a listing the host lends, which the host

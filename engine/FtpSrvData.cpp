@@ -188,7 +188,7 @@ void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
             data.OnSessionClosed = nullptr;
         if (Client.PassiveOn) ReleasePasvPort(Client);
         data.Close();
-        ++Client.DataSession;
+        Client.EndChannel();
         data.SetAddr("0.0.0.0");
         data.SetProto("tcp");
         data.OnSessionAvailable = [this, &Client](TCustomWSocket&, uint16_t) { ClientPassiveSessionAvailable(Client); };
@@ -208,8 +208,6 @@ void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
                  std::to_string(p % 256) + ").";
         Client.PassiveOn = true;
         Client.PasvListenTick = TickCount();
-        Client.PassivePending = false;
-        Client.PassiveLinked = false;
     } catch (const std::exception& e) {
         Answer = Fmt("500 PASV exception: '%s'.", e.what());
         try {
@@ -249,9 +247,8 @@ void TFtpServer::TimeOutPassive(TFtpCtrlSocket& Client) {
 void TFtpServer::DropPassive(TFtpCtrlSocket& Client) {
     Client.DataChannel->OnSessionClosed = nullptr;
     Client.DataChannel->Close();
-    ++Client.DataSession;
     ReleasePasvPort(Client);
-    Client.PassivePending = Client.PassiveLinked = false;
+    Client.EndChannel();
 }
 
 // Ends a transfer command that was answered 150 but never moved data: its data channel
@@ -260,7 +257,7 @@ void TFtpServer::CancelPendingTransfer(TFtpCtrlSocket& Client, const std::string
     Client.StartPending = false;
     Client.DataChannel->OnSessionClosed = nullptr;
     Client.DataChannel->Close();
-    Client.RetrInProgress = Client.StorInProgress = false;
+    Client.EndGrant();
     EndDataSession(Client);
     if (!reply.empty()) SendReply(Client, reply);
 }
@@ -356,19 +353,12 @@ void TFtpServer::ArmChannel(TFtpCtrlSocket& Client, TDataHandlers set) {
 }
 
 void TFtpServer::OpenStorChannel(TFtpCtrlSocket& Client) {
-    Client.AbortFlag = false;
-    Client.AbortedByClient = false;
-    Client.EndReason = "Transfer Ok";
-    Client.XferCommandCode = Client.LastCommandCode;
+    Client.BeginTransfer(Client.LastCommandCode);
     ArmChannel(Client, TDataHandlers::Stor);
 }
 
 void TFtpServer::OpenRetrChannel(TFtpCtrlSocket& Client) {
-    Client.AbortFlag = false;
-    Client.AbortedByClient = false;
-    Client.EofPosted = false;
-    Client.EndReason = "Transfer Ok";
-    Client.XferCommandCode = Client.LastCommandCode;
+    Client.BeginTransfer(Client.LastCommandCode);
     Client.DataChannel->BufSize = 64 * 1024; // listings are sent from memory in large blocks
     ArmChannel(Client, TDataHandlers::Retr);
 }
@@ -379,7 +369,7 @@ void TFtpServer::DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer
     // A command refused after the host's grant (its file missing) ends that grant, and
     // the restart offset it was given.
     if (!Client.DataOpen) {
-        Client.RetrInProgress = Client.StorInProgress = false;
+        Client.EndGrant();
         Client.RestartOffset = 0;
     }
     // The refused command used up its PASV: the listener, or the connection the client
@@ -589,10 +579,7 @@ void TFtpServer::FailTransfer(TFtpCtrlSocket& Client, const std::string& reason)
 
 void TFtpServer::EndDataSession(TFtpCtrlSocket& Client) {
     if (Client.PassiveOn) ReleasePasvPort(Client);
-    ++Client.DataSession;
-    Client.DataOpen = false;
-    Client.PassivePending = false;
-    Client.PassiveLinked = false;
+    Client.EndChannel();
     // A REST for the next command, sent before this session ended, stays.
     if (!Client.RestPending) Client.RestartOffset = 0;
     Client.ReleaseOwnedStream();

@@ -117,7 +117,7 @@ void TFtpHost::FtpServerCalculateMd5(TFtpServer&, TFtpCtrlSocket& Client, TFtpSt
 
 void TFtpHost::FtpServerBuildDirectory(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& Directory, TListingKind Kind) {
     // A grant whose data connection never opened ends with the next listing command.
-    if (!Client.DataOpen) Client.RetrInProgress = Client.StorInProgress = false;
+    if (!Client.DataOpen) Client.EndGrant();
     const TVirtualTree tree = TreeOf(Client);
     const std::string arg = (!Directory.empty() && Directory[0] == '-') ? "" : Directory;
     const std::string mask = arg.empty() ? "*.*" : arg;
