@@ -159,6 +159,7 @@ void TFtpServer::ServerSessionAvailable(uint16_t err) {
         if (OnClientConnect) OnClientConnect(*this, client, 0);
     } catch (...) {
         // A failing host handler costs this connection only, never the listener.
+        ReportCaught("connect handler");
         if (IsListed(self, id)) client.Close();
         return;
     }
@@ -210,8 +211,25 @@ void TFtpServer::SendReply(TFtpCtrlSocket& Client, TFtpString Answer) {
     try {
         if (OnAnswerToClient) OnAnswerToClient(*this, Client, Answer);
         Client.SendAnswer(Answer);
+    } catch (const ESocketException&) {
+        // The connection is going: the reply is lost, and its own close reports the rest.
     } catch (...) {
-        // A reply that cannot be sent is lost; the connection's own close reports the rest.
+        ReportCaught("reply");
+    }
+}
+
+void TFtpServer::ReportCaught(const char* where) noexcept {
+    std::string what = "unknown error";
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        what = e.what();
+    } catch (...) {
+    }
+    try {
+        if (OnCaughtError) OnCaughtError(*this, where, what);
+    } catch (...) {
+        // The report itself failed; nothing is left to tell it to.
     }
 }
 
@@ -276,14 +294,17 @@ void TFtpServer::RemoveClient(TFtpCtrlSocket* client) {
         TWSocket& data = *owned->DataChannel;
         if (owned->DataOpen && data.OnSessionClosed) data.OnSessionClosed(data, WSAENOTCONN);
     } catch (...) {
+        ReportCaught("end of a transfer at disconnection");
     }
     try {
         if (owned->PassiveOn) ReleasePasvPort(*owned);
     } catch (...) {
+        ReportCaught("passive port at disconnection");
     }
     try {
         if (OnClientDisconnect) OnClientDisconnect(*this, *owned, 0);
     } catch (...) {
+        ReportCaught("disconnect handler");
     }
 }
 

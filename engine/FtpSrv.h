@@ -125,6 +125,8 @@ public:
     virtual std::string ResolveFilePath(TFtpCtrlSocket& Client, const std::string& Directory,
                                         const std::string& FileName);
     void PostMsg(TFtpSrvMessage msg, TFtpCtrlSocket& Client);
+    // Reports the exception being handled to OnCaughtError; only inside a catch block.
+    void ReportCaught(const char* where) noexcept;
     TWSocket& ListenSocket() { return *listener_; }
     TEventLoop& Loop() const { return loop_; }
 
@@ -133,6 +135,9 @@ public:
     // New connections cannot be taken (out of descriptors or memory): once when it
     // begins, with the socket error; again with 0 when connections are taken again.
     std::function<void(TFtpServer& Sender, int AError)> OnAcceptTrouble;
+    // An error the engine caught and went on after (a failing handler, a close that
+    // failed): where it happened and what it said, for the operator's log.
+    std::function<void(TFtpServer& Sender, const std::string& Where, const std::string& What)> OnCaughtError;
     TFtpSrvClientConnectEvent OnClientConnect, OnClientDisconnect;
     TFtpSrvClientCommandEvent OnClientCommand;
     TFtpSrvAnswerToClientEvent OnAnswerToClient;

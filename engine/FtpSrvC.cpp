@@ -159,8 +159,10 @@ TTempDirStep::TTempDirStep(TFtpCtrlSocket& client, const std::string& arg)
 TTempDirStep::~TTempDirStep() {
     try {
         client_.ChangeDir(saved_);
-    } catch (...) {
-        client_.CurrentDir = saved_; // the remembered value was valid before; put it back as it was
+    } catch (const std::exception&) {
+        // The folder went meanwhile: the remembered value was valid before, and is put
+        // back as it was (a check of it would fail the same way).
+        client_.CurrentDir = saved_;
     }
 }
 

@@ -213,6 +213,7 @@ void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
         try {
             data.Close();
         } catch (...) {
+            ReportCaught("PASV listener close");
         }
         FreePasvPort(Client);
     }

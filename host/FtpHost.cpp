@@ -76,6 +76,9 @@ TFtpHost::TFtpHost(std::string programDir, TEventLoop& loop)
     using namespace std::placeholders;
     server_.OnStart = [this](TFtpServer& s) { FtpServerStart(s); };
     server_.OnAcceptTrouble = [this](TFtpServer&, int error) { AcceptTrouble(error); };
+    server_.OnCaughtError = [this](TFtpServer&, const std::string& where, const std::string& what) {
+        WriteLog(lpSystem, LogRun(kLogText, "Error in the " + where + ": " + what));
+    };
     server_.OnStop = [this](TFtpServer& s) { FtpServerStop(s); };
     server_.OnClientConnect = std::bind(&TFtpHost::FtpServerClientConnect, this, _1, _2, _3);
     server_.OnClientDisconnect = std::bind(&TFtpHost::FtpServerClientDisconnect, this, _1, _2, _3);
@@ -107,6 +110,7 @@ TFtpHost::~TFtpHost() {
     // Disconnect handlers must not run into a half-destroyed host.
     server_.OnClientDisconnect = nullptr;
     server_.OnStop = nullptr;
+    server_.OnCaughtError = nullptr;
     log_.SetView(nullptr);
     totals_.Flush();
 }

@@ -40,15 +40,16 @@ void TFtpHost::FtpServerChangeDirectory(TFtpServer&, TFtpCtrlSocket& Client, con
 void TFtpHost::FtpServerBuildFilePath(TFtpServer& Sender, TFtpCtrlSocket& Client, const TFtpString& Directory,
                                       const TFtpString& FileName, TFtpString& NewFileName) {
     if (resolvingPath_ || Client.FtpState != ftpcReady) return;
-    resolvingPath_ = true;
     std::string local;
-    try {
+    {
+        // The engine's resolution calls this handler again; that inner call passes.
+        struct TResolving {
+            bool& flag;
+            explicit TResolving(bool& f) : flag(f) { flag = true; }
+            ~TResolving() { flag = false; }
+        } resolving(resolvingPath_);
         local = Sender.ResolveFilePath(Client, Directory, FileName);
-    } catch (...) {
-        resolvingPath_ = false;
-        throw;
     }
-    resolvingPath_ = false;
     const TVirtualTree tree = TreeOf(Client);
     const std::string t = tree.MapVirtualPath(NormalizePath(local));
     const TFtpCommandCode code = Client.LastCommandCode;

@@ -247,6 +247,25 @@ TEST_F(ServerFixture, ConnectAndDisconnectEvents) {
                                               "disconnect 2 127.0.0.1 0"}));
 }
 
+TEST_F(ServerFixture, FailingHandlersAreReportedAndTheServerGoesOn) {
+    std::vector<std::string> caught;
+    server.OnCaughtError = [&](TFtpServer&, const std::string& where, const std::string& what) {
+        caught.push_back(where + ": " + what);
+    };
+    server.OnClientConnect = [](TFtpServer&, TFtpCtrlSocket& cl, int) {
+        if (cl.ConnectionId == 1) throw std::runtime_error("connect boom");
+    };
+    server.OnClientDisconnect = [](TFtpServer&, TFtpCtrlSocket&, int) { throw 42; };
+    Client a(Port());
+    EXPECT_TRUE(a.ClosedByServer()); // the failing connect costs this connection only
+    for (int i = 0; i < 500 && caught.size() < 2; ++i) Pump(1);
+    Client b(Port());
+    EXPECT_EQ(b.Line(), "220 test ready");
+    server.OnClientConnect = server.OnClientDisconnect = nullptr;
+    server.OnCaughtError = nullptr;
+    EXPECT_EQ(caught, (std::vector<std::string>{"connect handler: connect boom", "disconnect handler: unknown error"}));
+}
+
 TEST_F(ServerFixture, StaleCloseRequestDoesNothing) {
     TFtpCtrlSocket* first = nullptr;
     server.OnClientConnect = [&](TFtpServer&, TFtpCtrlSocket& cl, int) {
