@@ -36,10 +36,6 @@ QAction* NamedAction(QObject* parent, const char* name, const QString& caption) 
 
 } // namespace
 
-QString JoinCommandLine(const QStringList& params) {
-    return params.join(u' ').trimmed();
-}
-
 bool HasHideTraySwitch(const QStringList& params) {
     for (const auto& p : params)
         if (p.size() == 9 && (p[0] == u'-' || p[0] == u'/') &&
@@ -77,9 +73,7 @@ TfrmMain::TfrmMain(const TConsoleStart& start, QWidget* parent)
     host_ = std::make_unique<TFtpHost>(start.Dir);
     if (!start.Port.empty()) host_->SetPortOverride(start.Port);
     // ApplyCaptions, first run: the version lines, without time stamp.
-    host_->Log.WritePlain(lpSystem, FormatText(host_->Lang.LangText(sVersion), {NUBO_VERSION}));
-    host_->Log.WritePlain(lpSystem, host_->Lang.LangText(sVersion2));
-    host_->Log.WritePlain(lpSystem, "");
+    host_->Log.WriteVersionLines(host_->Lang);
     ShowTrayIcon(!HasHideTraySwitch(start.Params));
     startHidden_ = host_->ConfigFile().TrayIcon();
     // Lines the host wrote before the window was its view (the version lines).

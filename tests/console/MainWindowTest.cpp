@@ -155,10 +155,7 @@ TEST_F(MainWindowTest, PanesKeepTheLatestLinesAndClearEmptiesAllThree) {
         frm_->Panes[lpSystem]->LineText(0).endsWith(QStringLiteral("서버가 중지되었습니다.")));
 }
 
-TEST(CommandLine, JoinAndTheHideTraySwitch) {
-    EXPECT_EQ(JoinCommandLine({QStringLiteral(" /stop"), QStringLiteral("/close ")}),
-              QStringLiteral("/stop /close"));
-    EXPECT_EQ(JoinCommandLine({}), QString());
+TEST(CommandLine, TheHideTraySwitch) {
     struct Case {
         QStringList params;
         bool hide;
