@@ -2,7 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
+
+#include "platform/ProcessSetup.h"
 
 namespace nubo {
 
@@ -17,14 +18,6 @@ void Usage(FILE* out, const char* program, const char* switches) {
                  "  --help      this text\n"
                  "  --version   the version\n",
                  program, switches);
-}
-
-std::string ExecutableFolder() {
-    char buf[4096];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return ".";
-    std::string p(buf, size_t(n));
-    return p.substr(0, p.find_last_of('/'));
 }
 
 } // namespace

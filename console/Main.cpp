@@ -35,10 +35,6 @@ QAction* NamedAction(QObject* parent, const char* name, const QString& caption) 
 
 } // namespace
 
-QString JoinCommandLine(const QStringList& params) {
-    return params.join(u' ').trimmed();
-}
-
 bool HasHideTraySwitch(const QStringList& params) {
     for (const auto& p : params)
         if (p.size() == 9 && (p[0] == u'-' || p[0] == u'/') &&

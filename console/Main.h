@@ -34,9 +34,6 @@ struct TConsoleStart {
     QStringList Params; // the rest of the command line ("/stop", "-hidetray", ...)
 };
 
-// The parameters joined with single spaces and trimmed: the text a second start hands
-// to the running copy, and the text the command runner compares.
-QString JoinCommandLine(const QStringList& params);
 // Whether a parameter is "hidetray" after "-" or "/", in any case.
 bool HasHideTraySwitch(const QStringList& params);
 

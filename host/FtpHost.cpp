@@ -187,11 +187,7 @@ void TFtpHost::ReloadSettings() {
     if (invalid) std::rethrow_exception(invalid);
 }
 
-void TFtpHost::WriteVersionLines() {
-    log_.WritePlain(lpSystem, FormatText(lang_.LangText(sVersion), {NUBO_VERSION}));
-    log_.WritePlain(lpSystem, lang_.LangText(sVersion2));
-    log_.WritePlain(lpSystem, "");
-}
+void TFtpHost::WriteVersionLines() { log_.WriteVersionLines(lang_); }
 
 void TFtpHost::Stop() {
     if (!Listening()) return;

@@ -1,12 +1,11 @@
 #include "host/LogWriter.h"
 
-#include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "engine/FtpSrvT.h"
+#include "platform/FileIO.h"
+#include "platform/LocalTime.h"
 
 namespace nubo {
 
@@ -16,8 +15,7 @@ constexpr uint32_t kTextRgb = 0x000000; // palette colour 2
 
 std::string Stamp(std::chrono::system_clock::time_point t, const char* format) {
     const std::time_t tt = std::chrono::system_clock::to_time_t(t);
-    std::tm tm{};
-    ::localtime_r(&tt, &tm);
+    const std::tm tm = LocalCalendarTime(tt);
     char buf[32];
     return std::string(buf, std::strftime(buf, sizeof buf, format, &tm));
 }
@@ -34,27 +32,14 @@ std::string DateText(std::chrono::system_clock::time_point t) {
 TLogWriter::TLogWriter(const TSettings& settings, std::string programDir)
     : settings_(settings), dir_(std::move(programDir)) {}
 
-bool TLogWriter::AppendToFile(std::chrono::system_clock::time_point now, std::string_view text,
-                              std::string& error) {
+bool TLogWriter::AppendToDailyFile(std::chrono::system_clock::time_point now, std::string_view text,
+                                   std::string& error) {
     const std::string path = dir_ + "log/log-" + DateText(now) + ".log";
     const std::string line = "[" + TimeText(now) + "] - " + std::string(text) + "\r\n";
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
+    if (const int err = AppendToFile(path, line); err != 0) {
+        error = path + ": " + std::strerror(err);
         return false;
     }
-    size_t done = 0;
-    while (done < line.size()) {
-        const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = path + ": " + std::strerror(n < 0 ? errno : ENOSPC);
-            ::close(fd);
-            return false;
-        }
-        done += size_t(n);
-    }
-    ::close(fd);
     return true;
 }
 
@@ -79,7 +64,7 @@ TLogLine TLogWriter::DisplayLine(std::chrono::system_clock::time_point now,
 void TLogWriter::WriteLog(int pane, std::string_view text) {
     const auto now = Now();
     std::string error;
-    const bool fileOk = !settings_.Log || AppendToFile(now, PrintableText(StripRuns(text)), error);
+    const bool fileOk = !settings_.Log || AppendToDailyFile(now, PrintableText(StripRuns(text)), error);
     AddLine(pane, DisplayLine(now, text));
     if (fileOk) {
         if (settings_.Log) fileFailed_ = false;
@@ -92,6 +77,12 @@ void TLogWriter::WriteLog(int pane, std::string_view text) {
 
 void TLogWriter::WritePlain(int pane, std::string_view text) {
     AddLine(pane, text.empty() ? TLogLine{} : TLogLine{{kTextRgb, std::string(text)}});
+}
+
+void TLogWriter::WriteVersionLines(const TLangTexts& lang) {
+    WritePlain(lpSystem, FormatText(lang.LangText(sVersion), {NUBO_VERSION}));
+    WritePlain(lpSystem, lang.LangText(sVersion2));
+    WritePlain(lpSystem, "");
 }
 
 void TLogWriter::Clear() {

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "host/LogPane.h"
+#include "store/LangText.h"
 #include "store/Settings.h"
 
 namespace nubo {
@@ -28,6 +29,9 @@ class TLogWriter {
     void WriteLog(int pane, std::string_view text);
     // A line without time stamp or runs, not written to the file (start-up lines).
     void WritePlain(int pane, std::string_view text);
+    // The program's name and version, then a blank line, on the system pane: the first
+    // lines of every start, in the texts of lang.
+    void WriteVersionLines(const TLangTexts& lang);
     // Empties the three panes; the files are not touched.
     void Clear();
 
@@ -41,8 +45,8 @@ class TLogWriter {
 
   private:
     // Appends one line; false when the file cannot be written.
-    bool AppendToFile(std::chrono::system_clock::time_point now, std::string_view text,
-                      std::string& error);
+    bool AppendToDailyFile(std::chrono::system_clock::time_point now, std::string_view text,
+                           std::string& error);
     TLogLine DisplayLine(std::chrono::system_clock::time_point now, std::string_view text) const;
     void AddLine(int pane, TLogLine line);
 

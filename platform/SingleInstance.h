@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace nubo {
 
@@ -39,7 +40,8 @@ private:
     int fd_ = -1;
 };
 
-// The parameters joined with single blanks, trimmed at both ends.
-std::string JoinCommandLine(int argc, char** argv, int first = 1);
+// The parameters joined with single blanks, trimmed at both ends: the text a second
+// start hands to the running copy.
+std::string JoinCommandLine(const std::vector<std::string>& params);
 
 } // namespace nubo

@@ -8,6 +8,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "platform/Text.h"
+
 namespace nubo {
 
 namespace {
@@ -126,14 +128,11 @@ bool TInstanceChannel::Send(const std::string& folder, const TInstanceRequest& r
     return found;
 }
 
-std::string JoinCommandLine(int argc, char** argv, int first) {
+std::string JoinCommandLine(const std::vector<std::string>& params) {
     std::string s;
-    for (int i = first; i < argc; ++i) {
-        if (!s.empty()) s += ' ';
-        s += argv[i];
-    }
-    size_t b = s.find_first_not_of(" \t"), e = s.find_last_not_of(" \t");
-    return b == std::string::npos ? "" : s.substr(b, e - b + 1);
+    for (const auto& p : params)
+        s += (s.empty() ? "" : " ") + p;
+    return TrimBlanks(s);
 }
 
 } // namespace nubo

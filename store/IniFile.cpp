@@ -1,19 +1,13 @@
 #include "store/IniFile.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <algorithm>
-#include <cctype>
 #include <ctime>
-#include <filesystem>
 #include <map>
 #include <mutex>
 #include <unordered_map>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "platform/FileIO.h"
 #include "platform/Text.h"
 #include "store/TextCodec.h"
 
@@ -30,26 +24,6 @@ std::string OneLine(std::string_view s) {
     for (char& c : r)
         if (c == '\r' || c == '\n') c = ' ';
     return r;
-}
-
-// 0, or the error number of the failure.
-int ReadWhole(const std::string& path, std::string& bytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    char buf[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int err = errno;
-            ::close(fd);
-            return err;
-        }
-        if (n == 0) break;
-        bytes.append(buf, size_t(n));
-    }
-    ::close(fd);
-    return 0;
 }
 
 } // namespace
@@ -69,7 +43,7 @@ class TIniText {
     static TIniText Load(const std::string& path, bool forWrite = false) {
         TIniText t;
         std::string bytes;
-        if (const int err = ReadWhole(path, bytes); err != 0) {
+        if (const int err = ReadWholeFile(path, bytes); err != 0) {
             if (err == ENOENT || !forWrite) return t;
             throw EIniFileException("Unable to read " + path + ": " + std::strerror(err));
         }
@@ -281,8 +255,8 @@ std::optional<int64_t> ParseIniInteger(std::string_view s) {
 }
 
 bool TIniFile::Exists() const {
-    struct stat st;
-    return ::stat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    TFileIdentity id;
+    return RegularFileIdentity(path_, id);
 }
 
 namespace {
@@ -292,54 +266,47 @@ namespace {
 // every time, since an edit in place within one tick of the file system's clock keeps
 // its times; so an edit always counts from the next question.
 struct TCachedReading {
-    struct stat st {};
+    TFileIdentity id;
     bool settled = false;
     std::shared_ptr<const TIniText> text;
-    struct stat ownWrite {}; // the file as this process's last replacement left it
+    TFileIdentity ownWrite; // the file as this process's last replacement left it
 };
 
 std::mutex cacheLock;
 std::map<std::string, TCachedReading> cache;
 
-bool SameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
 std::shared_ptr<const TIniText> CurrentReading(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return std::make_shared<const TIniText>(TIniText::Load(path));
+    TFileIdentity id;
+    if (!RegularFileIdentity(path, id)) return std::make_shared<const TIniText>(TIniText::Load(path));
     std::lock_guard<std::mutex> guard(cacheLock);
     TCachedReading& c = cache[path];
-    if (c.text && c.settled && SameFile(c.st, st)) return c.text;
+    if (c.text && c.settled && c.id == id) return c.text;
     c.text = std::make_shared<const TIniText>(TIniText::Load(path));
-    c.st = st;
+    c.id = id;
     // A file this process has just put in place (a new inode) is as good as settled.
-    c.settled = (std::time(nullptr) - st.st_mtim.tv_sec > 2 && std::time(nullptr) - st.st_ctim.tv_sec > 2) ||
-                SameFile(c.ownWrite, st);
+    c.settled = (std::time(nullptr) - id.ModifiedSec > 2 && std::time(nullptr) - id.ChangedSec > 2) ||
+                c.ownWrite == id;
     return c.text;
 }
 
 // The file's text to change and write back: the kept reading when it is certainly the
 // file's present content, else a fresh reading that fails loudly.
 TIniText WritableText(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
+    TFileIdentity id;
+    if (RegularFileIdentity(path, id)) {
         std::lock_guard<std::mutex> guard(cacheLock);
         const auto it = cache.find(path);
-        if (it != cache.end() && it->second.text && it->second.settled && SameFile(it->second.st, st))
+        if (it != cache.end() && it->second.text && it->second.settled && it->second.id == id)
             return it->second.text->Writable();
     }
     return TIniText::Load(path, true);
 }
 
 void NoteOwnWrite(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return;
+    TFileIdentity id;
+    if (!RegularFileIdentity(path, id)) return;
     std::lock_guard<std::mutex> guard(cacheLock);
-    cache[path].ownWrite = st;
+    cache[path].ownWrite = id;
 }
 
 } // namespace
@@ -414,63 +381,11 @@ void TIniFile::DeleteKey(std::string_view section, std::string_view key) {
     Write({{std::string(section), std::string(key), std::nullopt}});
 }
 
-std::vector<std::string> RemoveStaleTemporaries(const std::string& path) {
-    namespace fs = std::filesystem;
-    std::vector<std::string> removed;
-    const fs::path file(path);
-    const std::string prefix = file.filename().string() + ".";
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(file.parent_path().empty() ? "." : file.parent_path(), ec)) {
-        const std::string name = entry.path().filename().string();
-        // The temporary's name: the file's own, a dot, and six letters or digits.
-        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
-        if (!std::all_of(name.begin() + long(prefix.size()), name.end(), [](char c) { return std::isalnum(uint8_t(c)); }))
-            continue;
-        std::error_code rc;
-        if (entry.is_regular_file(rc) && fs::remove(entry.path(), rc)) removed.push_back(entry.path().string());
-    }
-    return removed;
-}
-
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, bool onlyIfMissing) {
-    std::string tmp = path + ".XXXXXX";
-    const int fd = ::mkstemp(tmp.data());
-    if (fd < 0) WriteFailed(path, errno);
-    auto fail = [&](int err) {
-        ::close(fd);
-        ::unlink(tmp.c_str());
-        WriteFailed(path, err);
-    };
-    // The new file keeps the permissions of the one it replaces.
-    struct stat st;
-    const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    if (::fchmod(fd, mode) != 0) fail(errno);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) fail(n < 0 ? errno : ENOSPC);
-        done += size_t(n);
-    }
-    if (::fsync(fd) != 0) fail(errno);
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(tmp.c_str());
-        WriteFailed(path, err);
-    }
-    if (onlyIfMissing) {
-        const int r = ::link(tmp.c_str(), path.c_str());
-        const int err = errno;
-        ::unlink(tmp.c_str());
-        if (r == 0) return true;
-        if (err == EEXIST) return false;
-        WriteFailed(path, err);
-    }
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(tmp.c_str());
-        WriteFailed(path, err);
-    }
+    int err = 0;
+    const TAtomicWrite result = WriteFileAtomically(path, bytes, onlyIfMissing, err);
+    if (result == TAtomicWrite::Failed) WriteFailed(path, err);
+    if (result == TAtomicWrite::KeptExisting) return false;
     NoteOwnWrite(path);
     return true;
 }

@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/FileIO.h"
+
 namespace nubo {
 
 class EIniFileException : public std::runtime_error {
@@ -75,11 +77,8 @@ class TIniFile {
     std::shared_ptr<const TIniText> held_;
 };
 
-// Removes what an interrupted ReplaceFileAtomically of path left behind (its temporary
-// files beside it); returns their names.
-std::vector<std::string> RemoveStaleTemporaries(const std::string& path);
-
-// Writes bytes to path atomically (temporary file beside it, then rename); throws
+// Writes bytes to path atomically (WriteFileAtomically of platform/FileIO.h, whose
+// RemoveStaleTemporaries clears what an interrupted one left); throws
 // EIniFileException on failure, leaving any old file untouched. With onlyIfMissing an
 // existing file is kept and false is returned.
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes,

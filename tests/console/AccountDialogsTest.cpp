@@ -7,19 +7,19 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
-#include <arpa/inet.h>
 #include <deque>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "console/Main.h"
 #include "console/user_setup.h"
 #include "tests/console/ConsoleTestUtil.h"
+#include "tests/support/TempDir.h"
 
 using namespace nubo;
+using nubo::test::TTempDir;
 namespace fs = std::filesystem;
 
 namespace {
@@ -61,8 +61,6 @@ struct TScript {
 class AccountDialogsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/nubo-accounts-XXXXXX";
-        dir_ = std::string(mkdtemp(tmpl)) + "/";
         for (const char* d : {"down", "home1", "home2", "v1", "v2", "v3", "v4", "v5"})
             fs::create_directory(dir_ + d);
         users_ = std::make_unique<TUserFile>(dir_ + "ftp_users.ini");
@@ -71,7 +69,6 @@ class AccountDialogsTest : public ::testing::Test {
     }
     void TearDown() override {
         dlg_.reset();
-        fs::remove_all(dir_);
     }
     void Open() {
         dlg_ = std::make_unique<Tfrm_User_Setup>(*users_, nullptr);
@@ -121,7 +118,8 @@ class AccountDialogsTest : public ::testing::Test {
         return s.isEmpty() ? QString() : s.first()->text(1);
     }
 
-    std::string dir_;
+    TTempDir tmp_;
+    const std::string dir_ = tmp_.Dir();
     std::unique_ptr<TUserFile> users_;
     std::unique_ptr<Tfrm_User_Setup> dlg_;
     TScript script_;
@@ -398,25 +396,18 @@ namespace {
 class AccountsInConsoleTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/nubo-accounts-XXXXXX";
-        dir_ = std::string(mkdtemp(tmpl)) + "/";
         fs::create_directory(dir_ + "eve");
         port_ = testutil::FreePort();
         frm_ = std::make_unique<TfrmMain>(TConsoleStart{dir_, std::to_string(port_), {}});
     }
     void TearDown() override {
         frm_.reset();
-        fs::remove_all(dir_);
     }
     // The reply to PASS: the first line starting "230 " or "530 ", read while Qt's loop
     // (and through it the server) runs; empty after five seconds.
     std::string Login(const std::string& user, const std::string& pass) {
-        int s = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port_));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return "no connect";
+        const int s = test::ConnectLoopback(port_);
+        if (s < 0) return "no connect";
         const std::string lines = "USER " + user + "\r\nPASS " + pass + "\r\n";
         send(s, lines.data(), lines.size(), 0);
         std::string got;
@@ -455,7 +446,8 @@ class AccountsInConsoleTest : public ::testing::Test {
         EXPECT_TRUE(ran);
     }
 
-    std::string dir_;
+    TTempDir tmp_;
+    const std::string dir_ = tmp_.Dir();
     int port_ = 0;
     std::unique_ptr<TfrmMain> frm_;
     TScript script_;

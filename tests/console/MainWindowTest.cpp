@@ -19,8 +19,10 @@
 #include "console/Main.h"
 #include "store/IniFile.h"
 #include "tests/console/ConsoleTestUtil.h"
+#include "tests/support/TempDir.h"
 
 using namespace nubo;
+using nubo::test::TTempDir;
 using namespace nubo::testutil;
 namespace fs = std::filesystem;
 
@@ -52,8 +54,6 @@ int CountEnding(const QStringList& lines, const QString& tail) {
 class MainWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/nubo-console-XXXXXX";
-        dir_ = mkdtemp(tmpl);
         port_ = FreePort();
         frm_ = std::make_unique<TfrmMain>(TConsoleStart{dir_, std::to_string(port_), {}});
         frm_->ShowMessage = [this](const QString& text, bool) { messages_ << text; };
@@ -64,7 +64,6 @@ class MainWindowTest : public ::testing::Test {
             waitpid(curl_, nullptr, 0);
         }
         frm_.reset();
-        fs::remove_all(dir_);
     }
 
     QStringList System() const { return PaneLines(*frm_->Panes[lpSystem]); }
@@ -90,7 +89,8 @@ class MainWindowTest : public ::testing::Test {
         return row;
     }
 
-    std::string dir_;
+    TTempDir tmp_;
+    const std::string dir_ = tmp_.Dir();
     int port_ = 0;
     std::unique_ptr<TfrmMain> frm_;
     QStringList messages_;
@@ -100,10 +100,10 @@ class MainWindowTest : public ::testing::Test {
 } // namespace
 
 TEST_F(MainWindowTest, FirstStartListensAndTheControlsFollowStopStartRestart) {
-    EXPECT_TRUE(fs::is_directory(dir_ + "/log"));
-    EXPECT_TRUE(fs::is_directory(dir_ + "/down"));
-    EXPECT_TRUE(fs::exists(dir_ + "/ftp_config.ini"));
-    EXPECT_TRUE(fs::exists(dir_ + "/ftp_users.ini"));
+    EXPECT_TRUE(fs::is_directory(dir_ + "log"));
+    EXPECT_TRUE(fs::is_directory(dir_ + "down"));
+    EXPECT_TRUE(fs::exists(dir_ + "ftp_config.ini"));
+    EXPECT_TRUE(fs::exists(dir_ + "ftp_users.ini"));
     EXPECT_TRUE(Listening(port_));
     ExpectControls(true);
     EXPECT_EQ(frm_->Iblport->text(), QString::number(port_));
@@ -155,10 +155,7 @@ TEST_F(MainWindowTest, PanesKeepTheLatestLinesAndClearEmptiesAllThree) {
         frm_->Panes[lpSystem]->LineText(0).endsWith(QStringLiteral("서버가 중지되었습니다.")));
 }
 
-TEST(CommandLine, JoinAndTheHideTraySwitch) {
-    EXPECT_EQ(JoinCommandLine({QStringLiteral(" /stop"), QStringLiteral("/close ")}),
-              QStringLiteral("/stop /close"));
-    EXPECT_EQ(JoinCommandLine({}), QString());
+TEST(CommandLine, TheHideTraySwitch) {
     struct Case {
         QStringList params;
         bool hide;
@@ -196,7 +193,7 @@ TEST_F(MainWindowTest, APortInUseIsLoggedAndStartStaysEnabled) {
 
 TEST_F(MainWindowTest, MonitorShowsARunningDownloadAndDisconnectEndsIt) {
     {
-        std::ofstream big(dir_ + "/down/big.bin", std::ios::binary);
+        std::ofstream big(dir_ + "down/big.bin", std::ios::binary);
         std::string block(1 << 20, 'x');
         for (int i = 0; i < 96; ++i)
             big << block;
@@ -256,7 +253,7 @@ TEST_F(MainWindowTest, BanWritesTheNextFreeDenyKeyAndDisconnects) {
     frm_->btn_disconnectClick(); // nothing selected
     EXPECT_EQ(messages_, QStringList({QStringLiteral("ID를 먼저 선택해주세요.")}));
 
-    TIniFile ini(dir_ + "/ftp_config.ini");
+    TIniFile ini(dir_ + "ftp_config.ini");
     ini.WriteString("IP Deny", "IP0", "10.1.1.1");
     ini.WriteString("IP Deny", "IP1", "10.1.1.2");
     const int s = LoginRaw();

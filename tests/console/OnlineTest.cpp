@@ -18,7 +18,7 @@
 #include "online/VersionCheck.h"
 #include "online/WebService.h"
 #include "tests/console/ConsoleTestUtil.h"
-#include "tests/store/TempDir.h"
+#include "tests/support/TempDir.h"
 
 using namespace nubo;
 using namespace nubo::test;

@@ -11,7 +11,7 @@
 #include "console/Main.h"
 #include "console/SetupFTP.h"
 #include "tests/console/ConsoleTestUtil.h"
-#include "tests/store/TempDir.h"
+#include "tests/support/TempDir.h"
 
 using namespace nubo;
 using namespace nubo::test;

@@ -7,10 +7,10 @@
 
 #include "engine/FtpSrv.h"
 #include "tests/engine/LoopClient.h"
-#include "tests/platform/TempFolder.h"
+#include "tests/support/TempDir.h"
 
 using namespace nubo;
-using nubo::test::TempFolder;
+using nubo::test::TTempDir;
 using nubo::test::TLoopClient;
 
 namespace {
@@ -38,7 +38,7 @@ protected:
     }
     std::string Cmd(const std::string& line) { return client->Cmd(line); }
 
-    TempFolder t;
+    TTempDir t;
     std::string home;
     TEventLoop loop;
     TFtpServer server{loop};
@@ -50,7 +50,7 @@ protected:
 // Refused commands change nothing; those with a folder part see the temporary directory
 // while the event runs, and the working directory is back before the reply.
 TEST_F(FileCommands, RefusalsAndTheTemporaryDirectory) {
-    mkdir(t.Native("pub").c_str(), 0777);
+    mkdir(t.File("pub").c_str(), 0777);
     t.Write("pub/a.txt", "abc");
     ASSERT_EQ(Cmd("CWD pub"), "250 CWD command successful. \"" + ToClientSeparators(home) + "pub/\" is current directory.");
     const std::string pub = home + "pub\\";
@@ -72,7 +72,7 @@ TEST_F(FileCommands, RefusalsAndTheTemporaryDirectory) {
         {"MFMT 20240229120000 a.txt", &TFtpServer::OnValidateMfmt, "501 Permission Denied", pub, pub + "a.txt"},
     };
     struct stat before {};
-    stat(t.Native("pub/a.txt").c_str(), &before);
+    stat(t.File("pub/a.txt").c_str(), &before);
     for (const Case& c : cases) {
         std::string seenDir, seenPath;
         server.*c.event = [&](TFtpServer&, TFtpCtrlSocket& cl, TFtpString& path, bool& allowed) {
@@ -87,9 +87,9 @@ TEST_F(FileCommands, RefusalsAndTheTemporaryDirectory) {
         server.*c.event = nullptr;
     }
     struct stat after {};
-    ASSERT_EQ(stat(t.Native("pub/a.txt").c_str(), &after), 0);
+    ASSERT_EQ(stat(t.File("pub/a.txt").c_str(), &after), 0);
     EXPECT_EQ(after.st_mtime, before.st_mtime);
-    EXPECT_NE(access(t.Native("pub/new").c_str(), F_OK), 0);
+    EXPECT_NE(access(t.File("pub/new").c_str(), F_OK), 0);
     EXPECT_EQ(Cmd("RNTO b.txt"), "550 '': no such file or directory."); // the refused RNFR remembered nothing
 }
 
@@ -104,11 +104,11 @@ TEST_F(FileCommands, ThePathTheHostLeftIsUsed) {
     EXPECT_EQ(Cmd("SIZE asked.txt"), "213 2");
     server.OnValidateRmd = redirect(home + "made");
     EXPECT_EQ(Cmd("MKD asked"), "257 \"" + home + "asked\": directory created.");
-    EXPECT_EQ(access(t.Native("made").c_str(), F_OK), 0);
+    EXPECT_EQ(access(t.File("made").c_str(), F_OK), 0);
     server.OnValidateDele = redirect(home + "other.txt");
     EXPECT_EQ(Cmd("DELE asked.txt"), "250 File '" + home + "asked.txt' deleted.");
     EXPECT_EQ(t.Read("asked.txt"), "1");
-    EXPECT_NE(access(t.Native("other.txt").c_str(), F_OK), 0);
+    EXPECT_NE(access(t.File("other.txt").c_str(), F_OK), 0);
     server.OnValidateRnFr = redirect(home + "made");
     EXPECT_EQ(Cmd("RNFR asked.txt"), "350 File exists, ready for destination name.");
     EXPECT_EQ(Cmd("RNTO renamed"), "250 File '" + home + "made' renamed to '" + home + "renamed'.");
@@ -135,7 +135,7 @@ TEST_F(FileCommands, Md5FromTheHost) {
 // Where an exception goes: the command's own guard, or the dispatcher's "501 ".
 TEST_F(FileCommands, ExceptionsTable) {
     t.Write("a.txt", "a");
-    mkdir(t.Native("sub").c_str(), 0777);
+    mkdir(t.File("sub").c_str(), 0777);
     auto boom = [](TFtpServer&, TFtpCtrlSocket&, TFtpString&, bool&) { throw std::runtime_error("boom"); };
     struct Case {
         std::string line;
@@ -167,7 +167,7 @@ TEST_F(FileCommands, ExceptionsTable) {
 // order once the digest is out, and a held line may start another long digest.
 TEST_F(FileCommands, HeldLinesAfterALongDigest) {
     t.Write("big.bin", "");
-    ASSERT_EQ(truncate(t.Native("big.bin").c_str(), 400LL << 20), 0);
+    ASSERT_EQ(truncate(t.File("big.bin").c_str(), 400LL << 20), 0);
     t.Write("small", "abc");
     const std::string first = Cmd("MD5 big.bin\r\nMD5 small\r\nMD5 big.bin\r\nNOOP");
     EXPECT_EQ(first.substr(0, 14), "251 \"big.bin\" ");

@@ -2,29 +2,23 @@
 // A control-connection client for engine tests: a real socket on 127.0.0.1 that pumps
 // the server's event loop on this thread while it waits for a reply.
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <stdexcept>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "socket/EventLoop.h"
+#include "tests/support/Loopback.h"
 
 namespace nubo::test {
 
 class TLoopClient {
 public:
     TLoopClient(TEventLoop& loop, int port) : loop_(loop) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(uint16_t(port));
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
-            throw std::runtime_error("connect failed");
+        fd_ = ConnectLoopback(port);
+        if (fd_ < 0) throw std::runtime_error("connect failed");
         fcntl(fd_, F_SETFL, O_NONBLOCK);
     }
     ~TLoopClient() { close(fd_); }

@@ -1,43 +1,24 @@
 // The passive port pool shared by the clients of one server, over real sockets.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "engine/FtpSrv.h"
 #include "tests/engine/LoopClient.h"
+#include "tests/support/Loopback.h"
+#include "tests/support/RunUntil.h"
 
 using namespace nubo;
+using nubo::test::ConnectLoopback;
+using nubo::test::FreePort;
+using nubo::test::RunUntil;
 using nubo::test::TLoopClient;
 
 namespace {
 
-int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t l = sizeof sa;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &l);
-    close(fd);
-    return ntohs(sa.sin_port);
-}
-
 std::string PasvReply(int port) {
     return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256) +
            ").";
-}
-
-int ConnectTo(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(uint16_t(port));
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    return fd;
 }
 
 } // namespace
@@ -72,14 +53,11 @@ TEST(PassivePool, OnePortSharedByTwoClients) {
     }
 
     // B's listing uses up its PASV; then the port is free for A at once.
-    int data = ConnectTo(pasvPort);
+    int data = ConnectLoopback(pasvPort);
+    EXPECT_GE(data, 0);
     EXPECT_EQ(b.Cmd("NLST"), "150 Opening data connection for directory list.");
     char buf[4096];
-    for (int i = 0; i < 1000; ++i) {
-        loop.RunOnce(5);
-        ssize_t n = recv(data, buf, sizeof buf, MSG_DONTWAIT);
-        if (n == 0) break;
-    }
+    RunUntil([&] { return recv(data, buf, sizeof buf, MSG_DONTWAIT) == 0; }, 5000);
     close(data);
     EXPECT_EQ(b.Reply(), "226 File sent ok");
     EXPECT_EQ(a.Cmd("PASV"), PasvReply(pasvPort));

@@ -1,47 +1,43 @@
 // The server component over real loopback connections: line assembly, dispatch,
 // events, limits and the private close messages.
-#include <arpa/inet.h>
+#include <cerrno>
 #include <functional>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
 #include "engine/FtpSrv.h"
+#include "tests/support/Loopback.h"
+#include "tests/support/RunUntil.h"
 
 using namespace nubo;
+using nubo::test::ConnectLoopback;
+using nubo::test::RunRounds;
+using nubo::test::RunUntil;
+using nubo::test::WaitUntil;
 
 namespace {
-
-void Pump(int rounds = 5) {
-    for (int i = 0; i < rounds; ++i) TEventLoop::Current().RunOnce(2);
-}
 
 struct Client {
     int fd = -1;
     std::string buf;
-    explicit Client(const std::string& port) {
-        fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(uint16_t(std::stoi(port)));
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    }
+    explicit Client(const std::string& port) : fd(ConnectLoopback(std::stoi(port))) { EXPECT_GE(fd, 0); }
     ~Client() { close(fd); }
     void Send(const std::string& s) { ASSERT_EQ(send(fd, s.data(), s.size(), 0), ssize_t(s.size())); }
+    // One round of the loop, then what arrived; false once the server has closed.
+    bool Receive() {
+        TEventLoop::Current().RunOnce(2);
+        char tmp[4096];
+        const ssize_t n = recv(fd, tmp, sizeof tmp, MSG_DONTWAIT);
+        if (n > 0) buf.append(tmp, size_t(n));
+        return n > 0 || (n < 0 && errno == EAGAIN);
+    }
     // Reads while the loop runs; false when the connection closed first.
     bool Fill(const std::function<bool()>& enough) {
-        uint64_t end = TickCount() + 3000;
-        while (!enough() && TickCount() < end) {
-            TEventLoop::Current().RunOnce(2);
-            char tmp[4096];
-            ssize_t n = recv(fd, tmp, sizeof tmp, MSG_DONTWAIT);
-            if (n == 0) return enough();
-            if (n > 0) buf.append(tmp, size_t(n));
-        }
+        bool open = true;
+        WaitUntil([&] { return !open || enough(); }, [&] { open = Receive(); }, 3000);
         return enough();
     }
     std::string Line() {
@@ -57,16 +53,8 @@ struct Client {
         return Line();
     }
     bool ClosedByServer() {
-        uint64_t end = TickCount() + 3000;
-        while (TickCount() < end) {
-            TEventLoop::Current().RunOnce(2);
-            char tmp[4096];
-            ssize_t n = recv(fd, tmp, sizeof tmp, MSG_DONTWAIT);
-            if (n == 0) return true;
-            if (n > 0) buf.append(tmp, size_t(n));
-            if (n < 0 && errno != EAGAIN) return true;
-        }
-        return false;
+        bool closed = false;
+        return WaitUntil([&] { return closed; }, [&] { closed = !Receive(); }, 3000);
     }
 };
 
@@ -83,7 +71,7 @@ struct ServerFixture : ::testing::Test {
     void TearDown() override {
         server.DropAllClients();
         server.Stop();
-        Pump();
+        RunRounds(5);
     }
     std::string Port() { return server.ListenSocket().BoundPort(); }
     // Records every command line and answers it without running it.
@@ -103,7 +91,7 @@ TEST_F(ServerFixture, LinesAreAssembledAcrossSegments) {
     EXPECT_EQ(c.Line(), "220 test ready");
     c.Send("NOOP a\r\nSYST\r\n");              // two lines in one segment
     c.Send("US");                                // a line split over segments
-    Pump();
+    RunRounds(5);
     EXPECT_EQ(commands.size(), 2u);
     c.Send("ER x\n");                            // lone LF ends a line too
     c.Send("RETR a\rb\r\n");                     // an inner CR stays
@@ -118,7 +106,7 @@ TEST_F(ServerFixture, OverLongLineBecomesOverAndCloses) {
     c.Send(std::string(3000, 'A'));
     EXPECT_EQ(c.Line(), "500 Command too long");
     EXPECT_TRUE(c.ClosedByServer());
-    Pump();
+    RunRounds(5);
     EXPECT_EQ(server.ConnectionCount(), 0);
 }
 
@@ -141,7 +129,7 @@ TEST_F(ServerFixture, RcvSizeCannotChangeWithBufferedBytes) {
     Client c(Port());
     c.Line();
     c.Send("NOO");
-    Pump();
+    RunRounds(5);
     ASSERT_NE(cl, nullptr);
     EXPECT_EQ(cl->LineFill, 3);
     try {
@@ -219,7 +207,7 @@ TEST_F(ServerFixture, MaxClientsRefusesTheThird) {
     Client c(Port());
     EXPECT_EQ(c.Line(), "421 Too many users connected.");
     EXPECT_TRUE(c.ClosedByServer());
-    Pump();
+    RunRounds(5);
     EXPECT_EQ(server.ConnectionCount(), 2);
 }
 
@@ -237,11 +225,11 @@ TEST_F(ServerFixture, ConnectAndDisconnectEvents) {
         Client a(Port());
         EXPECT_EQ(a.Line(), "220 test ready");
     }
-    for (int i = 0; i < 500 && seen.size() < 2; ++i) Pump(1);
+    RunUntil([&] { return seen.size() >= 2; });
     Client b(Port());
     EXPECT_TRUE(b.ClosedByServer());
     EXPECT_EQ(b.buf, "");
-    Pump(10);
+    RunRounds(10);
     server.OnClientConnect = server.OnClientDisconnect = nullptr;
     EXPECT_EQ(seen, (std::vector<std::string>{"connect 1", "disconnect 1 127.0.0.1 0", "connect 2",
                                               "disconnect 2 127.0.0.1 0"}));
@@ -258,7 +246,7 @@ TEST_F(ServerFixture, FailingHandlersAreReportedAndTheServerGoesOn) {
     server.OnClientDisconnect = [](TFtpServer&, TFtpCtrlSocket&, int) { throw 42; };
     Client a(Port());
     EXPECT_TRUE(a.ClosedByServer()); // the failing connect costs this connection only
-    for (int i = 0; i < 500 && caught.size() < 2; ++i) Pump(1);
+    RunUntil([&] { return caught.size() >= 2; });
     Client b(Port());
     EXPECT_EQ(b.Line(), "220 test ready");
     server.OnClientConnect = server.OnClientDisconnect = nullptr;
@@ -278,7 +266,7 @@ TEST_F(ServerFixture, StaleCloseRequestDoesNothing) {
     ASSERT_EQ(cl, first);
     server.PostMsg(MsgCloseRequest, *cl);
     cl->ConnectionId = 99; // the message's number no longer matches
-    Pump(10);
+    RunRounds(10);
     EXPECT_EQ(server.ConnectionCount(), 1);
     EXPECT_EQ(a.Cmd("NOOP"), "200 Ok. Parameter was ''.");
     EXPECT_EQ(server.Connection(5), nullptr);
@@ -309,7 +297,7 @@ TEST_F(ServerFixture, RestartTakesThePortClientsJustLeft) {
         EXPECT_TRUE(a.ClosedByServer());
         EXPECT_TRUE(b.ClosedByServer());
     }
-    Pump();
+    RunRounds(5);
     server.Stop();
     server.Port = port;
     server.Start();

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include "tests/store/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace nubo {
 namespace {

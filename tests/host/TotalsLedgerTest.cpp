@@ -1,17 +1,18 @@
 #include "host/TotalsLedger.h"
 
-#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
-#include "tests/store/TempDir.h"
+#include "tests/support/RunUntil.h"
+#include "tests/support/TempDir.h"
 
 namespace nubo {
 namespace {
 
 using test::ReadBytes;
+using test::RunUntil;
 using test::TTempDir;
 using test::WriteBytes;
 
@@ -27,8 +28,7 @@ TEST(TotalsLedger, AdditionsReachTheFileTogetherAfterTheDelay) {
     EXPECT_EQ(ledger.AddDownload("bob", 0), 107);
     EXPECT_EQ(TUserFile(path).TotalDownload("bob"), 100); // nothing written yet
 
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (ledger.Pending() && std::chrono::steady_clock::now() < end) loop.RunOnce(100);
+    RunUntil([&] { return !ledger.Pending(); }, 5000);
     EXPECT_FALSE(ledger.Pending());
     EXPECT_EQ(ReadBytes(path), "[bob]\r\nPassword=x\r\nTotalDownload=107\r\nTotalUpload=0\r\n"
                                "[amy]\r\nPassword=y\r\nTotalDownload=0\r\nTotalUpload=5\r\n");

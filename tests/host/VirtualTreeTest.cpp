@@ -6,6 +6,7 @@
 #include "host/FtpHost.h"
 #include "host/VirtualTree.h"
 #include "platform/PathMap.h"
+#include "tests/support/TempDir.h"
 
 using namespace nubo;
 namespace fs = std::filesystem;
@@ -59,7 +60,8 @@ TEST(VirtualTree, NormalizeAndReplies) {
 }
 
 TEST(VirtualTree, ContainmentFollowsLinksAndComponents) {
-    const fs::path root = fs::temp_directory_path() / ("nubo-tree-" + std::to_string(::getpid()));
+    const test::TTempDir tmp;
+    const fs::path root = tmp.File("tree");
     fs::create_directories(root / "home" / "sub");
     fs::create_directories(root / "homex");
     fs::create_directories(root / "music");
@@ -89,7 +91,6 @@ TEST(VirtualTree, ContainmentFollowsLinksAndComponents) {
         {home + std::string(5000, 'a'), false},
     };
     for (const auto& c : cases) EXPECT_EQ(tree.Contains(c.path), c.inside) << c.path;
-    fs::remove_all(root);
 }
 
 TEST(HostFormats, SecondsThousandsAndRates) {

@@ -10,10 +10,10 @@
 #include "platform/FileSearch.h"
 #include "platform/FileSystem.h"
 #include "platform/PathMap.h"
-#include "tests/platform/TempFolder.h"
+#include "tests/support/TempDir.h"
 
 using namespace nubo;
-using nubo::test::TempFolder;
+using nubo::test::TTempDir;
 
 namespace {
 
@@ -33,14 +33,14 @@ protected:
         t.Write("noext", "");
         t.Write(".hidden", "x");
         t.Write("locked.txt", "ro");
-        chmod(t.Native("locked.txt").c_str(), 0444);
-        mkdir(t.Native("sub").c_str(), 0777);
-        symlink(t.Native("a.txt").c_str(), t.Native("link.txt").c_str());
-        symlink(t.Native("sub").c_str(), t.Native("linkdir").c_str());
-        symlink(t.Native("gone").c_str(), t.Native("dangling").c_str());
-        mkfifo(t.Native("pipe").c_str(), 0666);
+        chmod(t.File("locked.txt").c_str(), 0444);
+        mkdir(t.File("sub").c_str(), 0777);
+        symlink(t.File("a.txt").c_str(), t.File("link.txt").c_str());
+        symlink(t.File("sub").c_str(), t.File("linkdir").c_str());
+        symlink(t.File("gone").c_str(), t.File("dangling").c_str());
+        mkfifo(t.File("pipe").c_str(), 0666);
     }
-    TempFolder t;
+    TTempDir t;
 };
 
 } // namespace
@@ -94,7 +94,7 @@ TEST_F(SearchFolder, IncludeMaskAndPatterns) {
 
 TEST_F(SearchFolder, TimesAgreeWithTheFile) {
     timespec times[2] = {{0, UTIME_OMIT}, {1709208000, 0}}; // 2024-02-29 12:00:00 UTC
-    utimensat(AT_FDCWD, t.Native("a.txt").c_str(), times, 0);
+    utimensat(AT_FDCWD, t.File("a.txt").c_str(), times, 0);
     TSearchRec rec;
     ASSERT_TRUE(FindFirstEntry(t.Engine("a.txt"), 0, rec));
     EXPECT_EQ(rec.LastWriteTime, UnixToFileTime(1709208000, 0));
@@ -119,9 +119,9 @@ TEST(Search, OtherDrivesNameNothing) {
 }
 
 TEST(Search, SparseFileAbove4GiB) {
-    TempFolder t;
+    TTempDir t;
     const int64_t size = 5000000000LL;
-    int fd = open(t.Native("big.bin").c_str(), O_WRONLY | O_CREAT, 0644);
+    int fd = open(t.File("big.bin").c_str(), O_WRONLY | O_CREAT, 0644);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(ftruncate(fd, size), 0);
     close(fd);
@@ -183,7 +183,7 @@ TEST_F(SearchFolder, FolderOperations) {
 
 // Fixed zones without daylight saving give a known bias; local and UTC round-trip.
 TEST(FileTimes, BiasAndSetTable) {
-    TempFolder t;
+    TTempDir t;
     t.Write("f.txt", "x");
     std::string saved = getenv("TZ") ? getenv("TZ") : "";
     struct Case {
@@ -198,14 +198,14 @@ TEST(FileTimes, BiasAndSetTable) {
 
         ASSERT_TRUE(SetFileLastWrite(t.Engine("f.txt"), noonLeapDay, true));
         struct stat st {};
-        stat(t.Native("f.txt").c_str(), &st);
+        stat(t.File("f.txt").c_str(), &st);
         EXPECT_EQ(st.st_mtime, 1709208000) << c.tz;
         TDateTime local = 0;
         ASSERT_TRUE(FileLastWrite(t.Engine("f.txt"), local));
         EXPECT_EQ(DateTimeToMs(local), DateTimeToMs(noonLeapDay - c.bias / 1440.0)) << c.tz;
 
         ASSERT_TRUE(SetFileLastWrite(t.Engine("f.txt"), noonLeapDay, false));
-        stat(t.Native("f.txt").c_str(), &st);
+        stat(t.File("f.txt").c_str(), &st);
         EXPECT_EQ(st.st_mtime, 1709208000 + c.bias * 60) << c.tz;
     }
     if (saved.empty()) unsetenv("TZ");
@@ -216,7 +216,7 @@ TEST(FileTimes, BiasAndSetTable) {
 }
 
 TEST(TempFile, UniqueAndExclusive) {
-    TempFolder t;
+    TTempDir t;
     std::string a = CreateUniqueTempFile(t.Engine());
     std::string b = CreateUniqueTempFile(t.Engine().substr(0, t.Engine().size() - 1));
     ASSERT_FALSE(a.empty());

@@ -6,10 +6,10 @@
 #include <unistd.h>
 
 #include "platform/Stream.h"
-#include "tests/platform/TempFolder.h"
+#include "tests/support/TempDir.h"
 
 using namespace nubo;
-using nubo::test::TempFolder;
+using nubo::test::TTempDir;
 
 namespace {
 
@@ -25,7 +25,7 @@ std::string ErrorOf(const std::string& path, TFileMode mode) {
 } // namespace
 
 TEST(FileStream, ModesReadWriteAndPosition) {
-    TempFolder t;
+    TTempDir t;
     {
         TFileStream s(t.Engine("f.bin"), TFileMode::Create);
         s.WriteBuffer("hello world", 11);
@@ -64,7 +64,7 @@ TEST(FileStream, ModesReadWriteAndPosition) {
 }
 
 TEST(FileStream, SixtyFourBitPositions) {
-    TempFolder t;
+    TTempDir t;
     const int64_t far = 5000000000LL;
     {
         TFileStream s(t.Engine("big.bin"), TFileMode::Create);
@@ -81,10 +81,10 @@ TEST(FileStream, SixtyFourBitPositions) {
 }
 
 TEST(FileStream, OpenFailuresNameTheEnginePath) {
-    TempFolder t;
-    mkdir(t.Native("dir").c_str(), 0777);
-    mkfifo(t.Native("pipe").c_str(), 0666);
-    symlink(t.Native("target").c_str(), t.Native("dangling").c_str());
+    TTempDir t;
+    mkdir(t.File("dir").c_str(), 0777);
+    mkfifo(t.File("pipe").c_str(), 0666);
+    symlink(t.File("target").c_str(), t.File("dangling").c_str());
     struct Case {
         std::string name;
         TFileMode mode;
@@ -104,15 +104,15 @@ TEST(FileStream, OpenFailuresNameTheEnginePath) {
     for (const Case& c : cases) {
         std::string err = ErrorOf(t.Engine(c.name), c.mode);
         EXPECT_EQ(err.rfind(c.prefix + t.Engine(c.name) + "\". ", 0), 0u) << err;
-        EXPECT_EQ(err.find(t.Native()), std::string::npos) << err;
+        EXPECT_EQ(err.find(t.File()), std::string::npos) << err;
     }
     // A dangling link is never created through.
-    EXPECT_NE(access(t.Native("target").c_str(), F_OK), 0);
+    EXPECT_NE(access(t.File("target").c_str(), F_OK), 0);
     EXPECT_NE(ErrorOf("D:\\x.txt", TFileMode::Create), "");
 }
 
 TEST(FileStream, SharingBetweenOpeners) {
-    TempFolder t;
+    TTempDir t;
     t.Write("f", "data");
     using M = TFileMode;
     struct Case {
@@ -135,7 +135,7 @@ TEST(FileStream, SharingBetweenOpeners) {
     // A file being downloaded is not truncated by a refused Create; a link reaches the
     // same file, and the rule with it.
     t.Write("f", "data");
-    symlink(t.Native("f").c_str(), t.Native("l").c_str());
+    symlink(t.File("f").c_str(), t.File("l").c_str());
     {
         TFileStream reader(t.Engine("f"), M::Read);
         EXPECT_NE(ErrorOf(t.Engine("l"), M::Create), "");

@@ -1,9 +1,7 @@
 // Drives real loopback sockets through the event orders of the socket layer.
 #include <algorithm>
-#include <arpa/inet.h>
 #include <functional>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
@@ -13,20 +11,15 @@
 
 #include "socket/EventLoop.h"
 #include "socket/WSocket.h"
+#include "tests/support/Loopback.h"
+#include "tests/support/RunUntil.h"
 
 using namespace nubo;
+using nubo::test::ConnectLoopback;
+using nubo::test::RunRounds;
+using nubo::test::RunUntil;
 
 namespace {
-
-// Runs the loop until cond() holds or two seconds have passed.
-bool RunUntil(const std::function<bool()>& cond, int ms = 2000) {
-    uint64_t end = TickCount() + uint64_t(ms);
-    while (!cond()) {
-        if (TickCount() > end) return false;
-        TEventLoop::Current().RunOnce(10);
-    }
-    return true;
-}
 
 // A listener on an ephemeral loopback port whose accepted handle is kept.
 struct Listener {
@@ -40,20 +33,6 @@ struct Listener {
     }
     std::string port() const { return sock.BoundPort(); }
 };
-
-// A plain blocking client, outside the event layer.
-int RawConnect(const std::string& port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(uint16_t(std::stoi(port)));
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 // The message of the exception f raises.
 std::string ErrorOf(const std::function<void()>& f) {
@@ -108,7 +87,7 @@ TEST(WSocket, ConnectGivesOneDataSentThenOnePerDrainedSend) {
     // Send of nothing is still followed by one OnDataSent; SendStr("") by nothing.
     EXPECT_EQ(c.Send("", 0), 0);
     EXPECT_EQ(c.SendStr(""), 0);
-    for (int i = 0; i < 20; ++i) TEventLoop::Current().RunOnce(5);
+    RunRounds(20, 5);
     EXPECT_EQ(r.Count("sent 0"), 4u);
     close(l.accepted);
 }
@@ -161,7 +140,7 @@ TEST(WSocket, RefusedConnectGives10061ThenClosed) {
 TEST(WSocket, PeerCloseDrainsAllDataBeforeOneSessionClosed) {
     for (bool noReceiveLoop : {false, true}) {
         Listener l;
-        int client = RawConnect(l.port());
+        int client = ConnectLoopback(std::stoi(l.port()));
         ASSERT_GE(client, 0);
         ASSERT_TRUE(RunUntil([&] { return l.accepted >= 0; }));
         TWSocket s;
@@ -183,7 +162,7 @@ TEST(WSocket, PeerCloseDrainsAllDataBeforeOneSessionClosed) {
         ASSERT_EQ(send(client, payload.data(), payload.size(), 0), ssize_t(payload.size()));
         close(client);
         ASSERT_TRUE(RunUntil([&] { return closedCount > 0; }));
-        for (int i = 0; i < 10; ++i) TEventLoop::Current().RunOnce(5);
+        RunRounds(10, 5);
         EXPECT_EQ(closedCount, 1);
         EXPECT_EQ(atClose, payload.size()) << "noReceiveLoop=" << noReceiveLoop;
         EXPECT_EQ(s.State(), wsClosed);
@@ -192,7 +171,7 @@ TEST(WSocket, PeerCloseDrainsAllDataBeforeOneSessionClosed) {
 
 TEST(WSocket, CloseFiresSessionClosedOnce) {
     Listener l;
-    int client = RawConnect(l.port());
+    int client = ConnectLoopback(std::stoi(l.port()));
     ASSERT_TRUE(RunUntil([&] { return l.accepted >= 0; }));
     TWSocket s;
     int closed = 0;
@@ -232,7 +211,7 @@ TEST(WSocket, AdoptionErrorsAndListenerTakeover) {
     // A listening socket that adopts a handle closes its listener first and ends
     // connected, with no OnSessionConnected but one OnDataSent.
     Listener l;
-    int client = RawConnect(l.port());
+    int client = ConnectLoopback(std::stoi(l.port()));
     ASSERT_TRUE(RunUntil([&] { return l.accepted >= 0; }));
     Recorder r;
     r.Attach(l.sock);
@@ -300,7 +279,7 @@ TEST(EventLoop, PostedCallsRunInOrderAndGuardsDropDeadTargets) {
     loop.Post([&] { order.push_back(3); });
     guard.reset();
     RunUntil([&] { return order.size() >= 2; });
-    for (int i = 0; i < 3; ++i) loop.RunOnce(0);
+    RunRounds(3, 0);
     EXPECT_EQ(order, (std::vector<int>{1, 3}));
 }
 

@@ -8,7 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "tests/store/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace nubo {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "store/Settings.h"
 #include "store/UserFile.h"
-#include "tests/store/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace nubo {
 namespace {
