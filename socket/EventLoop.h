@@ -44,7 +44,6 @@ public:
     // Runs until Quit() is called.
     void Run();
     void Quit() { quit_ = true; }
-    bool QuitRequested() const { return quit_; }
 
     // Pollable descriptor: readable when RunOnce has something to do.
     int Fd() const { return epfd_; }

@@ -11,6 +11,7 @@ namespace nubo {
 constexpr int WSAEWOULDBLOCK = 10035;
 constexpr int WSAEINVAL = 10022;
 constexpr int WSAENOTSOCK = 10038;
+constexpr int WSAEPROTONOSUPPORT = 10043;
 constexpr int WSAEADDRINUSE = 10048;
 constexpr int WSAECONNABORTED = 10053;
 constexpr int WSAECONNRESET = 10054;

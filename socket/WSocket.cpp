@@ -52,13 +52,6 @@ int LastSysError() { return MapSystemError(errno); }
 
 } // namespace
 
-const char* SocketStateName(TSocketState s) {
-    static const char* names[] = {"wsInvalidState", "wsOpened",     "wsBound",
-                                  "wsConnecting",   "wsSocksConnected", "wsConnected",
-                                  "wsAccepting",    "wsListening",  "wsClosed"};
-    return names[int(s)];
-}
-
 uint32_t WSocketResolveHost(const std::string& host) {
     if (host.empty() || host.size() > 256)
         throw ESocketException("WSocketResolveHost: '" + host + "' Invalid Hostname.", WSAEINVAL);
@@ -111,8 +104,6 @@ int WSocketResolveProto(const std::string& proto) {
     if (std::isdigit((unsigned char)proto[0])) return std::atoi(proto.c_str());
     std::string p = LowerCase(TrimBlanks(proto));
     if (p == "tcp") return IPPROTO_TCP;
-    if (p == "udp") return IPPROTO_UDP;
-    if (p == "raw") return IPPROTO_RAW;
     protoent* pe = getprotobyname(p.c_str());
     if (!pe)
         throw ESocketException("WSocketResolveProto: Cannot convert protocol '" + proto + "', Error #11001", 11001);
@@ -289,15 +280,12 @@ void TCustomWSocket::ApplyLinger() {
 void TCustomWSocket::ResolveForUse(const char* prefix, bool withLocal) {
     try {
         if (!protoRes_.ok) {
-            std::string p = proto_;
-            if (p.size() >= 4 && LowerCase(p.substr(0, 4)) == "raw_")
-                protoRes_.value = uint32_t(WSocketResolveProto(p.substr(4)));
-            else
-                protoRes_.value = uint32_t(WSocketResolveProto(p));
+            protoRes_.value = uint32_t(WSocketResolveProto(proto_));
             protoRes_.ok = true;
         }
-        sockType_ = protoRes_.value == IPPROTO_UDP ? SOCK_DGRAM : protoRes_.value == IPPROTO_TCP ? SOCK_STREAM
-                                                                                              : SOCK_RAW;
+        // Every socket of this layer is a TCP stream.
+        if (protoRes_.value != IPPROTO_TCP)
+            throw ESocketException("Protocol not supported: '" + proto_ + "'", WSAEPROTONOSUPPORT);
         if (!portRes_.ok) {
             portRes_.value = WSocketResolvePort(port_, proto_);
             portRes_.ok = true;
@@ -327,14 +315,14 @@ void TCustomWSocket::Listen() {
         throw;
     }
     DeleteBufferedData();
-    fd_ = ::socket(AF_INET, sockType_, sockType_ == SOCK_RAW ? int(protoRes_.value) : 0);
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd_ < 0) {
         fd_ = INVALID_SOCKET;
         return RaiseError(LastSysError(), "socket");
     }
     SetNonBlocking(fd_);
     int one = 1;
-    if ((sockType_ == SOCK_DGRAM && ReuseAddr) || (sockType_ == SOCK_STREAM && ListenReuseAddr)) {
+    if (ListenReuseAddr) {
         if (setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) < 0)
             return RaiseError(LastSysError(), "setsockopt(SO_REUSEADDR)");
     }
@@ -349,22 +337,15 @@ void TCustomWSocket::Listen() {
         return RaiseError(code, "Bind");
     }
     ChangeState(wsBound);
-    if (sockType_ == SOCK_STREAM) {
-        if (::listen(fd_, ListenBacklog) < 0) {
-            int code = LastSysError();
-            ::close(fd_);
-            fd_ = INVALID_SOCKET;
-            ChangeState(wsClosed);
-            return RaiseError(code, "Listen");
-        }
-        ChangeState(wsListening);
-        Register(EPOLLIN);
-    } else {
-        ChangeState(wsListening);
-        Register(EPOLLIN);
-        ChangeState(wsConnected);
-        TriggerSessionConnected(0);
+    if (::listen(fd_, ListenBacklog) < 0) {
+        int code = LastSysError();
+        ::close(fd_);
+        fd_ = INVALID_SOCKET;
+        ChangeState(wsClosed);
+        return RaiseError(code, "Listen");
     }
+    ChangeState(wsListening);
+    Register(EPOLLIN);
 }
 
 int TCustomWSocket::Accept() {
@@ -459,8 +440,7 @@ void TCustomWSocket::Connect() {
         return RaiseText(std::string("connect: ") + e.what(), e.ErrorCode);
     }
     DeleteBufferedData();
-    fd_ = ::socket(AF_INET, sockType_ | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                   sockType_ == SOCK_RAW ? int(protoRes_.value) : 0);
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd_ < 0) {
         fd_ = INVALID_SOCKET;
         return RaiseError(LastSysError(), "Connect (socket)");
@@ -473,21 +453,19 @@ void TCustomWSocket::Connect() {
         return RaiseText("Connect (Invalid operation in OnChangeState)", WSAEINVAL);
     }
     int one = 1;
-    if (sockType_ == SOCK_STREAM) {
-        if (setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) < 0)
-            return RaiseError(LastSysError(), "setsockopt(SO_REUSEADDR)");
-        if ((ComponentOptions & wsoTcpNoDelay) &&
-            setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) < 0)
-            return RaiseError(LastSysError(), "setsockopt(IPPROTO_TCP, TCP_NODELAY)");
-        ApplyLinger();
-        if (KeepAliveOnOff != wsKeepAliveOff) {
-            if (setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) < 0)
-                return RaiseError(LastSysError(), "setsockopt(SO_KEEPALIVE)");
-            if (KeepAliveOnOff == wsKeepAliveOnCustom) {
-                int idle = std::max(1, KeepAliveTime / 1000), intvl = std::max(1, KeepAliveInterval / 1000);
-                setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-                setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &intvl, sizeof intvl);
-            }
+    if (setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) < 0)
+        return RaiseError(LastSysError(), "setsockopt(SO_REUSEADDR)");
+    if ((ComponentOptions & wsoTcpNoDelay) &&
+        setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) < 0)
+        return RaiseError(LastSysError(), "setsockopt(IPPROTO_TCP, TCP_NODELAY)");
+    ApplyLinger();
+    if (KeepAliveOnOff != wsKeepAliveOff) {
+        if (setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) < 0)
+            return RaiseError(LastSysError(), "setsockopt(SO_KEEPALIVE)");
+        if (KeepAliveOnOff == wsKeepAliveOnCustom) {
+            int idle = std::max(1, KeepAliveTime / 1000), intvl = std::max(1, KeepAliveInterval / 1000);
+            setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+            setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &intvl, sizeof intvl);
         }
     }
     if (localPortRes_.value != 0 || localAddr != htonl(INADDR_ANY)) {
@@ -513,13 +491,6 @@ void TCustomWSocket::Connect() {
     remote_.sin_port = htons(uint16_t(portRes_.value));
     remote_.sin_addr.s_addr = addrRes_.value;
     Register(EPOLLIN | EPOLLOUT | EPOLLRDHUP);
-    if (sockType_ != SOCK_STREAM) {
-        ::connect(fd_, reinterpret_cast<sockaddr*>(&remote_), sizeof remote_);
-        WantWrite(false);
-        ChangeState(wsConnected);
-        TriggerSessionConnected(0);
-        return;
-    }
     int rc = ::connect(fd_, reinterpret_cast<sockaddr*>(&remote_), sizeof remote_);
     if (rc < 0 && errno != EINPROGRESS && errno != EWOULDBLOCK) {
         int code = LastSysError();
@@ -550,7 +521,6 @@ int TCustomWSocket::Send(const void* data, int len) {
     if (len > 0) {
         const char* p = static_cast<const char*>(data);
         int left = len;
-        queued_ += len;
         while (left > 0) {
             if (chain_.empty() || !chain_.back().Buf || chain_.back().Buf->Room() == 0)
                 chain_.push_back(TChainItem{std::make_unique<TBuffer>(BufSize)});
@@ -567,7 +537,6 @@ int64_t TCustomWSocket::SendFile(int fileFd, int64_t offset, int64_t len) {
     if (!CanQueue()) return -1;
     allSent_ = false;
     if (len > 0) {
-        queued_ += len;
         TChainItem item;
         item.FileFd = fileFd;
         item.FileOff = offset;
@@ -603,7 +572,6 @@ bool TCustomWSocket::TryToSend() {
             sent = ::sendfile(fd_, front.FileFd, &off, offered);
             if (sent == 0) {
                 // The file ended early (it was truncated meanwhile): nothing more to send.
-                queued_ = std::max<int64_t>(0, queued_ - front.FileLen);
                 front.FileLen = 0;
                 continue;
             }
@@ -642,7 +610,6 @@ bool TCustomWSocket::TryToSend() {
             RaiseError(code, "TryToSend failed");
             return false;
         }
-        queued_ = std::max<int64_t>(0, queued_ - sent);
         if (!front.Buf) {
             front.FileOff += sent;
             front.FileLen -= sent;
@@ -689,7 +656,6 @@ int TCustomWSocket::RcvdCount() {
 
 void TCustomWSocket::DeleteBufferedData() {
     chain_.clear();
-    queued_ = 0;
     allSent_ = true;
 }
 
@@ -835,7 +801,7 @@ void TCustomWSocket::HandleEvents(int fd, uint32_t ev) {
     // Keep this object's guard while handlers run: they may not delete the socket,
     // but they may close it or give it a new handle; each step re-checks the handle.
     try {
-        if (state_ == wsListening && sockType_ == SOCK_STREAM) {
+        if (state_ == wsListening) {
             if (ev & EPOLLIN) {
                 if (OnSessionAvailable) OnSessionAvailable(*this, 0);
             }

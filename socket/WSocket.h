@@ -32,7 +32,7 @@ enum TSocketState {
     wsClosed
 };
 
-enum TWSocketOption : unsigned { wsoNoReceiveLoop = 1, wsoTcpNoDelay = 2, wsoSIO_RCVALL = 4 };
+enum TWSocketOption : unsigned { wsoNoReceiveLoop = 1, wsoTcpNoDelay = 2 };
 enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
 enum TSocketKeepAliveOnOff { wsKeepAliveOff, wsKeepAliveOnCustom, wsKeepAliveOnSystem };
 
@@ -41,8 +41,6 @@ constexpr int INVALID_SOCKET = -1;
 // Process-wide limits of the layer.
 constexpr int kSendChunkSize = 1460; // default chunk of the send-buffer chain
 constexpr int kDiscardReadSize = 1024;
-
-const char* SocketStateName(TSocketState s);
 
 class TCustomWSocket {
 public:
@@ -65,7 +63,6 @@ public:
     void SetLocalPort(const std::string& v);
 
     int ListenBacklog = 5;
-    bool ReuseAddr = false; // datagram listeners only; TCP listeners use ListenReuseAddr
     unsigned ComponentOptions = 0;
     TSocketLingerOnOff LingerOnOff = wsLingerOn;
     int LingerTimeout = 0;
@@ -90,7 +87,6 @@ public:
     std::string BoundAddr() const;
     std::string BoundPort() const;
     int SockName(sockaddr_in& addr) const; // 0 or the socket error number
-    int64_t QueuedBytes() const { return queued_; }
     TEventLoop& Loop() const { return loop_; }
 
     // --- operations ---
@@ -177,7 +173,6 @@ private:
     bool allSent_ = true;
     bool closedFired_ = false;
     int64_t readCount_ = 0;
-    int64_t queued_ = 0;
     // The send chain: buffer chunks, or ranges of a file sent with sendfile().
     struct TChainItem {
         std::unique_ptr<TBuffer> Buf;
@@ -192,7 +187,6 @@ private:
     bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = true;
     Resolved addrRes_, portRes_, protoRes_, localPortRes_;
     sockaddr_in remote_{};
-    int sockType_ = 0;
     int sndBufSize_ = 0, rcvBufSize_ = 0;
 };
 
