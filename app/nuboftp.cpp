@@ -60,14 +60,14 @@ int main(int argc, char** argv) {
     TfrmMain frm(start);
     TEventLoop& loop = TEventLoop::Current();
     const int sfd = signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
-    loop.Add(sfd, 0x001 /* EPOLLIN */, [&](uint32_t) {
+    loop.Add(sfd, ioRead, [&](uint32_t) {
         signalfd_siginfo si;
         while (read(sfd, &si, sizeof si) == sizeof si) {
         }
         frm.cmdQuitClick();
     });
     if (channel.Fd() >= 0)
-        loop.Add(channel.Fd(), 0x001, [&](uint32_t) {
+        loop.Add(channel.Fd(), ioRead, [&](uint32_t) {
             channel.Serve([&](const TInstanceRequest& req) {
                 if (req.Activate) frm.Activate();
                 if (!req.CommandLine.empty()) frm.RunCommandLine(Q(req.CommandLine));

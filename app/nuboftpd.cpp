@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
     host.Log.WritePlain(lpSystem, "");
     host.SetPortOverride(opts.Port);
 
-    loop.Add(sfd, 0x001 /* EPOLLIN */, [&](uint32_t) {
+    loop.Add(sfd, ioRead, [&](uint32_t) {
         signalfd_siginfo si;
         while (read(sfd, &si, sizeof si) == sizeof si) {
         }
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
         loop.Quit();
     });
     if (channel.Fd() >= 0)
-        loop.Add(channel.Fd(), 0x001, [&](uint32_t) {
+        loop.Add(channel.Fd(), ioRead, [&](uint32_t) {
             channel.Serve([&](const TInstanceRequest& req) {
                 if (!req.CommandLine.empty()) host.RunCommandLine(req.CommandLine);
             });

@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/tcp.h>
-#include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -21,7 +20,7 @@ namespace nubo {
 
 namespace {
 
-constexpr uint32_t kClosedMask = EPOLLRDHUP | EPOLLHUP | EPOLLERR;
+constexpr uint32_t kClosedMask = ioPeerClosed | ioHangUp | ioError;
 
 // Exactly four decimal parts of at most 255, single dots, nothing empty.
 bool ParseDotted(const std::string& text, uint32_t& out) {
@@ -230,7 +229,7 @@ void TCustomWSocket::Unregister() {
 }
 
 void TCustomWSocket::WantWrite(bool on) {
-    uint32_t ev = on ? (events_ | EPOLLOUT) : (events_ & ~uint32_t(EPOLLOUT));
+    uint32_t ev = on ? (events_ | ioWrite) : (events_ & ~uint32_t(ioWrite));
     if (ev == events_) return;
     events_ = ev;
     if (token_ && !paused_) loop_.Modify(token_, events_);
@@ -345,7 +344,7 @@ void TCustomWSocket::Listen() {
         return RaiseError(code, "Listen");
     }
     ChangeState(wsListening);
-    Register(EPOLLIN);
+    Register(ioRead);
 }
 
 int TCustomWSocket::Accept() {
@@ -417,7 +416,7 @@ void TCustomWSocket::SetHSocket(int fd) {
         setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     }
     TuneForLocalPeer();
-    Register(EPOLLIN | EPOLLRDHUP);
+    Register(ioRead | ioPeerClosed);
     ChangeState(wsConnected);
     PostWritable(); // one OnDataSent follows an adoption
 }
@@ -490,7 +489,7 @@ void TCustomWSocket::Connect() {
     remote_.sin_family = AF_INET;
     remote_.sin_port = htons(uint16_t(portRes_.value));
     remote_.sin_addr.s_addr = addrRes_.value;
-    Register(EPOLLIN | EPOLLOUT | EPOLLRDHUP);
+    Register(ioRead | ioWrite | ioPeerClosed);
     int rc = ::connect(fd_, reinterpret_cast<sockaddr*>(&remote_), sizeof remote_);
     if (rc < 0 && errno != EINPROGRESS && errno != EWOULDBLOCK) {
         int code = LastSysError();
@@ -802,13 +801,13 @@ void TCustomWSocket::HandleEvents(int fd, uint32_t ev) {
     // but they may close it or give it a new handle; each step re-checks the handle.
     try {
         if (state_ == wsListening) {
-            if (ev & EPOLLIN) {
+            if (ev & ioRead) {
                 if (OnSessionAvailable) OnSessionAvailable(*this, 0);
             }
             return;
         }
         if (state_ == wsConnecting) {
-            if (ev & (EPOLLOUT | EPOLLERR | EPOLLHUP)) {
+            if (ev & (ioWrite | ioError | ioHangUp)) {
                 int soerr = 0;
                 socklen_t l = sizeof soerr;
                 getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soerr, &l);
@@ -819,7 +818,7 @@ void TCustomWSocket::HandleEvents(int fd, uint32_t ev) {
             }
         }
         bool closed = (ev & kClosedMask) != 0;
-        if ((ev & EPOLLIN) && !closed) {
+        if ((ev & ioRead) && !closed) {
             if (state_ != wsConnected) {
                 ChangeState(wsConnected);
                 TriggerSessionConnected(0);
@@ -828,7 +827,7 @@ void TCustomWSocket::HandleEvents(int fd, uint32_t ev) {
             DoReceiveLoop(0, !(ComponentOptions & wsoNoReceiveLoop));
             if (fd != fd_) return;
         }
-        if (ev & EPOLLOUT) {
+        if (ev & ioWrite) {
             WantWrite(false);
             DoWritable(0);
             if (fd != fd_) return;
@@ -836,7 +835,7 @@ void TCustomWSocket::HandleEvents(int fd, uint32_t ev) {
         if (closed) {
             int soerr = 0;
             socklen_t l = sizeof soerr;
-            if (ev & EPOLLERR) getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soerr, &l);
+            if (ev & ioError) getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soerr, &l);
             DoClosedByPeer(uint16_t(MapSystemError(soerr)));
         }
     } catch (const std::exception& e) {
