@@ -347,42 +347,51 @@ void TCustomWSocket::Listen() {
     Register(ioRead);
 }
 
-int TCustomWSocket::Accept() {
+TUniqueFd TCustomWSocket::Accept() {
     if (state_ != wsListening) {
         RaiseText("not a listening socket", WSAEINVAL);
-        return INVALID_SOCKET;
+        return TUniqueFd();
     }
     socklen_t len = sizeof remote_;
-    int fd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&remote_), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) {
+    TUniqueFd fd(::accept4(fd_, reinterpret_cast<sockaddr*>(&remote_), &len, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!fd) {
         int code = LastSysError();
         LastError = code;
         if (code != WSAEWOULDBLOCK) RaiseError(code, "Accept");
-        return INVALID_SOCKET;
     }
     return fd;
 }
 
+std::string PeerAddrOf(const TUniqueFd& fd) {
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    if (getpeername(fd.Get(), reinterpret_cast<sockaddr*>(&peer), &len) != 0) return "";
+    char buf[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &peer.sin_addr, buf, sizeof buf);
+    return buf;
+}
+
 namespace {
-int spareFd = -1;
+TUniqueFd spare;
 } // namespace
 
 void TCustomWSocket::ReserveSpareDescriptor() {
-    if (spareFd < 0) spareFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (!spare) spare.Reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
 }
 
 bool TCustomWSocket::RefusePending(const std::string& reply) {
-    if (spareFd < 0 || state_ != wsListening) return false;
-    ::close(spareFd);
-    spareFd = -1;
-    const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd >= 0) {
+    if (!spare || state_ != wsListening) return false;
+    spare.Reset();
+    bool taken;
+    {
+        // Closed before the spare is taken back: with a full table that is the slot.
+        const TUniqueFd fd(::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        taken = bool(fd);
         // One short write into an empty send buffer; what does not fit is not waited for.
-        (void)!::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        ::close(fd);
+        if (taken) (void)!::send(fd.Get(), reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     }
     ReserveSpareDescriptor();
-    return fd >= 0;
+    return taken;
 }
 
 void TCustomWSocket::SetHSocket(int fd) {

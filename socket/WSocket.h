@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 #include <string>
 
+#include "platform/UniqueFd.h"
 #include "socket/EventLoop.h"
 #include "socket/SocketErrors.h"
 #include "socket/WSockBuf.h"
@@ -91,7 +92,9 @@ public:
 
     // --- operations ---
     void Listen();
-    int Accept();
+    // The next waiting connection, non-blocking; none (and LastError set) when nothing
+    // waits or the accept failed.
+    TUniqueFd Accept();
     // Takes one waiting connection through the process's spare descriptor, sends it
     // reply and closes it: how a listener still answers when the descriptor table is
     // full. False when no spare is held or nothing was waiting.
@@ -194,6 +197,10 @@ class TWSocket : public TCustomWSocket {
 public:
     using TCustomWSocket::TCustomWSocket;
 };
+
+// The dotted address of a connected descriptor's peer; empty when it has none (the
+// peer is already gone).
+std::string PeerAddrOf(const TUniqueFd& fd);
 
 // Name resolution with the layer's messages; each throws ESocketException.
 uint32_t WSocketResolveHost(const std::string& host); // network order

@@ -1,6 +1,7 @@
 // Drives real loopback sockets through the event orders of the socket layer.
 #include <algorithm>
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -35,7 +36,7 @@ struct Listener {
     Listener() {
         sock.SetAddr("127.0.0.1");
         sock.SetPort("0");
-        sock.OnSessionAvailable = [this](TCustomWSocket& s, uint16_t) { accepted = s.Accept(); };
+        sock.OnSessionAvailable = [this](TCustomWSocket& s, uint16_t) { accepted = s.Accept().Release(); };
         sock.Listen();
     }
     std::string port() const { return sock.BoundPort(); }
@@ -324,4 +325,43 @@ TEST(EventLoop, RunFollowsPostedChainsAndOutsidePostsWakeTheDescriptor) {
     loop.RunOnce(0);
     EXPECT_EQ(n, -1);
     EXPECT_EQ(poll(&p, 1, 0), 0);
+}
+
+// The socket layer speaks TCP only; any other protocol is refused before a handle is made.
+TEST(WSocket, ProtocolOtherThanTcpIsRefused) {
+    TWSocket s;
+    s.SetAddr("127.0.0.1");
+    s.SetPort("0");
+    s.SetProto("udp");
+    EXPECT_EQ(ErrorOf([&] { s.Listen(); }), "listen: Protocol not supported: 'udp'");
+    EXPECT_EQ(s.LastError, 10043);
+    EXPECT_EQ(s.HSocket(), INVALID_SOCKET);
+}
+
+// A unique descriptor closes what it holds exactly once, and hands it on by move or Release.
+TEST(UniqueFd, ClosesOnceAndMovesOwnership) {
+    auto isOpen = [](int fd) { return fcntl(fd, F_GETFD) >= 0; };
+    int raw = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(raw, 0);
+    {
+        TUniqueFd a(raw);
+        TUniqueFd b(std::move(a));
+        EXPECT_FALSE(a);
+        EXPECT_EQ(b.Get(), raw);
+        TUniqueFd c;
+        c = std::move(b);
+        EXPECT_TRUE(isOpen(raw));
+    }
+    EXPECT_FALSE(isOpen(raw));
+
+    raw = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    int kept;
+    {
+        TUniqueFd a(raw);
+        kept = a.Release();
+    }
+    EXPECT_TRUE(isOpen(kept));
+    TUniqueFd again(kept);
+    again.Reset();
+    EXPECT_FALSE(isOpen(kept));
 }
