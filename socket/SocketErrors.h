@@ -21,6 +21,8 @@ constexpr int WSANOTINITIALISED = 10093;
 
 // errno -> socket error number; 0 stays 0, unknown values pass through unchanged.
 int MapSystemError(int err);
+// The socket error number of the system call that failed last (errno mapped).
+int LastSysError();
 // The description of a socket error number ("Not a WinSock error" when unknown).
 std::string SocketErrorText(int code);
 // "Error N in function Label" CR LF description.

@@ -7,7 +7,6 @@
 // Every operation and every event runs on the loop's thread.
 
 #include <cstdint>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -16,8 +15,9 @@
 
 #include "platform/UniqueFd.h"
 #include "socket/EventLoop.h"
+#include "socket/NameResolution.h"
+#include "socket/SendChain.h"
 #include "socket/SocketErrors.h"
-#include "socket/WSockBuf.h"
 
 namespace nubo {
 
@@ -158,6 +158,8 @@ private:
     void InternalClose(bool shutdownSend, uint16_t err);
     void DeleteBufferedData();
     void ApplyLinger();
+    bool ApplyConnectOptions();
+    bool BindLocal(uint32_t localAddr);
     void TuneForLocalPeer();
     void ResolveForUse(const char* prefix, bool withLocal);
     void CheckClosedFor(const char* what) const;
@@ -176,15 +178,7 @@ private:
     bool allSent_ = true;
     bool closedFired_ = false;
     int64_t readCount_ = 0;
-    // The send chain: buffer chunks, or ranges of a file sent with sendfile().
-    struct TChainItem {
-        std::unique_ptr<TBuffer> Buf;
-        int FileFd = -1;
-        int64_t FileOff = 0;
-        int64_t FileLen = 0;
-        bool Empty() const { return Buf ? Buf->Unread() == 0 : FileLen == 0; }
-    };
-    std::deque<TChainItem> chain_;
+    TSendChain chain_;
 
     std::string addr_, port_, proto_ = "tcp", localAddr_ = "0.0.0.0", localPort_ = "0";
     bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = true;
@@ -201,10 +195,5 @@ public:
 // The dotted address of a connected descriptor's peer; empty when it has none (the
 // peer is already gone).
 std::string PeerAddrOf(const TUniqueFd& fd);
-
-// Name resolution with the layer's messages; each throws ESocketException.
-uint32_t WSocketResolveHost(const std::string& host); // network order
-uint16_t WSocketResolvePort(const std::string& port, const std::string& proto);
-int WSocketResolveProto(const std::string& proto);
 
 } // namespace nubo
