@@ -21,6 +21,8 @@ TCustomWSocket::~TCustomWSocket() {
         try {
             InternalClose(true, 0);
         } catch (...) {
+            // Nothing may leave a destructor, and no one is left to hear of a failing
+            // close or an OnChangeState handler's error; the handle goes below either way.
         }
     }
     if (fd_ != INVALID_SOCKET) {
@@ -199,6 +201,8 @@ void TCustomWSocket::InternalClose(bool shutdownSend, uint16_t err) {
     try {
         AssignDefaultValue();
     } catch (...) {
+        // The close is done and reported; a reset that fails (the base one only assigns)
+        // must not make it look failed to the caller.
     }
 }
 

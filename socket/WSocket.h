@@ -125,6 +125,9 @@ public:
     std::function<void(TCustomWSocket&, int)> OnSendData;
     std::function<void(TCustomWSocket&, TSocketState, TSocketState)> OnChangeState;
     std::function<void(TCustomWSocket&)> OnError;
+    // An exception that one of this socket's handlers let out, for the host to log. The
+    // flag says whether the socket is aborted afterwards: true when it came from a
+    // readiness event, false when from OnDataAvailable (reading stops for this round).
     std::function<void(TCustomWSocket&, const std::exception&, bool&)> OnBgException;
 
 protected:
@@ -150,6 +153,7 @@ private:
     void WantWrite(bool on);
     void PostWritable();
     void HandleEvents(int fd, uint32_t events);
+    void ReportBgException(const std::exception& e, int fd, bool canClose);
     void DoConnectComplete(uint16_t err);
     void DoReceiveLoop(uint16_t err, bool receiveLoop);
     void DoWritable(uint16_t err);

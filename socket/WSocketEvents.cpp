@@ -54,18 +54,27 @@ void TCustomWSocket::HandleEvents(int fd, uint32_t ev) {
             DoClosedByPeer(uint16_t(MapSystemError(soerr)));
         }
     } catch (const std::exception& e) {
-        bool canClose = true;
-        if (OnBgException) {
-            try {
-                OnBgException(*this, e, canClose);
-            } catch (...) {
-            }
+        ReportBgException(e, fd, true);
+    }
+}
+
+// An exception a handler let out goes to OnBgException, the socket's report of failures
+// in the background; canClose is what happens when the report does not decide. Nothing
+// leaves here: the loop must never see one socket's exception, as it would end them all.
+void TCustomWSocket::ReportBgException(const std::exception& e, int fd, bool canClose) {
+    if (OnBgException) {
+        try {
+            OnBgException(*this, e, canClose);
+        } catch (...) {
+            // The report itself failed; what canClose said stands.
         }
-        if (canClose && fd == fd_) {
-            try {
-                Abort();
-            } catch (...) {
-            }
+    }
+    if (canClose && fd == fd_) {
+        try {
+            Abort();
+        } catch (...) {
+            // Only a failing close or a closed handler throws here; the handle is gone
+            // either way, which is all this step is for.
         }
     }
 }
@@ -83,10 +92,15 @@ void TCustomWSocket::DoReceiveLoop(uint16_t err, bool receiveLoop) {
     while (true) {
         LastError = 0;
         if (OnDataAvailable) {
+            // A handler that throws ends this round of reading; the socket stays open
+            // and what it left unread stays in the kernel, offered again next round.
             try {
                 TriggerDataAvailable(err);
+            } catch (const std::exception& e) {
+                ReportBgException(e, fd, false);
+                return;
             } catch (...) {
-                return; // an exception from the data handler ends the loop, silently
+                return; // nothing to report but the fact; the socket is left as it was
             }
         } else {
             char junk[kDiscardReadSize];

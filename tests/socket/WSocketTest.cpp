@@ -365,3 +365,32 @@ TEST(UniqueFd, ClosesOnceAndMovesOwnership) {
     again.Reset();
     EXPECT_FALSE(isOpen(kept));
 }
+
+// A data handler that throws is reported without closing the socket, and the bytes it left
+// unread are offered again.
+TEST(WSocket, ThrowingDataHandlerIsReportedAndTheSocketStaysOpen) {
+    Listener l;
+    int client = RawConnect(l.port());
+    ASSERT_TRUE(RunUntil([&] { return l.accepted >= 0; }));
+    TWSocket s;
+    int calls = 0;
+    std::string got, reported;
+    bool closeFlag = true;
+    s.OnDataAvailable = [&](TCustomWSocket& self, uint16_t) {
+        if (++calls == 1) throw std::runtime_error("handler failed");
+        char buf[16];
+        int n = self.Receive(buf, sizeof buf);
+        if (n > 0) got.append(buf, size_t(n));
+    };
+    s.OnBgException = [&](TCustomWSocket&, const std::exception& e, bool& canClose) {
+        reported = e.what();
+        closeFlag = canClose;
+    };
+    s.SetHSocket(l.accepted);
+    ASSERT_EQ(send(client, "abc", 3, 0), 3);
+    ASSERT_TRUE(RunUntil([&] { return got == "abc"; }));
+    EXPECT_EQ(reported, "handler failed");
+    EXPECT_FALSE(closeFlag);
+    EXPECT_EQ(s.State(), wsConnected);
+    close(client);
+}
