@@ -35,32 +35,21 @@ void TCustomWSocket::CheckClosedFor(const char* what) const {
     if (state_ != wsClosed) throw ESocketException(std::string("Cannot change ") + what + " if not closed", WSAEINVAL);
 }
 
-void TCustomWSocket::SetAddr(const std::string& v) {
-    CheckClosedFor("Addr");
+// A remote setting: trimmed, marked assigned when not empty, and resolved afresh at the
+// next use unless it is unchanged.
+void TCustomWSocket::Assign(const char* what, const std::string& v, std::string& field, bool& assigned,
+                            Resolved& resolved) {
+    CheckClosedFor(what);
     std::string t = TrimBlanks(v);
-    if (addrAssigned_ && t == addr_) return;
-    addr_ = t;
-    addrAssigned_ = !t.empty();
-    addrRes_ = {};
+    if (assigned && t == field) return;
+    field = t;
+    assigned = !t.empty();
+    resolved = {};
 }
 
-void TCustomWSocket::SetPort(const std::string& v) {
-    CheckClosedFor("Port");
-    std::string t = TrimBlanks(v);
-    if (portAssigned_ && t == port_) return;
-    port_ = t;
-    portAssigned_ = !t.empty();
-    portRes_ = {};
-}
-
-void TCustomWSocket::SetProto(const std::string& v) {
-    CheckClosedFor("Proto");
-    std::string t = TrimBlanks(v);
-    if (protoAssigned_ && t == proto_) return;
-    proto_ = t;
-    protoAssigned_ = !t.empty();
-    protoRes_ = {};
-}
+void TCustomWSocket::SetAddr(const std::string& v) { Assign("Addr", v, addr_, addrAssigned_, addrRes_); }
+void TCustomWSocket::SetPort(const std::string& v) { Assign("Port", v, port_, portAssigned_, portRes_); }
+void TCustomWSocket::SetProto(const std::string& v) { Assign("Proto", v, proto_, protoAssigned_, protoRes_); }
 
 void TCustomWSocket::SetLocalAddr(const std::string& v) {
     CheckClosedFor("LocalAddr");

@@ -167,6 +167,7 @@ private:
     void TuneForLocalPeer();
     void ResolveForUse(const char* prefix, bool withLocal);
     void CheckClosedFor(const char* what) const;
+    void Assign(const char* what, const std::string& v, std::string& field, bool& assigned, Resolved& resolved);
     void ConnectionLost(int code);
     bool PeerName(sockaddr_in& sa, const char* label);
     bool CanQueue();
