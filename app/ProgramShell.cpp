@@ -36,13 +36,13 @@ void TProgramShell::Attach(TEventLoop& loop, std::function<void()> quit,
                            std::function<void(const TInstanceRequest&)> serve) {
     loop_ = &loop;
     const int sfd = signals_->Fd();
-    signalToken_ = loop.Add(sfd, 0x001 /* EPOLLIN */, [this, quit = std::move(quit)](uint32_t) {
+    signalToken_ = loop.Add(sfd, ioRead, [this, quit = std::move(quit)](uint32_t) {
         signals_->Drain();
         quit();
     });
     TInstanceChannel& channel = *channel_;
     if (channel.Fd() >= 0)
-        channelToken_ = loop.Add(channel.Fd(), 0x001, [&channel, serve = std::move(serve)](uint32_t) {
+        channelToken_ = loop.Add(channel.Fd(), ioRead, [&channel, serve = std::move(serve)](uint32_t) {
             channel.Serve(serve);
         });
 }

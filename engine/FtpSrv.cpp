@@ -121,14 +121,14 @@ void TFtpServer::AcceptFailed() {
 
 void TFtpServer::ServerSessionAvailable(uint16_t err) {
     if (err != 0) throw FtpServerException("Session available error #" + std::to_string(err));
-    int fd;
+    TUniqueFd fd;
     try {
         fd = listener_->Accept();
     } catch (const ESocketException&) {
         AcceptFailed();
         return;
     }
-    if (fd == INVALID_SOCKET) return;
+    if (!fd) return;
     if (acceptTrouble_) {
         acceptTrouble_ = false;
         if (OnAcceptTrouble) OnAcceptTrouble(*this, 0);
@@ -142,7 +142,7 @@ void TFtpServer::ServerSessionAvailable(uint16_t err) {
     client.ConnectionId = connectionCounter_;
     client.Banner = Banner;
     try {
-        client.AssignHandle(fd);
+        client.AssignHandle(fd.Release());
     } catch (const ESocketException&) {
         PostMsg(MsgClientClosed, client);
         return;

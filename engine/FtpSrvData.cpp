@@ -3,12 +3,11 @@
 #include <arpa/inet.h>
 #include <climits>
 #include <cstdio>
-#include <fstream>
-#include <unistd.h>
 #include <utility>
 
 #include "engine/FtpSrv.h"
 #include "platform/FileSystem.h"
+#include "platform/PortPrivilege.h"
 
 namespace nubo {
 
@@ -33,12 +32,7 @@ uint64_t GetInteger(const std::string& s, size_t& pos) {
 
 // Whether this process may bind port 20 for active connections.
 bool MayBindPrivilegedPorts() {
-    static const bool allowed = [] {
-        if (geteuid() == 0) return true;
-        std::ifstream f("/proc/sys/net/ipv4/ip_unprivileged_port_start");
-        int start = 1024;
-        return (f >> start) && start <= 20;
-    }();
+    static const bool allowed = MayBindPort(20);
     return allowed;
 }
 
@@ -265,16 +259,11 @@ void TFtpServer::CancelPendingTransfer(TFtpCtrlSocket& Client, const std::string
 
 void TFtpServer::ClientPassiveSessionAvailable(TFtpCtrlSocket& Client) {
     TWSocket& data = *Client.DataChannel;
-    int fd = data.Accept();
-    if (fd == INVALID_SOCKET) return;
+    TUniqueFd fd = data.Accept();
+    if (!fd) return;
     // Theft defence: only the client of this control connection may connect here;
     // anyone else is turned away and the port stays open for the right client.
-    sockaddr_in peer{};
-    socklen_t len = sizeof peer;
-    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0 || Dotted(peer.sin_addr.s_addr) != Client.PeerAddr()) {
-        ::close(fd);
-        return;
-    }
+    if (PeerAddrOf(fd) != Client.PeerAddr()) return;
     data.OnSessionClosed = nullptr;
     data.Close();
     // The listener is gone: its port serves the next client's PASV at once.
@@ -295,7 +284,7 @@ void TFtpServer::ClientPassiveSessionAvailable(TFtpCtrlSocket& Client) {
     }
     data.LingerOnOff = wsLingerOff;
     data.LingerTimeout = 0;
-    data.SetHSocket(fd);
+    data.SetHSocket(fd.Release());
     Client.PassiveLinked = true;
     if (Client.PassivePending && data.OnSessionConnected) data.OnSessionConnected(data, 0);
 }

@@ -1,7 +1,8 @@
 #pragma once
-// The one event loop of the process: readiness of descriptors (epoll), posted calls
-// and timers. It exposes a single pollable descriptor and runOnce(), so that an
-// outer loop (the console's) can drive it; nothing here knows of sockets or FTP.
+// The one event loop of the process: readiness of descriptors, posted calls and
+// timers. It exposes a single pollable descriptor and RunOnce(), so that an outer loop
+// (the console's) can drive it; nothing here knows of sockets or FTP. The system's
+// poller sits behind LoopBackend.h (EpollBackend.cpp on Linux).
 //
 // Must be used from the thread that created it. Handlers are never called while
 // another handler of this loop runs, except when a handler itself calls runOnce().
@@ -12,22 +13,33 @@
 #include <memory>
 #include <unordered_map>
 
+#include "socket/LoopBackend.h"
+
 namespace nubo {
+
+// Readiness of a descriptor, as bits of a mask: what Add and Modify ask for, and what
+// a handler is given.
+enum TIoEvent : uint32_t {
+    ioRead = 1,       // bytes to read, or a connection to accept
+    ioWrite = 2,      // room to write, or a connect that completed
+    ioPeerClosed = 4, // the peer ended its sending; reported only when asked for
+    ioHangUp = 8,     // both directions are gone; always reported
+    ioError = 16,     // an error is pending on the descriptor; always reported
+};
 
 class TEventLoop {
 public:
-    // Receives readiness of one registered descriptor; events are epoll bits.
+    // Receives readiness of one registered descriptor, a mask of TIoEvent bits.
     using IoHandler = std::function<void(uint32_t events)>;
 
-    TEventLoop();
-    ~TEventLoop();
+    TEventLoop() = default;
     TEventLoop(const TEventLoop&) = delete;
     TEventLoop& operator=(const TEventLoop&) = delete;
 
     // The loop of the calling thread, created on first use.
     static TEventLoop& Current();
 
-    // Registration returns a token; events for a token that was removed are dropped,
+    // Registration returns a token (0 when the system refuses the descriptor); events for a token that was removed are dropped,
     // even when the kernel reuses the descriptor number for a new registration.
     uint64_t Add(int fd, uint32_t events, IoHandler handler);
     void Modify(uint64_t token, uint32_t events);
@@ -44,10 +56,9 @@ public:
     // Runs until Quit() is called.
     void Run();
     void Quit() { quit_ = true; }
-    bool QuitRequested() const { return quit_; }
 
     // Pollable descriptor: readable when RunOnce has something to do.
-    int Fd() const { return epfd_; }
+    int Fd() const { return backend_.Fd(); }
     bool HasPosted() const { return !posted_.empty(); }
 
 private:
@@ -55,13 +66,10 @@ private:
         int fd;
         IoHandler handler;
     };
-    void WakeUp();
     int RunRound(int timeoutMs);
     int RunPosted();
 
-    int epfd_ = -1;
-    int wakeFd_ = -1;
-    bool woken_ = false;
+    TLoopBackend backend_;
     bool selfDriven_ = false; // inside Run(): posted calls need no wake-up of the descriptor
     bool quit_ = false;
     uint64_t nextToken_ = 1;
@@ -69,7 +77,7 @@ private:
     std::deque<std::function<void()>> posted_;
 };
 
-// A repeating timer on the loop (timerfd). Stops itself when destroyed.
+// A repeating timer on the loop. Stops itself when destroyed.
 class TLoopTimer {
 public:
     explicit TLoopTimer(TEventLoop& loop = TEventLoop::Current());
@@ -85,7 +93,7 @@ public:
 
 private:
     TEventLoop& loop_;
-    int fd_ = -1;
+    TTimerSource source_;
     uint64_t token_ = 0;
     unsigned interval_ = 0;
     bool enabled_ = false;

@@ -56,6 +56,8 @@ int MapSystemError(int err) {
     }
 }
 
+int LastSysError() { return MapSystemError(errno); }
+
 std::string SocketErrorText(int code) {
     switch (code) {
     case 0: return "No Error";

@@ -11,6 +11,7 @@ namespace nubo {
 constexpr int WSAEWOULDBLOCK = 10035;
 constexpr int WSAEINVAL = 10022;
 constexpr int WSAENOTSOCK = 10038;
+constexpr int WSAEPROTONOSUPPORT = 10043;
 constexpr int WSAEADDRINUSE = 10048;
 constexpr int WSAECONNABORTED = 10053;
 constexpr int WSAECONNRESET = 10054;
@@ -20,6 +21,8 @@ constexpr int WSANOTINITIALISED = 10093;
 
 // errno -> socket error number; 0 stays 0, unknown values pass through unchanged.
 int MapSystemError(int err);
+// The socket error number of the system call that failed last (errno mapped).
+int LastSysError();
 // The description of a socket error number ("Not a WinSock error" when unknown).
 std::string SocketErrorText(int code);
 // "Error N in function Label" CR LF description.

@@ -8,7 +8,7 @@ namespace nubo {
 TBuffer::TBuffer(int capacity) { SetCapacity(capacity); }
 
 void TBuffer::SetCapacity(int capacity) {
-    if (capacity <= 0) capacity = 1514;
+    if (capacity <= 0) capacity = kEthernetFrameSize;
     int keep = std::min(Unread(), capacity);
     auto fresh = std::make_unique<char[]>(size_t(capacity));
     if (keep > 0) std::memcpy(fresh.get(), buf_.get() + rd_, size_t(keep));

@@ -7,6 +7,10 @@
 
 namespace nubo {
 
+// A chunk made without a size holds one Ethernet frame: 1500 bytes of payload and the
+// 14-byte header.
+constexpr int kEthernetFrameSize = 1514;
+
 class TBuffer {
 public:
     explicit TBuffer(int capacity);

@@ -7,16 +7,17 @@
 // Every operation and every event runs on the loop's thread.
 
 #include <cstdint>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <netinet/in.h>
 #include <string>
 
+#include "platform/UniqueFd.h"
 #include "socket/EventLoop.h"
+#include "socket/NameResolution.h"
+#include "socket/SendChain.h"
 #include "socket/SocketErrors.h"
-#include "socket/WSockBuf.h"
 
 namespace nubo {
 
@@ -32,7 +33,7 @@ enum TSocketState {
     wsClosed
 };
 
-enum TWSocketOption : unsigned { wsoNoReceiveLoop = 1, wsoTcpNoDelay = 2, wsoSIO_RCVALL = 4 };
+enum TWSocketOption : unsigned { wsoNoReceiveLoop = 1, wsoTcpNoDelay = 2 };
 enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
 enum TSocketKeepAliveOnOff { wsKeepAliveOff, wsKeepAliveOnCustom, wsKeepAliveOnSystem };
 
@@ -41,8 +42,6 @@ constexpr int INVALID_SOCKET = -1;
 // Process-wide limits of the layer.
 constexpr int kSendChunkSize = 1460; // default chunk of the send-buffer chain
 constexpr int kDiscardReadSize = 1024;
-
-const char* SocketStateName(TSocketState s);
 
 class TCustomWSocket {
 public:
@@ -65,7 +64,6 @@ public:
     void SetLocalPort(const std::string& v);
 
     int ListenBacklog = 5;
-    bool ReuseAddr = false; // datagram listeners only; TCP listeners use ListenReuseAddr
     unsigned ComponentOptions = 0;
     TSocketLingerOnOff LingerOnOff = wsLingerOn;
     int LingerTimeout = 0;
@@ -90,12 +88,13 @@ public:
     std::string BoundAddr() const;
     std::string BoundPort() const;
     int SockName(sockaddr_in& addr) const; // 0 or the socket error number
-    int64_t QueuedBytes() const { return queued_; }
     TEventLoop& Loop() const { return loop_; }
 
     // --- operations ---
     void Listen();
-    int Accept();
+    // The next waiting connection, non-blocking; none (and LastError set) when nothing
+    // waits or the accept failed.
+    TUniqueFd Accept();
     // Takes one waiting connection through the process's spare descriptor, sends it
     // reply and closes it: how a listener still answers when the descriptor table is
     // full. False when no spare is held or nothing was waiting.
@@ -126,6 +125,9 @@ public:
     std::function<void(TCustomWSocket&, int)> OnSendData;
     std::function<void(TCustomWSocket&, TSocketState, TSocketState)> OnChangeState;
     std::function<void(TCustomWSocket&)> OnError;
+    // An exception that one of this socket's handlers let out, for the host to log. The
+    // flag says whether the socket is aborted afterwards: true when it came from a
+    // readiness event, false when from OnDataAvailable (reading stops for this round).
     std::function<void(TCustomWSocket&, const std::exception&, bool&)> OnBgException;
 
 protected:
@@ -151,6 +153,7 @@ private:
     void WantWrite(bool on);
     void PostWritable();
     void HandleEvents(int fd, uint32_t events);
+    void ReportBgException(const std::exception& e, int fd, bool canClose);
     void DoConnectComplete(uint16_t err);
     void DoReceiveLoop(uint16_t err, bool receiveLoop);
     void DoWritable(uint16_t err);
@@ -159,9 +162,12 @@ private:
     void InternalClose(bool shutdownSend, uint16_t err);
     void DeleteBufferedData();
     void ApplyLinger();
+    bool ApplyConnectOptions();
+    bool BindLocal(uint32_t localAddr);
     void TuneForLocalPeer();
     void ResolveForUse(const char* prefix, bool withLocal);
     void CheckClosedFor(const char* what) const;
+    void Assign(const char* what, const std::string& v, std::string& field, bool& assigned, Resolved& resolved);
     void ConnectionLost(int code);
     bool PeerName(sockaddr_in& sa, const char* label);
     bool CanQueue();
@@ -177,22 +183,12 @@ private:
     bool allSent_ = true;
     bool closedFired_ = false;
     int64_t readCount_ = 0;
-    int64_t queued_ = 0;
-    // The send chain: buffer chunks, or ranges of a file sent with sendfile().
-    struct TChainItem {
-        std::unique_ptr<TBuffer> Buf;
-        int FileFd = -1;
-        int64_t FileOff = 0;
-        int64_t FileLen = 0;
-        bool Empty() const { return Buf ? Buf->Unread() == 0 : FileLen == 0; }
-    };
-    std::deque<TChainItem> chain_;
+    TSendChain chain_;
 
     std::string addr_, port_, proto_ = "tcp", localAddr_ = "0.0.0.0", localPort_ = "0";
     bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = true;
     Resolved addrRes_, portRes_, protoRes_, localPortRes_;
     sockaddr_in remote_{};
-    int sockType_ = 0;
     int sndBufSize_ = 0, rcvBufSize_ = 0;
 };
 
@@ -201,9 +197,8 @@ public:
     using TCustomWSocket::TCustomWSocket;
 };
 
-// Name resolution with the layer's messages; each throws ESocketException.
-uint32_t WSocketResolveHost(const std::string& host); // network order
-uint16_t WSocketResolvePort(const std::string& port, const std::string& proto);
-int WSocketResolveProto(const std::string& proto);
+// The dotted address of a connected descriptor's peer; empty when it has none (the
+// peer is already gone).
+std::string PeerAddrOf(const TUniqueFd& fd);
 
 } // namespace nubo

@@ -1,5 +1,7 @@
 // Drives real loopback sockets through the event orders of the socket layer.
 #include <algorithm>
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <netinet/tcp.h>
@@ -28,7 +30,7 @@ struct Listener {
     Listener() {
         sock.SetAddr("127.0.0.1");
         sock.SetPort("0");
-        sock.OnSessionAvailable = [this](TCustomWSocket& s, uint16_t) { accepted = s.Accept(); };
+        sock.OnSessionAvailable = [this](TCustomWSocket& s, uint16_t) { accepted = s.Accept().Release(); };
         sock.Listen();
     }
     std::string port() const { return sock.BoundPort(); }
@@ -303,4 +305,72 @@ TEST(EventLoop, RunFollowsPostedChainsAndOutsidePostsWakeTheDescriptor) {
     loop.RunOnce(0);
     EXPECT_EQ(n, -1);
     EXPECT_EQ(poll(&p, 1, 0), 0);
+}
+
+// The socket layer speaks TCP only; any other protocol is refused before a handle is made.
+TEST(WSocket, ProtocolOtherThanTcpIsRefused) {
+    TWSocket s;
+    s.SetAddr("127.0.0.1");
+    s.SetPort("0");
+    s.SetProto("udp");
+    EXPECT_EQ(ErrorOf([&] { s.Listen(); }), "listen: Protocol not supported: 'udp'");
+    EXPECT_EQ(s.LastError, 10043);
+    EXPECT_EQ(s.HSocket(), INVALID_SOCKET);
+}
+
+// A unique descriptor closes what it holds exactly once, and hands it on by move or Release.
+TEST(UniqueFd, ClosesOnceAndMovesOwnership) {
+    auto isOpen = [](int fd) { return fcntl(fd, F_GETFD) >= 0; };
+    int raw = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(raw, 0);
+    {
+        TUniqueFd a(raw);
+        TUniqueFd b(std::move(a));
+        EXPECT_FALSE(a);
+        EXPECT_EQ(b.Get(), raw);
+        TUniqueFd c;
+        c = std::move(b);
+        EXPECT_TRUE(isOpen(raw));
+    }
+    EXPECT_FALSE(isOpen(raw));
+
+    raw = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    int kept;
+    {
+        TUniqueFd a(raw);
+        kept = a.Release();
+    }
+    EXPECT_TRUE(isOpen(kept));
+    TUniqueFd again(kept);
+    again.Reset();
+    EXPECT_FALSE(isOpen(kept));
+}
+
+// A data handler that throws is reported without closing the socket, and the bytes it left
+// unread are offered again.
+TEST(WSocket, ThrowingDataHandlerIsReportedAndTheSocketStaysOpen) {
+    Listener l;
+    int client = ConnectLoopback(std::stoi(l.port()));
+    ASSERT_TRUE(RunUntil([&] { return l.accepted >= 0; }));
+    TWSocket s;
+    int calls = 0;
+    std::string got, reported;
+    bool closeFlag = true;
+    s.OnDataAvailable = [&](TCustomWSocket& self, uint16_t) {
+        if (++calls == 1) throw std::runtime_error("handler failed");
+        char buf[16];
+        int n = self.Receive(buf, sizeof buf);
+        if (n > 0) got.append(buf, size_t(n));
+    };
+    s.OnBgException = [&](TCustomWSocket&, const std::exception& e, bool& canClose) {
+        reported = e.what();
+        closeFlag = canClose;
+    };
+    s.SetHSocket(l.accepted);
+    ASSERT_EQ(send(client, "abc", 3, 0), 3);
+    ASSERT_TRUE(RunUntil([&] { return got == "abc"; }));
+    EXPECT_EQ(reported, "handler failed");
+    EXPECT_FALSE(closeFlag);
+    EXPECT_EQ(s.State(), wsConnected);
+    close(client);
 }

@@ -1,0 +1,14 @@
+#pragma once
+// Host, port and protocol names turned into numbers, with the layer's error texts; each
+// throws ESocketException. IPv4 only.
+
+#include <cstdint>
+#include <string>
+
+namespace nubo {
+
+uint32_t WSocketResolveHost(const std::string& host); // network order
+uint16_t WSocketResolvePort(const std::string& port, const std::string& proto);
+int WSocketResolveProto(const std::string& proto);
+
+} // namespace nubo

@@ -1,0 +1,140 @@
+// Listening, taking connections, and adopting a connected handle.
+#include "socket/WSocket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace nubo {
+
+void TCustomWSocket::Listen() {
+    if (!portAssigned_) return RaiseText("listen: port not assigned", WSAEINVAL);
+    if (!protoAssigned_) return RaiseText("listen: protocol not assigned", WSAEINVAL);
+    if (!addrAssigned_) return RaiseText("listen: address not assigned", WSAEINVAL);
+    try {
+        ResolveForUse("listen: ", false);
+    } catch (const ESocketException&) {
+        if (OnError) return;
+        throw;
+    }
+    DeleteBufferedData();
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd_ < 0) {
+        fd_ = INVALID_SOCKET;
+        return RaiseError(LastSysError(), "socket");
+    }
+    SetNonBlocking(fd_);
+    int one = 1;
+    if (ListenReuseAddr) {
+        if (setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) < 0)
+            return RaiseError(LastSysError(), "setsockopt(SO_REUSEADDR)");
+    }
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(uint16_t(portRes_.value));
+    sa.sin_addr.s_addr = addrRes_.value;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0) {
+        int code = LastSysError();
+        ::close(fd_);
+        fd_ = INVALID_SOCKET;
+        return RaiseError(code, "Bind");
+    }
+    ChangeState(wsBound);
+    if (::listen(fd_, ListenBacklog) < 0) {
+        int code = LastSysError();
+        ::close(fd_);
+        fd_ = INVALID_SOCKET;
+        ChangeState(wsClosed);
+        return RaiseError(code, "Listen");
+    }
+    ChangeState(wsListening);
+    Register(ioRead);
+}
+
+TUniqueFd TCustomWSocket::Accept() {
+    if (state_ != wsListening) {
+        RaiseText("not a listening socket", WSAEINVAL);
+        return TUniqueFd();
+    }
+    socklen_t len = sizeof remote_;
+    TUniqueFd fd(::accept4(fd_, reinterpret_cast<sockaddr*>(&remote_), &len, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!fd) {
+        int code = LastSysError();
+        LastError = code;
+        if (code != WSAEWOULDBLOCK) RaiseError(code, "Accept");
+    }
+    return fd;
+}
+
+std::string PeerAddrOf(const TUniqueFd& fd) {
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    if (getpeername(fd.Get(), reinterpret_cast<sockaddr*>(&peer), &len) != 0) return "";
+    char buf[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &peer.sin_addr, buf, sizeof buf);
+    return buf;
+}
+
+namespace {
+TUniqueFd spare;
+} // namespace
+
+void TCustomWSocket::ReserveSpareDescriptor() {
+    if (!spare) spare.Reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+}
+
+bool TCustomWSocket::RefusePending(const std::string& reply) {
+    if (!spare || state_ != wsListening) return false;
+    spare.Reset();
+    bool taken;
+    {
+        // Closed before the spare is taken back: with a full table that is the slot.
+        const TUniqueFd fd(::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        taken = bool(fd);
+        // One short write into an empty send buffer; what does not fit is not waited for.
+        if (taken) (void)!::send(fd.Get(), reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+    ReserveSpareDescriptor();
+    return taken;
+}
+
+void TCustomWSocket::SetHSocket(int fd) {
+    if (fd == INVALID_SOCKET || fd == 0) {
+        LastError = WSAEINVAL;
+        return RaiseError(WSAEINVAL, "Dup");
+    }
+    if (state_ != wsClosed) {
+        if (fd_ != INVALID_SOCKET) {
+            Unregister();
+            if (::close(fd_) < 0) {
+                fd_ = INVALID_SOCKET;
+                return RaiseError(LastSysError(), "Dup (closesocket)");
+            }
+            fd_ = INVALID_SOCKET;
+        }
+        ChangeState(wsClosed);
+    }
+    DeleteBufferedData();
+    fd_ = fd;
+    closedFired_ = false;
+    readCount_ = 0;
+    SetNonBlocking(fd_);
+    socklen_t l = sizeof sndBufSize_;
+    getsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &sndBufSize_, &l);
+    l = sizeof rcvBufSize_;
+    getsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvBufSize_, &l);
+    ApplyLinger();
+    if (ComponentOptions & wsoTcpNoDelay) {
+        int one = 1;
+        setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
+    TuneForLocalPeer();
+    Register(ioRead | ioPeerClosed);
+    ChangeState(wsConnected);
+    PostWritable(); // one OnDataSent follows an adoption
+}
+
+} // namespace nubo
