@@ -657,7 +657,6 @@ void TFtpServer::ClientRetrDataSent(TFtpCtrlSocket& Client, uint16_t AError) {
 
 void TFtpServer::ClientRetrSessionClosed(TFtpCtrlSocket& Client, uint16_t AError) {
     EndDataSession(Client);
-    if (Client.AbortFlag && Client.EndReason.empty()) return;
     if (Client.AbortFlag)
         SendReply(Client, Fmt(Client.AbortedByClient ? "426 Connection closed; %s." : "501 Cannot RETR. %s",
                               Client.EndReason));
@@ -719,7 +718,6 @@ void TFtpServer::ClientStorSessionClosed(TFtpCtrlSocket& Client, uint16_t AError
         }
     }
     EndDataSession(Client);
-    if (Client.AbortFlag && Client.EndReason.empty()) return;
     if (OnStorSessionClosed) OnStorSessionClosed(*this, Client, *Client.DataChannel, AError);
     if (Client.AbortFlag)
         SendReply(Client, Fmt("426 Connection closed; %s.", Client.EndReason));
