@@ -18,7 +18,7 @@
 #include "console/PortCheck.h"
 #include "console/QtText.h"
 #include "console/SetupFTP.h"
-#include "console/user_setup.h"
+#include "console/AccountsDialog.h"
 
 namespace nubo {
 
@@ -68,10 +68,10 @@ TfrmMain::TfrmMain(const TConsoleStart& start, QWidget* parent)
     BuildStatusBar();
     setFixedSize(kClientWidth, kClientHeight);
 
-    // FormCreate. The host creates "log", "down" and the two INI files when missing.
+    // The host creates "log", "down" and the two INI files when missing.
     host_ = std::make_unique<TFtpHost>(start.Dir);
     if (!start.Port.empty()) host_->SetPortOverride(start.Port);
-    // ApplyCaptions, first run: the version lines, without time stamp.
+    // The version lines, without time stamp.
     host_->WriteVersionLines();
     ShowTrayIcon(!HasHideTraySwitch(start.Params));
     startHidden_ = host_->ConfigFile().TrayIcon();

@@ -40,7 +40,7 @@ bool HasHideTraySwitch(const QStringList& params);
 class TfrmMain : public QMainWindow, public THostView {
     Q_OBJECT
   public:
-    // FormCreate: the first-start files, the settings, the panes, the timers and the
+    // Makes the first-start files, the settings, the panes, the timers and the
     // server start.
     explicit TfrmMain(const TConsoleStart& start, QWidget* parent = nullptr);
     ~TfrmMain() override;
@@ -133,8 +133,8 @@ class TfrmMain : public QMainWindow, public THostView {
     void TrayRequested(bool show) override;
 
   protected:
-    void closeEvent(QCloseEvent* e) override; // FormClose
-    void showEvent(QShowEvent* e) override;   // FormShow
+    void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
     void changeEvent(QEvent* e) override;     // minimise to the tray
 
   private:

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/FtpSrv.h"
+#include "engine/FtpServer.h"
 #include "host/LogPane.h"
 #include "host/LogWriter.h"
 #include "host/TrayState.h"

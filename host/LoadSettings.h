@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "engine/FtpSrv.h"
+#include "engine/FtpServer.h"
 #include "store/Settings.h"
 
 namespace nubo {

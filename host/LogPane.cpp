@@ -1,6 +1,6 @@
 #include "host/LogPane.h"
 
-#include "engine/FtpSrvT.h"
+#include "engine/CommandText.h"
 
 namespace nubo {
 

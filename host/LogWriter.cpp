@@ -3,7 +3,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "engine/FtpSrvT.h"
+#include "engine/CommandText.h"
 #include "platform/FileIO.h"
 #include "platform/LocalTime.h"
 

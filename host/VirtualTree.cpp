@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/FtpSrvT.h"
+#include "engine/PathRules.h"
 #include "platform/FileSystem.h"
 #include "platform/PathMap.h"
 #include "platform/Text.h"

@@ -7,7 +7,7 @@
 #include <QPixmap>
 #include <filesystem>
 
-#include "console/user_setup.h"
+#include "console/AccountsDialog.h"
 
 using namespace nubo;
 

@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "console/Main.h"
-#include "console/user_setup.h"
+#include "console/AccountsDialog.h"
 #include "tests/console/ConsoleTestUtil.h"
 #include "tests/support/TempDir.h"
 

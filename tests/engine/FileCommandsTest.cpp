@@ -5,7 +5,7 @@
 #include <memory>
 #include <sys/stat.h>
 
-#include "engine/FtpSrv.h"
+#include "engine/FtpServer.h"
 #include "tests/engine/LoopClient.h"
 #include "tests/support/TempDir.h"
 

@@ -3,7 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "engine/FtpSrv.h"
+#include "engine/FtpServer.h"
 #include "tests/engine/LoopClient.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/RunUntil.h"

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "engine/FtpSrv.h"
-#include "engine/FtpSrvT.h"
+#include "engine/FtpServer.h"
+#include "engine/CommandText.h"
+#include "engine/ListingText.h"
+#include "engine/PathRules.h"
 
 using namespace nubo;
 

@@ -8,7 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "engine/FtpSrv.h"
+#include "engine/FtpServer.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/RunUntil.h"
 

@@ -44,7 +44,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "engine/FtpSrv.h"
+#include "engine/FtpServer.h"
 #include "platform/PathMap.h"
 #include "tests/fuzz/FuzzCheck.h"
 

@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/FtpSrv.h"
+#include "engine/FtpServer.h"
 #include "host/VirtualTree.h"
 #include "platform/FileSystem.h"
 #include "platform/PathMap.h"

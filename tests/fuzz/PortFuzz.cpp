@@ -16,7 +16,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/FtpSrv.h"
+#include "engine/FtpServer.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 using namespace nubo;

@@ -1,4 +1,4 @@
-#include "console/u_dir_edit.h"
+#include "console/DirectoryEntryDialog.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "engine/FtpCommandCode.h"
-#include "engine/FtpSrvT.h"
+#include "engine/CommandText.h"
+#include "engine/ListingText.h"
+#include "engine/PathRules.h"
 #include "platform/Stream.h"
 #include "socket/WSocket.h"
 

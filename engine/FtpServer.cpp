@@ -1,4 +1,4 @@
-#include "engine/FtpSrv.h"
+#include "engine/FtpServer.h"
 
 #include <algorithm>
 

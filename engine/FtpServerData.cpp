@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "engine/FtpSrv.h"
+#include "engine/FtpServer.h"
 #include "platform/FileSystem.h"
 #include "platform/PortPrivilege.h"
 

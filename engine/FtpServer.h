@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/FtpSrvC.h"
-#include "engine/FtpSrvT.h"
+#include "engine/FtpCtrlSocket.h"
 #include "platform/Stream.h"
+#include "platform/Text.h"
 #include "socket/WSocket.h"
 
 namespace nubo {

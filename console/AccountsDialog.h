@@ -15,8 +15,8 @@
 
 #include "console/DialogSeams.h"
 #include "console/LimitFields.h"
-#include "console/u_dir_edit.h"
-#include "console/user_setup_edit.h"
+#include "console/DirectoryEntryDialog.h"
+#include "console/AccountEditDialog.h"
 #include "store/UserFile.h"
 
 namespace nubo {

@@ -1,5 +1,5 @@
 // Commands of the working directory, login and session parameters.
-#include "engine/FtpSrv.h"
+#include "engine/FtpServer.h"
 #include "platform/FileSystem.h"
 
 namespace nubo {

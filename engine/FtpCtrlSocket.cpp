@@ -1,8 +1,9 @@
-#include "engine/FtpSrvC.h"
+#include "engine/FtpCtrlSocket.h"
 
 #include <cstring>
 
 #include "platform/PathMap.h"
+#include "platform/Text.h"
 
 namespace nubo {
 

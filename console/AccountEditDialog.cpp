@@ -1,4 +1,4 @@
-#include "console/user_setup_edit.h"
+#include "console/AccountEditDialog.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

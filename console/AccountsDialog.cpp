@@ -1,4 +1,4 @@
-#include "console/user_setup.h"
+#include "console/AccountsDialog.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

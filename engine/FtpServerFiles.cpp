@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "engine/FtpDateTime.h"
-#include "engine/FtpMd5.h"
-#include "engine/FtpSrv.h"
+#include "engine/FileMd5.h"
+#include "engine/FtpServer.h"
 #include "platform/FileSearch.h"
 #include "platform/FileSystem.h"
 

@@ -1,4 +1,4 @@
-#include "engine/FtpMd5.h"
+#include "engine/FileMd5.h"
 
 #include <chrono>
 #include <openssl/evp.h>
