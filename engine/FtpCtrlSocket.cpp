@@ -34,8 +34,8 @@ void TFtpCtrlSocket::SetRcvSize(int size) {
     if (size > 0) lineBuffer_ = std::make_unique<char[]>(size_t(size));
 }
 
-void TFtpCtrlSocket::AssignHandle(int fd) {
-    SetHSocket(fd);
+void TFtpCtrlSocket::AssignHandle(TUniqueFd fd) {
+    SetHSocket(std::move(fd));
     peerAddr_ = TCustomWSocket::PeerAddr();
 }
 
@@ -95,18 +95,31 @@ void TFtpCtrlSocket::DispatchLines() {
         int len = (c > 1 && buf[c - 1] == '\r') ? c - 1 : c;
         char saved = buf[len];
         buf[len] = 0;
-        if (OnCommand) OnCommand(*this, buf, len);
-        buf[len] = saved;
+        try {
+            if (OnCommand) OnCommand(*this, buf, len);
+        } catch (...) {
+            // A line is spent even when its handler fails: it is never dispatched twice.
+            if (lineBuffer_.get() == buf) DropLine(len, saved, c);
+            throw;
+        }
         // The handler cannot free this object, but it may have changed the buffer size.
         if (lineBuffer_.get() != buf) return;
-        if (c + 1 >= LineFill) {
-            LineFill = 0;
-            return;
-        }
-        std::memmove(buf, buf + c + 1, size_t(LineFill - c - 1));
-        LineFill -= c + 1;
-        buf[LineFill] = 0;
+        if (!DropLine(len, saved, c)) return;
     }
+}
+
+// Restores the byte at len and removes the line that ends at c; false when none is left.
+bool TFtpCtrlSocket::DropLine(int len, char saved, int c) {
+    char* buf = lineBuffer_.get();
+    buf[len] = saved;
+    if (c + 1 >= LineFill) {
+        LineFill = 0;
+        return false;
+    }
+    std::memmove(buf, buf + c + 1, size_t(LineFill - c - 1));
+    LineFill -= c + 1;
+    buf[LineFill] = 0;
+    return true;
 }
 
 void TFtpCtrlSocket::HoldCommands(std::shared_ptr<void> work) {

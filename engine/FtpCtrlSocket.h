@@ -130,7 +130,7 @@ public:
 
     // The client's address, cached when the handle is assigned: still valid after close.
     std::string PeerAddr() override { return peerAddr_; }
-    void AssignHandle(int fd);
+    void AssignHandle(TUniqueFd fd);
 
     void SendGreeting();
     void SendAnswer(const std::string& line); // line + CR LF
@@ -148,6 +148,7 @@ public:
 private:
     void ReceiveLines();
     void DispatchLines();
+    bool DropLine(int len, char saved, int c);
     std::shared_ptr<void> heldBy_;
     std::unique_ptr<TStream> ownStream_;
     TStream* lentStream_ = nullptr;

@@ -14,6 +14,7 @@ TFtpServer::TFtpServer(TEventLoop& loop)
     : loop_(loop), alive_(std::make_shared<char>(0)), acceptRetry_(loop), passiveSweep_(loop) {
     listener_ = std::make_unique<TWSocket>(loop);
     listener_->Name = "ServerWSocket";
+    ReportBackground(*listener_, "listener");
     ConnectionClass = [](TFtpServer& s) { return std::make_unique<TFtpCtrlSocket>(s.Loop()); };
 
     const std::pair<const char*, TFtpSrvCommandProc> table[] = {
@@ -140,9 +141,11 @@ void TFtpServer::ServerSessionAvailable(uint16_t err) {
     client.Name = "ClientWSocket" + std::to_string(connectionCounter_);
     client.DataChannel->Name = "DataWSocket" + std::to_string(connectionCounter_);
     client.ConnectionId = connectionCounter_;
+    ReportBackground(client, "control connection");
+    ReportBackground(*client.DataChannel, "data connection");
     client.Banner = Banner;
     try {
-        client.AssignHandle(fd.Release());
+        client.AssignHandle(std::move(fd));
     } catch (const ESocketException&) {
         PostMsg(MsgClientClosed, client);
         return;
@@ -226,11 +229,19 @@ void TFtpServer::ReportCaught(const char* where) noexcept {
         what = e.what();
     } catch (...) {
     }
+    ReportError(where, what);
+}
+
+void TFtpServer::ReportError(const std::string& where, const std::string& what) noexcept {
     try {
         if (OnCaughtError) OnCaughtError(*this, where, what);
     } catch (...) {
         // The report itself failed; nothing is left to tell it to.
     }
+}
+
+void TFtpServer::ReportBackground(TCustomWSocket& socket, const char* where) {
+    socket.OnBgException = [this, where](TCustomWSocket&, const std::exception& e, bool&) { ReportError(where, e.what()); };
 }
 
 bool TFtpServer::CheckLoggedIn(TFtpCtrlSocket& Client, TFtpString& Answer) {
@@ -297,7 +308,7 @@ void TFtpServer::RemoveClient(TFtpCtrlSocket* client) {
         ReportCaught("end of a transfer at disconnection");
     }
     try {
-        if (owned->PassiveOn) ReleasePasvPort(*owned);
+        FreePasvPort(*owned);
     } catch (...) {
         ReportCaught("passive port at disconnection");
     }

@@ -127,6 +127,9 @@ public:
     void PostMsg(TFtpSrvMessage msg, TFtpCtrlSocket& Client);
     // Reports the exception being handled to OnCaughtError; only inside a catch block.
     void ReportCaught(const char* where) noexcept;
+    void ReportError(const std::string& where, const std::string& what) noexcept;
+    // What a socket's handler lets out is reported as a caught error of `where`.
+    void ReportBackground(TCustomWSocket& socket, const char* where);
     TWSocket& ListenSocket() { return *listener_; }
     TEventLoop& Loop() const { return loop_; }
 
@@ -203,12 +206,12 @@ protected:
     void OpenStorChannel(TFtpCtrlSocket& Client);
     void OpenRetrChannel(TFtpCtrlSocket& Client);
     std::string TakePasvPort();
-    // FreePasvPort gives the connection's pool port back; ReleasePasvPort also ends
-    // passive mode.
+    // FreePasvPort gives the connection's pool port back (none held: nothing happens);
+    // LeavePassive also ends passive mode.
     void FreePasvPort(TFtpCtrlSocket& Client);
+    void LeavePassive(TFtpCtrlSocket& Client);
     void FreePoolPort(int port);
     void ListenOnPoolPort(TFtpCtrlSocket& Client, TWSocket& data);
-    void ReleasePasvPort(TFtpCtrlSocket& Client);
     virtual void StartSend(TFtpCtrlSocket& Client);
     virtual void AbortData(TFtpCtrlSocket& Client);
     virtual void CloseData(TFtpCtrlSocket& Client);
@@ -235,7 +238,7 @@ private:
     // mode the listener, or the connection the client made, closes without a reply.
     void DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer);
     void ListingCommand(TFtpCtrlSocket& Client, TFtpString& Params, TFtpString& Answer, TListingKind Kind);
-    std::string PassiveReplyAddress(TFtpCtrlSocket& Client, const sockaddr_in& local);
+    std::string PassiveReplyAddress(TFtpCtrlSocket& Client, const std::string& local);
 
 private:
     struct TCommandSlot {

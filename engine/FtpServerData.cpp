@@ -1,6 +1,5 @@
 // Data connections (PORT, PASV, the passive port pool) and file transfers (RETR,
 // STOR, APPE, STOU, REST, ABOR) with the handlers that run on the data channel.
-#include <arpa/inet.h>
 #include <climits>
 #include <cstdio>
 #include <utility>
@@ -36,12 +35,6 @@ bool MayBindPrivilegedPorts() {
     return allowed;
 }
 
-std::string Dotted(uint32_t netOrder) {
-    char buf[INET_ADDRSTRLEN];
-    in_addr a{netOrder};
-    inet_ntop(AF_INET, &a, buf, sizeof buf);
-    return buf;
-}
 
 
 // How an upload opens its file: APPE continues an existing file, a resumed STOR writes
@@ -119,6 +112,12 @@ void TFtpServer::FreePasvPort(TFtpCtrlSocket& Client) {
     Client.PasvPort = 0;
 }
 
+// The transfer is ending: its pool port goes back and no later step takes it for passive.
+void TFtpServer::LeavePassive(TFtpCtrlSocket& Client) {
+    FreePasvPort(Client);
+    Client.PassiveOn = false;
+}
+
 // Listens on the lowest free pool port that the system lets us bind. A port can still be
 // held by a closing connection, or by another program: it is skipped for this PASV only.
 void TFtpServer::ListenOnPoolPort(TFtpCtrlSocket& Client, TWSocket& data) {
@@ -147,13 +146,8 @@ void TFtpServer::ListenOnPoolPort(TFtpCtrlSocket& Client, TWSocket& data) {
     }
 }
 
-void TFtpServer::ReleasePasvPort(TFtpCtrlSocket& Client) {
-    FreePasvPort(Client);
-    Client.PassiveOn = false;
-}
-
-std::string TFtpServer::PassiveReplyAddress(TFtpCtrlSocket& Client, const sockaddr_in& local) {
-    if (PasvIpAddr.empty()) return Dotted(local.sin_addr.s_addr);
+std::string TFtpServer::PassiveReplyAddress(TFtpCtrlSocket& Client, const std::string& local) {
+    if (PasvIpAddr.empty()) return local;
     // A client on the loop-back interface is told the loop-back address: the public
     // address announced to others may not be reachable from this machine itself.
     if (Client.PeerAddr() == "127.0.0.1") return "127.0.0.1";
@@ -163,7 +157,7 @@ std::string TFtpServer::PassiveReplyAddress(TFtpCtrlSocket& Client, const sockad
     } catch (const ESocketException&) {
         throw FtpServerException("Invalid PASV IP Address");
     }
-    std::string d = Dotted(a);
+    std::string d = DottedAddress(a);
     if (d != TrimBlanks(PasvIpAddr)) throw FtpServerException("Invalid PASV IP Address");
     return d;
 }
@@ -172,15 +166,14 @@ void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
     if (!CheckLoggedIn(Client, Answer)) return;
     TWSocket& data = *Client.DataChannel;
     try {
-        sockaddr_in local{};
-        if (int rc = Client.SockName(local)) throw ESocketException(SocketErrorMessage(rc, "getsockname"), rc);
+        const std::string local = Client.LocalName().Addr;
         // A command still waiting for the old listener's connection is given up with it,
         // and an unused connection goes without a reply of its own.
         if (AwaitsConnection(Client))
             CancelPendingTransfer(Client, "");
         else if (!Client.DataOpen)
             data.OnSessionClosed = nullptr;
-        if (Client.PassiveOn) ReleasePasvPort(Client);
+        FreePasvPort(Client);
         data.Close();
         Client.EndChannel();
         data.SetAddr("0.0.0.0");
@@ -192,9 +185,7 @@ void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
         data.ComponentOptions = wsoNoReceiveLoop;
         data.ListenReuseAddr = true; // a pool of one port serves the next transfer at once
         ListenOnPoolPort(Client, data);
-        sockaddr_in bound{};
-        data.SockName(bound);
-        const unsigned p = ntohs(bound.sin_port);
+        const unsigned p = data.LocalName().Port;
         std::string addr = PassiveReplyAddress(Client, local);
         for (auto& c : addr)
             if (c == '.') c = ',';
@@ -242,7 +233,7 @@ void TFtpServer::TimeOutPassive(TFtpCtrlSocket& Client) {
 void TFtpServer::DropPassive(TFtpCtrlSocket& Client) {
     Client.DataChannel->OnSessionClosed = nullptr;
     Client.DataChannel->Close();
-    ReleasePasvPort(Client);
+    FreePasvPort(Client);
     Client.EndChannel();
 }
 
@@ -284,7 +275,7 @@ void TFtpServer::ClientPassiveSessionAvailable(TFtpCtrlSocket& Client) {
     }
     data.LingerOnOff = wsLingerOff;
     data.LingerTimeout = 0;
-    data.SetHSocket(fd.Release());
+    data.SetHSocket(std::move(fd));
     Client.PassiveLinked = true;
     if (Client.PassivePending && data.OnSessionConnected) data.OnSessionConnected(data, 0);
 }
@@ -546,14 +537,14 @@ void TFtpServer::CommandABOR(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
 // --- private messages of the data side ----------------------------------------
 
 void TFtpServer::AbortData(TFtpCtrlSocket& Client) {
-    if (Client.PassiveOn) ReleasePasvPort(Client);
+    LeavePassive(Client);
     TWSocket& data = *Client.DataChannel;
     data.Shutdown(2);
     data.Close();
 }
 
 void TFtpServer::CloseData(TFtpCtrlSocket& Client) {
-    if (Client.PassiveOn) ReleasePasvPort(Client);
+    LeavePassive(Client);
     Client.DataChannel->Shutdown(1);
 }
 
@@ -568,7 +559,7 @@ void TFtpServer::FailTransfer(TFtpCtrlSocket& Client, const std::string& reason)
 }
 
 void TFtpServer::EndDataSession(TFtpCtrlSocket& Client) {
-    if (Client.PassiveOn) ReleasePasvPort(Client);
+    FreePasvPort(Client);
     Client.EndChannel();
     // A REST for the next command, sent before this session ended, stays.
     if (!Client.RestPending) Client.RestartOffset = 0;

@@ -40,6 +40,13 @@ bool ParseDotted(const std::string& text, uint32_t& out) {
 
 } // namespace
 
+std::string DottedAddress(uint32_t netOrder) {
+    char buf[INET_ADDRSTRLEN];
+    const in_addr a{netOrder};
+    inet_ntop(AF_INET, &a, buf, sizeof buf);
+    return buf;
+}
+
 uint32_t WSocketResolveHost(const std::string& host) {
     if (host.empty() || host.size() > 256)
         throw ESocketException("WSocketResolveHost: '" + host + "' Invalid Hostname.", WSAEINVAL);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/Text.h"
+#include "socket/NameResolution.h"
 
 namespace nubo {
 
@@ -283,6 +284,12 @@ std::string TCustomWSocket::BoundPort() const {
     if (state_ != wsBound && state_ != wsConnected && state_ != wsListening) return "error";
     if (SockName(sa) != 0) return "error";
     return std::to_string(ntohs(sa.sin_port));
+}
+
+TCustomWSocket::TSockName TCustomWSocket::LocalName() const {
+    sockaddr_in sa{};
+    if (int rc = SockName(sa)) throw ESocketException(SocketErrorMessage(rc, "getsockname"), rc);
+    return {DottedAddress(sa.sin_addr.s_addr), ntohs(sa.sin_port)};
 }
 
 int TCustomWSocket::SockName(sockaddr_in& addr) const {

@@ -79,6 +79,8 @@ public:
     TSocketState State() const { return state_; }
     int HSocket() const { return fd_; }
     void SetHSocket(int fd); // adopt a handle (see Dup errors)
+    // Adopts an owned handle; when adopting fails before the socket holds it, it is closed.
+    void SetHSocket(TUniqueFd fd);
     bool AllSent() const { return allSent_; }
     int LastError = 0;
     int64_t ReadCount() const { return readCount_; }
@@ -87,7 +89,12 @@ public:
     std::string PeerPort();
     std::string BoundAddr() const;
     std::string BoundPort() const;
-    int SockName(sockaddr_in& addr) const; // 0 or the socket error number
+    // The address and port the system bound the socket to; throws ESocketException.
+    struct TSockName {
+        std::string Addr;
+        uint16_t Port = 0;
+    };
+    TSockName LocalName() const;
     TEventLoop& Loop() const { return loop_; }
 
     // --- operations ---
@@ -140,6 +147,10 @@ protected:
     bool destroying_ = false;
 
 private:
+    int SockName(sockaddr_in& addr) const; // 0 or the socket error number
+    void CheckAdoptable(int fd);
+    void CloseForAdoption();
+    void InstallHandle(int fd);
     struct Resolved {
         bool ok = false;
         uint32_t value = 0;

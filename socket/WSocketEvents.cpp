@@ -1,6 +1,8 @@
 // Readiness from the loop turned into the socket's events, and the receive side.
 #include "socket/WSocket.h"
 
+#include <stdexcept>
+
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
@@ -55,6 +57,8 @@ void TCustomWSocket::HandleEvents(int fd, uint32_t ev) {
         }
     } catch (const std::exception& e) {
         ReportBgException(e, fd, true);
+    } catch (...) {
+        ReportBgException(std::runtime_error("an exception of unknown type"), fd, true);
     }
 }
 
@@ -100,7 +104,8 @@ void TCustomWSocket::DoReceiveLoop(uint16_t err, bool receiveLoop) {
                 ReportBgException(e, fd, false);
                 return;
             } catch (...) {
-                return; // nothing to report but the fact; the socket is left as it was
+                ReportBgException(std::runtime_error("an exception of unknown type"), fd, false);
+                return;
             }
         } else {
             char junk[kDiscardReadSize];

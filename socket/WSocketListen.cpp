@@ -102,10 +102,26 @@ bool TCustomWSocket::RefusePending(const std::string& reply) {
 }
 
 void TCustomWSocket::SetHSocket(int fd) {
+    CheckAdoptable(fd);
+    CloseForAdoption();
+    InstallHandle(fd);
+}
+
+void TCustomWSocket::SetHSocket(TUniqueFd fd) {
+    CheckAdoptable(fd.Get());
+    CloseForAdoption();
+    InstallHandle(fd.Release());
+}
+
+void TCustomWSocket::CheckAdoptable(int fd) {
     if (fd == INVALID_SOCKET || fd == 0) {
         LastError = WSAEINVAL;
         return RaiseError(WSAEINVAL, "Dup");
     }
+}
+
+// The handle held before an adoption is closed first.
+void TCustomWSocket::CloseForAdoption() {
     if (state_ != wsClosed) {
         if (fd_ != INVALID_SOCKET) {
             Unregister();
@@ -117,6 +133,9 @@ void TCustomWSocket::SetHSocket(int fd) {
         }
         ChangeState(wsClosed);
     }
+}
+
+void TCustomWSocket::InstallHandle(int fd) {
     DeleteBufferedData();
     fd_ = fd;
     closedFired_ = false;

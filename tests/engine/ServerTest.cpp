@@ -249,9 +249,18 @@ TEST_F(ServerFixture, FailingHandlersAreReportedAndTheServerGoesOn) {
     RunUntil([&] { return caught.size() >= 2; });
     Client b(Port());
     EXPECT_EQ(b.Line(), "220 test ready");
+    // What a handler lets out past the engine reaches the socket, which reports it too.
+    server.OnClientCommand = [](TFtpServer&, TFtpCtrlSocket&, TFtpString& keyword, TFtpString&, TFtpString&) {
+        if (keyword == "BOOM") throw 7;
+    };
+    b.Send("BOOM\r\n");
+    RunUntil([&] { return caught.size() >= 3; });
+    EXPECT_EQ(b.Cmd("NOOP"), "200 Ok. Parameter was ''.");
     server.OnClientConnect = server.OnClientDisconnect = nullptr;
+    server.OnClientCommand = nullptr;
     server.OnCaughtError = nullptr;
-    EXPECT_EQ(caught, (std::vector<std::string>{"connect handler: connect boom", "disconnect handler: unknown error"}));
+    EXPECT_EQ(caught, (std::vector<std::string>{"connect handler: connect boom", "disconnect handler: unknown error",
+                                                "control connection: an exception of unknown type"}));
 }
 
 TEST_F(ServerFixture, StaleCloseRequestDoesNothing) {

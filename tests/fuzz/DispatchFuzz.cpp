@@ -303,7 +303,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         TFuzzClient client(h->loop);
         client.Name = "FuzzClient";
-        client.AssignHandle(sv[0]);
+        client.AssignHandle(TUniqueFd(sv[0]));
         client.FtpState = ftpcReady;
         client.UserName = "fuzz";
         client.HomePath = h->home;
