@@ -22,8 +22,7 @@ void Usage(FILE* out, const char* program, const char* switches) {
 
 } // namespace
 
-int ParseProgramOptions(int argc, char** argv, const char* program, const char* switches,
-                        TProgramOptions& o) {
+int ParseProgramOptions(int argc, char** argv, const char* program, const char* switches, TProgramOptions& o) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") {

@@ -15,7 +15,6 @@ struct TProgramOptions {
 
 // program names the executable in messages; switches is the usage line's switch list.
 // Returns -1 to go on, or the exit code after --help, --version or an error.
-int ParseProgramOptions(int argc, char** argv, const char* program, const char* switches,
-                        TProgramOptions& o);
+int ParseProgramOptions(int argc, char** argv, const char* program, const char* switches, TProgramOptions& o);
 
 } // namespace nubo

@@ -4,8 +4,7 @@
 
 namespace nubo {
 
-TProgramShell::TProgramShell(const char* program, const char* switches)
-    : program_(program), switches_(switches) {}
+TProgramShell::TProgramShell(const char* program, const char* switches) : program_(program), switches_(switches) {}
 
 TProgramShell::~TProgramShell() {
     if (!loop_) return;
@@ -25,8 +24,7 @@ int TProgramShell::Begin(int argc, char** argv, bool sayHandedOver) {
             if (sayHandedOver) std::printf("%s: handed to the copy running in %s\n", program_, opts_.Dir.c_str());
             return 0;
         }
-        std::fprintf(stderr, "%s: %s; running without the instance channel\n", program_,
-                     channel_->Error().c_str());
+        std::fprintf(stderr, "%s: %s; running without the instance channel\n", program_, channel_->Error().c_str());
     }
     signals_ = std::make_unique<TQuitSignals>();
     return -1;
@@ -42,9 +40,8 @@ void TProgramShell::Attach(TEventLoop& loop, std::function<void()> quit,
     });
     TInstanceChannel& channel = *channel_;
     if (channel.Fd() >= 0)
-        channelToken_ = loop.Add(channel.Fd(), ioRead, [&channel, serve = std::move(serve)](uint32_t) {
-            channel.Serve(serve);
-        });
+        channelToken_ =
+            loop.Add(channel.Fd(), ioRead, [&channel, serve = std::move(serve)](uint32_t) { channel.Serve(serve); });
 }
 
 } // namespace nubo

@@ -37,8 +37,7 @@ public:
     // From now on the loop runs quit on SIGINT or SIGTERM, and serve on every request
     // of a later start (when this copy holds the channel). Both are dropped from the
     // loop with the shell.
-    void Attach(TEventLoop& loop, std::function<void()> quit,
-                std::function<void(const TInstanceRequest&)> serve);
+    void Attach(TEventLoop& loop, std::function<void()> quit, std::function<void(const TInstanceRequest&)> serve);
 
 private:
     const char* program_;

@@ -16,8 +16,7 @@ int main(int argc, char** argv) {
     // Before QApplication: its threads must inherit the blocked quit signals.
     if (const int rc = shell.Begin(argc, argv, false); rc >= 0) return rc;
     TConsoleStart start{shell.Options().Dir, shell.Options().Port, {}};
-    for (const auto& p : shell.Options().Params)
-        start.Params << QString::fromLocal8Bit(p.c_str());
+    for (const auto& p : shell.Options().Params) start.Params << QString::fromLocal8Bit(p.c_str());
 
     int qargc = 1;
     QApplication app(qargc, argv);
@@ -26,8 +25,7 @@ int main(int argc, char** argv) {
     // One font with Hangul and Latin glyphs, so a line does not change its face
     // where Korean text begins.
     QFont font = QApplication::font();
-    font.setFamilies(
-        {QStringLiteral("Noto Sans CJK KR"), QStringLiteral("Malgun Gothic"), font.family()});
+    font.setFamilies({QStringLiteral("Noto Sans CJK KR"), QStringLiteral("Malgun Gothic"), font.family()});
     QApplication::setFont(font);
 
     TfrmMain frm(start);

@@ -8,14 +8,11 @@
 
 namespace nubo {
 
-Tfrm_user_setup_edit::Tfrm_user_setup_edit(TUserFile users, TUserEditMode mode,
-                                           QStringList listedIds, QWidget* parent)
-    : QDialog(parent), Seams(this), users_(std::move(users)), mode_(mode),
-      listedIds_(std::move(listedIds)) {
+Tfrm_user_setup_edit::Tfrm_user_setup_edit(TUserFile users, TUserEditMode mode, QStringList listedIds, QWidget* parent)
+    : QDialog(parent), Seams(this), users_(std::move(users)), mode_(mode), listedIds_(std::move(listedIds)) {
     setObjectName("frm_user_setup_edit");
-    static const char* const titles[][2] = {{"사용자 추가", "사용자 추가하기"},
-                                            {"사용자 복사", "사용자 복사하기"},
-                                            {"사용자 수정", "사용자 수정하기"}};
+    static const char* const titles[][2] = {
+        {"사용자 추가", "사용자 추가하기"}, {"사용자 복사", "사용자 복사하기"}, {"사용자 수정", "사용자 수정하기"}};
     const auto& title = titles[int(mode)];
     setWindowTitle(QString::fromUtf8(title[0]));
 
@@ -104,8 +101,7 @@ void Tfrm_user_setup_edit::bt_ini_writeClick() {
     a.UserMemo = edit_user_memo->text().toStdString();
     a.HomePath = edit_HomePath->text().toStdString();
     Limits->Store(a);
-    const std::string letters =
-        mode_ == TUserEditMode::Edit ? HomeLetters : std::string(kNewHomeLetters);
+    const std::string letters = mode_ == TUserEditMode::Edit ? HomeLetters : std::string(kNewHomeLetters);
     try {
         users_.WriteAccount(edit_id->text().toStdString(), a, letters);
     } catch (const EIniFileException&) {

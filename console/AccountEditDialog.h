@@ -17,10 +17,9 @@ enum class TUserEditMode { Add, Copy, Edit };
 
 class Tfrm_user_setup_edit : public QDialog {
     Q_OBJECT
-  public:
+public:
     // listedIds: the accounts the list shows, for the check of a new ID.
-    Tfrm_user_setup_edit(TUserFile users, TUserEditMode mode, QStringList listedIds,
-                         QWidget* parent);
+    Tfrm_user_setup_edit(TUserFile users, TUserEditMode mode, QStringList listedIds, QWidget* parent);
 
     // Fills the fields (the limits and messages, memo, home and password).
     void Load(const QString& id, const TUserFile::TAccount& a);
@@ -43,7 +42,7 @@ class Tfrm_user_setup_edit : public QDialog {
     void bt_ini_writeClick();
     void bt_home_dirClick();
 
-  private:
+private:
     bool Check();
     void Refuse(const QString& text, QWidget* focus);
     TUserFile users_;

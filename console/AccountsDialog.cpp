@@ -55,10 +55,8 @@ Tfrm_User_Setup::Tfrm_User_Setup(TUserFile users, QWidget* parent)
     Limits = new TLimitFields(QStringLiteral("[ 연결 설정 ]"), this);
     columns->addWidget(Limits);
 
-    connect(User_List, &QTreeWidget::itemSelectionChanged, this,
-            &Tfrm_User_Setup::User_ListSelectItem);
-    connect(Dir_list, &QTreeWidget::itemSelectionChanged, this,
-            &Tfrm_User_Setup::Dir_listSelectItem);
+    connect(User_List, &QTreeWidget::itemSelectionChanged, this, &Tfrm_User_Setup::User_ListSelectItem);
+    connect(Dir_list, &QTreeWidget::itemSelectionChanged, this, &Tfrm_User_Setup::Dir_listSelectItem);
     connect(bt_user_insert, &QPushButton::clicked, this, &Tfrm_User_Setup::bt_user_insertClick);
     connect(bt_user_del, &QPushButton::clicked, this, &Tfrm_User_Setup::bt_user_delClick);
     connect(bt_user_copy, &QPushButton::clicked, this, &Tfrm_User_Setup::bt_user_copyClick);
@@ -66,8 +64,7 @@ Tfrm_User_Setup::Tfrm_User_Setup(TUserFile users, QWidget* parent)
     connect(bt_dir_insert, &QPushButton::clicked, this, &Tfrm_User_Setup::bt_dir_insertClick);
     connect(bt_dir_edit, &QPushButton::clicked, this, &Tfrm_User_Setup::bt_dir_editClick);
     connect(bt_dir_del, &QPushButton::clicked, this, &Tfrm_User_Setup::bt_dir_delClick);
-    for (QCheckBox* c : {chkRead, chkWrite, chkRenFile, chkDel, chkMake, chkRemove, chkRendir,
-                         chkSubDir, chkAccess})
+    for (QCheckBox* c : {chkRead, chkWrite, chkRenFile, chkDel, chkMake, chkRemove, chkRendir, chkSubDir, chkAccess})
         connect(c, &QCheckBox::clicked, this, &Tfrm_User_Setup::chkReadMouseUp);
     connect(chkDisable, &QCheckBox::clicked, this, &Tfrm_User_Setup::chkDisableMouseUp);
     connect(edit_user_memo, &QLineEdit::textEdited, this, &Tfrm_User_Setup::edit_user_memoKeyUp);
@@ -115,8 +112,8 @@ QWidget* Tfrm_User_Setup::BuildAccountColumn() {
 
     DirGroup = new QGroupBox(QStringLiteral("[ 디렉토리 설정 ]"));
     auto* dirs = new QVBoxLayout(DirGroup);
-    Dir_list = ReportList("Dir_list", {QStringLiteral("별명(Alias)"), QStringLiteral("디렉토리"),
-                                       QStringLiteral("권한")});
+    Dir_list =
+        ReportList("Dir_list", {QStringLiteral("별명(Alias)"), QStringLiteral("디렉토리"), QStringLiteral("권한")});
     Dir_list->setColumnWidth(colAlias, 120);
     Dir_list->setColumnWidth(colFolder, 250);
     Dir_list->setColumnHidden(colLetters, true);
@@ -126,8 +123,7 @@ QWidget* Tfrm_User_Setup::BuildAccountColumn() {
     bt_dir_insert = Button("bt_dir_insert", QStringLiteral("추가"));
     bt_dir_edit = Button("bt_dir_edit", QStringLiteral("수정"));
     bt_dir_del = Button("bt_dir_del", QStringLiteral("삭제"));
-    for (QPushButton* b : {bt_dir_insert, bt_dir_edit, bt_dir_del})
-        dirButtons->addWidget(b);
+    for (QPushButton* b : {bt_dir_insert, bt_dir_edit, bt_dir_del}) dirButtons->addWidget(b);
     dirs->addLayout(dirButtons);
 
     auto* rights = new QHBoxLayout;
@@ -137,16 +133,14 @@ QWidget* Tfrm_User_Setup::BuildAccountColumn() {
     chkWrite = Box("chkWrite", QStringLiteral("Upload"));
     chkRenFile = Box("chkRenFile", QStringLiteral("이름 봐꾸기"));
     chkDel = Box("chkDel", QStringLiteral("삭제"));
-    for (QCheckBox* c : {chkRead, chkWrite, chkRenFile, chkDel})
-        file->addWidget(c);
+    for (QCheckBox* c : {chkRead, chkWrite, chkRenFile, chkDel}) file->addWidget(c);
     DirRights = new QGroupBox(QStringLiteral(" [ 디렉토리 권한 설정 ] "));
     auto* dir = new QVBoxLayout(DirRights);
     chkMake = Box("chkMake", QStringLiteral("만들기"));
     chkRemove = Box("chkRemove", QStringLiteral("삭제"));
     chkRendir = Box("chkRendir", QStringLiteral("이름 봐꾸기"));
     chkSubDir = Box("chkSubDir", QStringLiteral("서브 접근"));
-    for (QCheckBox* c : {chkMake, chkRemove, chkRendir, chkSubDir})
-        dir->addWidget(c);
+    for (QCheckBox* c : {chkMake, chkRemove, chkRendir, chkSubDir}) dir->addWidget(c);
     rights->addWidget(FileRights);
     rights->addWidget(DirRights);
     dirs->addLayout(rights);
@@ -168,12 +162,10 @@ void Tfrm_User_Setup::FormShow() {
 void Tfrm_User_Setup::ReloadUsers(int selectRow) {
     User_List->clear();
     int no = 0;
-    for (const std::string& name : users_.Accounts())
-        new QTreeWidgetItem(User_List, {QString::number(++no), Q(name)});
+    for (const std::string& name : users_.Accounts()) new QTreeWidgetItem(User_List, {QString::number(++no), Q(name)});
     const int count = User_List->topLevelItemCount();
     if (selectRow == kLastRow) selectRow = count - 1;
-    if (selectRow >= 0 && selectRow < count)
-        User_List->setCurrentItem(User_List->topLevelItem(selectRow));
+    if (selectRow >= 0 && selectRow < count) User_List->setCurrentItem(User_List->topLevelItem(selectRow));
 }
 
 QString Tfrm_User_Setup::SelectedId() const {
@@ -192,13 +184,12 @@ bool Tfrm_User_Setup::HomeRowSelected() const {
 }
 
 void Tfrm_User_Setup::ShowAccount(bool shown) {
-    for (QWidget* w : std::initializer_list<QWidget*>{BasicGroup, DirGroup, Limits, bt_user_del,
-                                                      bt_user_copy, bt_user_edit})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{BasicGroup, DirGroup, Limits, bt_user_del, bt_user_copy, bt_user_edit})
         w->setEnabled(shown);
     Limits->edit_MaxSpeed->setEnabled(false);
     if (shown) return;
-    for (QLineEdit* e : {edit_id, edit_pwd, edit_user_memo})
-        e->clear();
+    for (QLineEdit* e : {edit_id, edit_pwd, edit_user_memo}) e->clear();
     chkDisable->setChecked(false);
     Limits->Clear();
     Dir_list->clear();
@@ -217,29 +208,24 @@ void Tfrm_User_Setup::User_ListSelectItem() {
     edit_user_memo->setText(Q(a.UserMemo));
     chkDisable->setChecked(a.UserDisable);
     Limits->Load(a);
-    for (const TVirtualEntry& e : users_.DialogEntries(user))
-        AddDirRow(e);
+    for (const TVirtualEntry& e : users_.DialogEntries(user)) AddDirRow(e);
     ShowEntry(nullptr);
 }
 
 void Tfrm_User_Setup::AddDirRow(const TVirtualEntry& e) {
     const bool home = Dir_list->topLevelItemCount() == kHomeRow;
-    new QTreeWidgetItem(Dir_list,
-                        {home ? QStringLiteral("/") : Q(e.Alias), Q(e.Folder), Q(e.Letters)});
+    new QTreeWidgetItem(Dir_list, {home ? QStringLiteral("/") : Q(e.Alias), Q(e.Folder), Q(e.Letters)});
 }
 
 // Sets the boxes from a row's letters; no row clears and disables them.
 void Tfrm_User_Setup::ShowEntry(const QTreeWidgetItem* row) {
     bt_dir_edit->setEnabled(row != nullptr);
     bt_dir_del->setEnabled(row && !HomeRowSelected());
-    for (QWidget* w : std::initializer_list<QWidget*>{FileRights, DirRights, chkAccess})
-        w->setEnabled(row != nullptr);
+    for (QWidget* w : std::initializer_list<QWidget*>{FileRights, DirRights, chkAccess}) w->setEnabled(row != nullptr);
     const std::string letters = row ? row->text(colLetters).toStdString() : std::string();
-    const std::pair<QCheckBox*, char> boxes[] = {
-        {chkRead, 'D'}, {chkWrite, 'U'},  {chkAccess, 'A'},  {chkDel, 'E'},
-        {chkMake, 'M'}, {chkRemove, 'R'}, {chkRenFile, 'Y'}, {chkSubDir, 'S'}};
-    for (const auto& [box, letter] : boxes)
-        box->setChecked(HasLetter(letters, letter));
+    const std::pair<QCheckBox*, char> boxes[] = {{chkRead, 'D'}, {chkWrite, 'U'},  {chkAccess, 'A'},  {chkDel, 'E'},
+                                                 {chkMake, 'M'}, {chkRemove, 'R'}, {chkRenFile, 'Y'}, {chkSubDir, 'S'}};
+    for (const auto& [box, letter] : boxes) box->setChecked(HasLetter(letters, letter));
     if (!row) chkRendir->setChecked(false);
 }
 
@@ -269,8 +255,7 @@ TUserFile::TAccount Tfrm_User_Setup::FieldsAccount() const {
     a.UserDisable = chkDisable->isChecked();
     a.UserMemo = Text(edit_user_memo);
     Limits->Store(a);
-    if (Dir_list->topLevelItemCount() > 0)
-        a.HomePath = Dir_list->topLevelItem(kHomeRow)->text(colFolder).toStdString();
+    if (Dir_list->topLevelItemCount() > 0) a.HomePath = Dir_list->topLevelItem(kHomeRow)->text(colFolder).toStdString();
     return a;
 }
 
@@ -280,8 +265,8 @@ void Tfrm_User_Setup::SaveAccount() {
     std::vector<TVirtualEntry> dirs;
     for (int i = 0; i < Dir_list->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* r = Dir_list->topLevelItem(i);
-        dirs.push_back({r->text(colFolder).toStdString(), r->text(colLetters).toStdString(),
-                        r->text(colAlias).toStdString()});
+        dirs.push_back(
+            {r->text(colFolder).toStdString(), r->text(colLetters).toStdString(), r->text(colAlias).toStdString()});
     }
     try {
         users_.WriteMainPage(id.toStdString(), FieldsAccount(), dirs);
@@ -334,8 +319,7 @@ void Tfrm_User_Setup::bt_dir_delClick() {
 void Tfrm_User_Setup::RunUserEdit(TUserEditMode mode, int selectRow,
                                   const std::function<void(Tfrm_user_setup_edit&)>& prepare) {
     QStringList ids;
-    for (int i = 0; i < User_List->topLevelItemCount(); ++i)
-        ids << User_List->topLevelItem(i)->text(1);
+    for (int i = 0; i < User_List->topLevelItemCount(); ++i) ids << User_List->topLevelItem(i)->text(1);
     Tfrm_user_setup_edit dlg(users_, mode, ids, this);
     prepare(dlg);
     Seams.RunDialog(dlg);
@@ -370,9 +354,8 @@ void Tfrm_User_Setup::bt_user_delClick() {
     const QString id = SelectedId();
     if (id.isEmpty()) return;
     if (IsAnonymous(id))
-        return Seams.ShowMessage(
-            QStringLiteral("Anonymous 계정은 삭제할 수 없습니다.\r\r사용하지 않는 경우 [ 사용자 "
-                           "접근 제한 ] 에 체크 하시면 됩니다."));
+        return Seams.ShowMessage(QStringLiteral("Anonymous 계정은 삭제할 수 없습니다.\r\r사용하지 않는 경우 [ 사용자 "
+                                                "접근 제한 ] 에 체크 하시면 됩니다."));
     if (!Seams.Confirm(id + QStringLiteral(" 사용자를 삭제 하시겠습니까?"))) return;
     try {
         users_.EraseAccount(id.toStdString());

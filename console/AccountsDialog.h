@@ -13,17 +13,17 @@
 #include <functional>
 #include <vector>
 
-#include "console/DialogSeams.h"
-#include "console/LimitFields.h"
-#include "console/DirectoryEntryDialog.h"
 #include "console/AccountEditDialog.h"
+#include "console/DialogSeams.h"
+#include "console/DirectoryEntryDialog.h"
+#include "console/LimitFields.h"
 #include "store/UserFile.h"
 
 namespace nubo {
 
 class Tfrm_User_Setup : public QDialog {
     Q_OBJECT
-  public:
+public:
     Tfrm_User_Setup(TUserFile users, QWidget* parent);
 
     TDialogSeams Seams;
@@ -75,10 +75,10 @@ class Tfrm_User_Setup : public QDialog {
     // Writes the whole selected account: everything but the password.
     void SaveAccount();
 
-  protected:
+protected:
     void showEvent(QShowEvent* e) override;
 
-  private:
+private:
     QWidget* BuildUserColumn();
     QWidget* BuildAccountColumn();
     QString SelectedId() const;
@@ -88,8 +88,7 @@ class Tfrm_User_Setup : public QDialog {
     // Fills the list from the file and selects selectRow (kLastRow, kNoRow or a row).
     void ReloadUsers(int selectRow);
     // Runs the edit dialog prepared by prepare, then reloads and selects selectRow.
-    void RunUserEdit(TUserEditMode mode, int selectRow,
-                     const std::function<void(Tfrm_user_setup_edit&)>& prepare);
+    void RunUserEdit(TUserEditMode mode, int selectRow, const std::function<void(Tfrm_user_setup_edit&)>& prepare);
     TUserFile::TAccount FieldsAccount() const;
     std::vector<TDirRow> DirRows(const QTreeWidgetItem* except) const;
     void ShowAccount(bool shown);

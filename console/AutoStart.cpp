@@ -27,9 +27,9 @@ QString ExecArgument(QString arg) {
 
 TAutoStart TAutoStart::ForProgram(const QString& programDir) {
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    return TAutoStart(config + QStringLiteral("/autostart/nuboftp.desktop"),
-                      {QCoreApplication::applicationFilePath(), QStringLiteral("--dir"),
-                       QFileInfo(programDir).absoluteFilePath()});
+    return TAutoStart(
+        config + QStringLiteral("/autostart/nuboftp.desktop"),
+        {QCoreApplication::applicationFilePath(), QStringLiteral("--dir"), QFileInfo(programDir).absoluteFilePath()});
 }
 
 bool TAutoStart::Enabled() const {
@@ -48,8 +48,7 @@ void TAutoStart::SetEnabled(bool on) const {
         return;
     }
     QStringList exec;
-    for (const QString& a : command_)
-        exec << ExecArgument(a);
+    for (const QString& a : command_) exec << ExecArgument(a);
     QDir().mkpath(QFileInfo(path_).absolutePath());
     QSaveFile f(path_);
     if (!f.open(QIODevice::WriteOnly)) return;

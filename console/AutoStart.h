@@ -8,10 +8,9 @@
 namespace nubo {
 
 class TAutoStart {
-  public:
+public:
     // entryPath: the .desktop file; command: the program and its arguments.
-    TAutoStart(QString entryPath, QStringList command)
-        : path_(std::move(entryPath)), command_(std::move(command)) {}
+    TAutoStart(QString entryPath, QStringList command) : path_(std::move(entryPath)), command_(std::move(command)) {}
     // The user's autostart entry for this executable, started on the given folder.
     static TAutoStart ForProgram(const QString& programDir);
 
@@ -22,7 +21,7 @@ class TAutoStart {
     // silence, as the registry key that cannot be opened.
     void SetEnabled(bool on) const;
 
-  private:
+private:
     QString path_;
     QStringList command_;
 };

@@ -13,7 +13,7 @@ namespace nubo {
 
 class TDetailPanel : public QWidget {
     Q_OBJECT
-  public:
+public:
     explicit TDetailPanel(QWidget* parent = nullptr);
 
     void Show(const TClientDetail& d);

@@ -19,9 +19,7 @@ TDialogSeams::TDialogSeams(QWidget* parent) {
         return QMessageBox::question(parent, QApplication::applicationName(), text,
                                      QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
     };
-    ChooseFolder = [parent](const QString& title) {
-        return QFileDialog::getExistingDirectory(parent, title);
-    };
+    ChooseFolder = [parent](const QString& title) { return QFileDialog::getExistingDirectory(parent, title); };
     RunDialog = [](QDialog& dialog) { return dialog.exec(); };
 }
 
@@ -57,8 +55,7 @@ QString PickFolder(const TDialogSeams& seams, const QString& title) {
         return {};
     }
     if (!IsSafeEntryField(folder)) {
-        seams.ShowMessage(QStringLiteral("디렉토리 이름에 | 문자나 줄바꿈은 쓸 수 없습니다.\r\r") +
-                          folder);
+        seams.ShowMessage(QStringLiteral("디렉토리 이름에 | 문자나 줄바꿈은 쓸 수 없습니다.\r\r") + folder);
         return {};
     }
     return folder;

@@ -41,16 +41,13 @@ void Tfrm_Dir_edit::Refuse(const QString& text, QWidget* focus) {
 
 void Tfrm_Dir_edit::bt_Dir_okClick() {
     const QString alias = edit_dir_Alias->text(), folder = edit_Dir_Path->text();
-    if (alias.isEmpty())
-        return Refuse(QStringLiteral("별명(Alias)을 입력해주세요"), edit_dir_Alias);
+    if (alias.isEmpty()) return Refuse(QStringLiteral("별명(Alias)을 입력해주세요"), edit_dir_Alias);
     // "|" would split the stored entry; a line break would end it.
     if (!IsSafeEntryField(alias))
-        return Refuse(QStringLiteral("별명(Alias)에는 | 문자나 줄바꿈을 쓸 수 없습니다."),
-                      edit_dir_Alias);
+        return Refuse(QStringLiteral("별명(Alias)에는 | 문자나 줄바꿈을 쓸 수 없습니다."), edit_dir_Alias);
     if (folder.isEmpty()) return Refuse(QStringLiteral("디렉토리를 입력해주세요"), edit_Dir_Path);
     for (const TDirRow& r : otherRows_)
-        if (r.Alias == alias)
-            return Refuse(QStringLiteral("동일한 별명(Alias)이 존재합니다."), edit_dir_Alias);
+        if (r.Alias == alias) return Refuse(QStringLiteral("동일한 별명(Alias)이 존재합니다."), edit_dir_Alias);
     for (const TDirRow& r : otherRows_) {
         if (r.Folder == folder) {
             Seams.ShowMessage(r.Folder);

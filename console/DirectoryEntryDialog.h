@@ -21,7 +21,7 @@ struct TDirRow {
 
 class Tfrm_Dir_edit : public QDialog {
     Q_OBJECT
-  public:
+public:
     // otherRows: every row of the list but the one edited (all of them when adding).
     Tfrm_Dir_edit(TDirEditMode mode, std::vector<TDirRow> otherRows, QWidget* parent);
 
@@ -35,7 +35,7 @@ class Tfrm_Dir_edit : public QDialog {
     void bt_Dir_okClick();
     void bt_select_dirClick();
 
-  private:
+private:
     void Refuse(const QString& text, QWidget* focus);
     std::vector<TDirRow> otherRows_;
 };

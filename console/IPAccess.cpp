@@ -42,8 +42,7 @@ TfrmIPAccess::TfrmIPAccess(std::string configPath, QWidget* parent)
     kinds->addStretch();
     auto* edits = new QHBoxLayout;
     edits->addWidget(txtIP, 1);
-    for (QPushButton* b : {cmdAdd, cmdModify, cmdDelete})
-        edits->addWidget(b);
+    for (QPushButton* b : {cmdAdd, cmdModify, cmdDelete}) edits->addWidget(b);
     auto* bottom = new QHBoxLayout;
     bottom->addStretch();
     bottom->addWidget(cmdCancel);
@@ -75,8 +74,7 @@ void TfrmIPAccess::FormShow() {
 
 void TfrmIPAccess::ShowList() {
     ListBox->clear();
-    for (const auto& a : Chosen())
-        ListBox->addItem(Q(a));
+    for (const auto& a : Chosen()) ListBox->addItem(Q(a));
 }
 
 void TfrmIPAccess::RBDenyClick() {

@@ -18,7 +18,7 @@ namespace nubo {
 
 class TfrmIPAccess : public QDialog {
     Q_OBJECT
-  public:
+public:
     // configPath: ftp_config.ini. The lists are read on creation.
     explicit TfrmIPAccess(std::string configPath, QWidget* parent = nullptr);
 
@@ -49,10 +49,10 @@ class TfrmIPAccess : public QDialog {
     const std::vector<std::string>& DenyList() const { return deny_; }
     const std::vector<std::string>& AllowList() const { return allow_; }
 
-  protected:
+protected:
     void keyPressEvent(QKeyEvent* e) override;
 
-  private:
+private:
     std::vector<std::string>& Chosen() { return RBAllow->isChecked() ? allow_ : deny_; }
     void ShowList();
 

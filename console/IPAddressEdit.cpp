@@ -5,9 +5,8 @@
 namespace nubo {
 
 TIPAddressEdit::TIPAddressEdit(QWidget* parent) : QLineEdit(parent) {
-    static const QRegularExpression address(
-        QStringLiteral("^((25[0-5]|2[0-4][0-9]|1?[0-9]?[0-9])?\\.){0,3}"
-                       "(25[0-5]|2[0-4][0-9]|1?[0-9]?[0-9])?$"));
+    static const QRegularExpression address(QStringLiteral("^((25[0-5]|2[0-4][0-9]|1?[0-9]?[0-9])?\\.){0,3}"
+                                                           "(25[0-5]|2[0-4][0-9]|1?[0-9]?[0-9])?$"));
     setValidator(new QRegularExpressionValidator(address, this));
     setPlaceholderText(QStringLiteral("0.0.0.0"));
 }
@@ -15,8 +14,7 @@ TIPAddressEdit::TIPAddressEdit(QWidget* parent) : QLineEdit(parent) {
 QString TIPAddressEdit::Address() const {
     QStringList fields = text().split(u'.');
     fields.resize(4);
-    for (QString& f : fields)
-        f = QString::number(f.toInt()); // empty is 0; "010" is 10
+    for (QString& f : fields) f = QString::number(f.toInt()); // empty is 0; "010" is 10
     return fields.join(u'.');
 }
 

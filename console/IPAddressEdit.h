@@ -8,7 +8,7 @@ namespace nubo {
 
 class TIPAddressEdit : public QLineEdit {
     Q_OBJECT
-  public:
+public:
     explicit TIPAddressEdit(QWidget* parent = nullptr);
     QString Address() const;
 };

@@ -18,20 +18,15 @@ std::string Text(const QLineEdit* e) {
 
 TLimitFields::TLimitFields(const QString& caption, QWidget* parent) : QGroupBox(caption, parent) {
     auto* box = new QVBoxLayout(this);
-    edit_MaxUser =
-        AddField(box, "edit_MaxUser", QStringLiteral("[ ID 당 중복 연결허용 수 (0 : 제한없음) ]"));
-    edit_MaxUserIP = AddField(box, "edit_MaxUserIP",
-                              QStringLiteral("[ IP 당 중복 연결허용 수 (0 : 제한없음) ]"));
-    edit_Time_Out = AddField(box, "edit_Time_Out",
-                             QStringLiteral("[ 대기 종료 시간 (Max=600 분, 0 : 제한없음) ]"));
-    edit_MaxSpeed = AddField(box, "edit_MaxSpeed",
-                             QStringLiteral("[ Download 속도 제한 (kb 단위, 0 : 제한없음) ]"));
+    edit_MaxUser = AddField(box, "edit_MaxUser", QStringLiteral("[ ID 당 중복 연결허용 수 (0 : 제한없음) ]"));
+    edit_MaxUserIP = AddField(box, "edit_MaxUserIP", QStringLiteral("[ IP 당 중복 연결허용 수 (0 : 제한없음) ]"));
+    edit_Time_Out = AddField(box, "edit_Time_Out", QStringLiteral("[ 대기 종료 시간 (Max=600 분, 0 : 제한없음) ]"));
+    edit_MaxSpeed = AddField(box, "edit_MaxSpeed", QStringLiteral("[ Download 속도 제한 (kb 단위, 0 : 제한없음) ]"));
     edit_MaxSpeed->setEnabled(false);
     edit_EnterMessage = AddField(box, "edit_EnterMessage", QStringLiteral("[ 접속 환영 메세지 ]"));
     edit_ExitMessage = AddField(box, "edit_ExitMessage", QStringLiteral("[ 접속 해제 메세지 ]"));
     box->addStretch();
-    for (QLineEdit* e :
-         {edit_MaxUser, edit_MaxUserIP, edit_Time_Out, edit_EnterMessage, edit_ExitMessage})
+    for (QLineEdit* e : {edit_MaxUser, edit_MaxUserIP, edit_Time_Out, edit_EnterMessage, edit_ExitMessage})
         connect(e, &QLineEdit::textEdited, this, &TLimitFields::Edited);
 }
 
@@ -54,8 +49,8 @@ void TLimitFields::Store(TUserFile::TAccount& a) const {
 }
 
 void TLimitFields::Clear() {
-    for (QLineEdit* e : {edit_MaxUser, edit_MaxUserIP, edit_Time_Out, edit_MaxSpeed,
-                         edit_EnterMessage, edit_ExitMessage})
+    for (QLineEdit* e :
+         {edit_MaxUser, edit_MaxUserIP, edit_Time_Out, edit_MaxSpeed, edit_EnterMessage, edit_ExitMessage})
         e->clear();
 }
 

@@ -12,7 +12,7 @@ namespace nubo {
 
 class TLimitFields : public QGroupBox {
     Q_OBJECT
-  public:
+public:
     TLimitFields(const QString& caption, QWidget* parent);
 
     void Load(const TUserFile::TAccount& a);
@@ -27,7 +27,7 @@ class TLimitFields : public QGroupBox {
     QLineEdit* edit_EnterMessage;
     QLineEdit* edit_ExitMessage;
 
-  signals:
+signals:
     // A key typed into one of the editable fields.
     void Edited();
 };

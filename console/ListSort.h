@@ -13,23 +13,21 @@ namespace nubo {
 enum class TMonitorList { CurrentUsers, Users, Transfers };
 
 class TListSorter {
-  public:
+public:
     static constexpr int kColumns = 8;
 
     // Sorts the list by the column, then flips that column position's flag.
     void ColumnClick(QTreeWidget& list, TMonitorList which, int column);
 
     bool NumberMode() const { return numbers_; }
-    bool Descending(int column) const {
-        return column >= 0 && column < kColumns && desc_[size_t(column)];
-    }
+    bool Descending(int column) const { return column >= 0 && column < kColumns && desc_[size_t(column)]; }
 
     // <0, 0, >0: the order of a before b. Number mode puts the larger first while the
     // flag is clear; a text that is not a whole number counts as 0, and two such texts
     // are equal. Text mode is the locale's order.
     static int Compare(const QString& a, const QString& b, bool numbers, bool descending);
 
-  private:
+private:
     bool numbers_ = false;
     std::array<bool, kColumns> desc_{};
 };

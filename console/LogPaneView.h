@@ -11,7 +11,7 @@ namespace nubo {
 
 class TLogPaneView : public QPlainTextEdit {
     Q_OBJECT
-  public:
+public:
     explicit TLogPaneView(QWidget* parent = nullptr);
 
     void AddLine(const TLogLine& line);
@@ -21,7 +21,7 @@ class TLogPaneView : public QPlainTextEdit {
     // The plain text of line i, for tests and screen readers.
     QString LineText(int i) const;
 
-  private:
+private:
     void ScrollToEnd();
     int lines_ = 0;
 };

@@ -11,8 +11,7 @@ TLoopNotifier::TLoopNotifier(TEventLoop& loop, QObject* parent)
     // A call posted from a Qt handler (a button's stop drops clients by posting) can be
     // pending while the descriptor is not yet readable; run such calls before Qt sleeps.
     if (auto* dispatcher = QAbstractEventDispatcher::instance(thread()))
-        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
-                &TLoopNotifier::RunPosted);
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TLoopNotifier::RunPosted);
 }
 
 void TLoopNotifier::RunReady() {

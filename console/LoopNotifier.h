@@ -12,11 +12,11 @@ namespace nubo {
 
 class TLoopNotifier : public QObject {
     Q_OBJECT
-  public:
+public:
     // The loop is not owned and must outlive this object.
     explicit TLoopNotifier(TEventLoop& loop, QObject* parent = nullptr);
 
-  private:
+private:
     void RunReady();
     void RunPosted();
 

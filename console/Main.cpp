@@ -13,12 +13,12 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include "console/AccountsDialog.h"
 #include "console/IPAccess.h"
 #include "console/MonitorLists.h"
 #include "console/PortCheck.h"
 #include "console/QtText.h"
 #include "console/SetupFTP.h"
-#include "console/AccountsDialog.h"
 
 namespace nubo {
 
@@ -77,8 +77,7 @@ TfrmMain::TfrmMain(const TConsoleStart& start, QWidget* parent)
     startHidden_ = host_->ConfigFile().TrayIcon();
     // Lines the host wrote before the window was its view (the version lines).
     for (int p = 0; p < kLogPaneCount; ++p)
-        for (const auto& line : host_->Log().Pane(p).Lines())
-            Panes[size_t(p)]->AddLine(line);
+        for (const auto& line : host_->Log().Pane(p).Lines()) Panes[size_t(p)]->AddLine(line);
     host_->SetView(this);
     host_->RefreshUserCount();
     UserBoxSelectItem();
@@ -87,8 +86,7 @@ TfrmMain::TfrmMain(const TConsoleStart& start, QWidget* parent)
     mnuStart->trigger(); // the server starts on every program start
 
     Web = std::make_unique<TWebService>(Q(host_->ConfigFile().ServiceURL()));
-    for (QAction* a : {MnuOnline, JvXPButton1})
-        a->setEnabled(!Web->BaseAddress().isEmpty());
+    for (QAction* a : {MnuOnline, JvXPButton1}) a->setEnabled(!Web->BaseAddress().isEmpty());
     VersionCheck = std::make_unique<TVersionCheck>(*Web, QCoreApplication::applicationDirPath());
     VersionCheck->CheckVersion(VersionCode());
     VersionCheck->Timer_verchk.start();
@@ -129,8 +127,7 @@ void TfrmMain::BuildMenus() {
     mnuUser = NamedAction(this, "mnuUser", QStringLiteral("유저 설정"));
     mnuIPAccess = NamedAction(this, "mnuIPAccess", QStringLiteral("IP별 접근제어"));
     N5 = NamedAction(this, "N5", QStringLiteral("포트체크"));
-    for (QAction* a : {mnuFTP, mnuUser, mnuIPAccess, N5})
-        setup->addAction(a);
+    for (QAction* a : {mnuFTP, mnuUser, mnuIPAccess, N5}) setup->addAction(a);
     connect(mnuFTP, &QAction::triggered, this, &TfrmMain::btn_ftpconfigClick);
     connect(mnuUser, &QAction::triggered, this, &TfrmMain::btn_userconfigClick);
     connect(mnuIPAccess, &QAction::triggered, this, &TfrmMain::btn_ipaccessClick);
@@ -181,8 +178,7 @@ void TfrmMain::BuildToolBar() {
     bar->addAction(btn_start);
     bar->addAction(btn_stop);
     bar->addSeparator();
-    for (QAction* a : {btn_ftpconfig, btn_userconfig, btn_ipaccess, btn_portcheck})
-        bar->addAction(a);
+    for (QAction* a : {btn_ftpconfig, btn_userconfig, btn_ipaccess, btn_portcheck}) bar->addAction(a);
     bar->addSeparator();
     bar->addAction(JvXPButton1);
     // The web site is known once the online services are set up.
@@ -193,8 +189,7 @@ void TfrmMain::BuildToolBar() {
     connect(btn_userconfig, &QAction::triggered, this, &TfrmMain::btn_userconfigClick);
     connect(btn_ipaccess, &QAction::triggered, this, &TfrmMain::btn_ipaccessClick);
     connect(btn_portcheck, &QAction::triggered, this, &TfrmMain::btn_PortCheckClick);
-    for (QAction* a : {MnuOnline, JvXPButton1})
-        connect(a, &QAction::triggered, this, &TfrmMain::MnuOnlineClick);
+    for (QAction* a : {MnuOnline, JvXPButton1}) connect(a, &QAction::triggered, this, &TfrmMain::MnuOnlineClick);
 }
 
 QWidget* TfrmMain::BuildMonitor() {
@@ -228,15 +223,12 @@ QWidget* TfrmMain::BuildMonitor() {
     connect(UserBox, &QTreeWidget::itemSelectionChanged, this, &TfrmMain::UserBoxSelectItem);
     connect(Detail->btn_disconnect, &QPushButton::clicked, this, &TfrmMain::btn_disconnectClick);
 
-    const std::pair<QTreeWidget*, TMonitorList> lists[] = {
-        {Current_UserBox, TMonitorList::CurrentUsers},
-        {Current_UpDownBox, TMonitorList::Transfers},
-        {UserBox, TMonitorList::Users}};
+    const std::pair<QTreeWidget*, TMonitorList> lists[] = {{Current_UserBox, TMonitorList::CurrentUsers},
+                                                           {Current_UpDownBox, TMonitorList::Transfers},
+                                                           {UserBox, TMonitorList::Users}};
     for (auto [list, which] : lists)
         connect(list->header(), &QHeaderView::sectionClicked, this,
-                [this, list = list, which = which](int column) {
-                    sorter_.ColumnClick(*list, which, column);
-                });
+                [this, list = list, which = which](int column) { sorter_.ColumnClick(*list, which, column); });
     return MonitorTabs;
 }
 
@@ -323,10 +315,8 @@ void TfrmMain::RunCommandLine(const QString& joined) {
 }
 
 void TfrmMain::ShowServerState(bool listening) {
-    for (QAction* a : {btn_start, mnuStart, Tray.popStart})
-        a->setEnabled(!listening);
-    for (QAction* a : {btn_stop, mnuStop, Tray.popStop})
-        a->setEnabled(listening);
+    for (QAction* a : {btn_start, mnuStart, Tray.popStart}) a->setEnabled(!listening);
+    for (QAction* a : {btn_stop, mnuStop, Tray.popStop}) a->setEnabled(listening);
 }
 
 // --- window life ---
@@ -369,8 +359,7 @@ void TfrmMain::closeEvent(QCloseEvent* e) {
 void TfrmMain::showEvent(QShowEvent* e) {
     QMainWindow::showEvent(e);
     setFixedSize(kClientWidth, kClientHeight);
-    if (const QScreen* screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
+    if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
 }
 
 void TfrmMain::changeEvent(QEvent* e) {
@@ -385,7 +374,7 @@ void TfrmMain::ShowTrayIcon(bool show) {
     if (show && !TTrayIcon::Available() && !noTraySaid_) {
         noTraySaid_ = true;
         host_->Log().WriteLog(lpSystem, "트레이 아이콘을 표시할 알림 영역이 없습니다. "
-                                      "창은 작업 표시줄에 남습니다.");
+                                        "창은 작업 표시줄에 남습니다.");
     }
 }
 
@@ -412,8 +401,7 @@ void TfrmMain::FirstLineRemoved(int pane) {
 }
 
 void TfrmMain::PanesCleared() {
-    for (auto* p : Panes)
-        p->ClearLines();
+    for (auto* p : Panes) p->ClearLines();
 }
 
 // --- state reports ---
@@ -432,7 +420,9 @@ void TfrmMain::UserCountChanged(const std::string& status, int count, int maxCli
     Tray.SetHint(Q(hint));
 }
 
-void TfrmMain::TrayIconChanged(TTrayState tray) { Tray.SetImage(tray); }
+void TfrmMain::TrayIconChanged(TTrayState tray) {
+    Tray.SetImage(tray);
+}
 
 // --- the live monitor ---
 

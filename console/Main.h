@@ -39,7 +39,7 @@ bool HasHideTraySwitch(const QStringList& params);
 
 class TfrmMain : public QMainWindow, public THostView {
     Q_OBJECT
-  public:
+public:
     // Makes the first-start files, the settings, the panes, the timers and the
     // server start.
     explicit TfrmMain(const TConsoleStart& start, QWidget* parent = nullptr);
@@ -107,10 +107,10 @@ class TfrmMain : public QMainWindow, public THostView {
     void popKickClick();
     void btn_disconnectClick();
     void popBANClick();
-    void btn_ftpconfigClick();  // also mnuFTP
-    void btn_ipaccessClick();   // also mnuIPAccess
-    void btn_PortCheckClick();  // also N5
-    void MnuOnlineClick();      // also JvXPButton1: the maker's web site
+    void btn_ftpconfigClick(); // also mnuFTP
+    void btn_ipaccessClick();  // also mnuIPAccess
+    void btn_PortCheckClick(); // also N5
+    void MnuOnlineClick();     // also JvXPButton1: the maker's web site
 
     // The online services: the web calls and the version check (at start and every
     // 12 hours); the port check window, created when first shown.
@@ -132,12 +132,12 @@ class TfrmMain : public QMainWindow, public THostView {
     void CloseRequested() override;
     void TrayRequested(bool show) override;
 
-  protected:
+protected:
     void closeEvent(QCloseEvent* e) override;
     void showEvent(QShowEvent* e) override;
-    void changeEvent(QEvent* e) override;     // minimise to the tray
+    void changeEvent(QEvent* e) override; // minimise to the tray
 
-  private:
+private:
     void BuildMenus();
     void BuildToolBar();
     QWidget* BuildMonitor();

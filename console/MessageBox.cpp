@@ -23,8 +23,8 @@ TShowMessage MessageBoxOf(QWidget* parent) {
 
 TAskYesNo QuestionBoxOf(QWidget* parent) {
     return [parent](const QString& question) {
-        return QMessageBox::question(parent, parent ? parent->windowTitle() : QString(),
-                                     Shown(question)) == QMessageBox::Yes;
+        return QMessageBox::question(parent, parent ? parent->windowTitle() : QString(), Shown(question)) ==
+               QMessageBox::Yes;
     };
 }
 

@@ -27,8 +27,7 @@ QTreeWidget* NewList(QWidget* parent, const char* name, std::initializer_list<TC
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list->setColumnCount(int(columns.size()));
     QStringList captions;
-    for (const auto& c : columns)
-        captions << QString::fromUtf8(c.Caption);
+    for (const auto& c : columns) captions << QString::fromUtf8(c.Caption);
     list->setHeaderLabels(captions);
     int i = 0;
     for (const auto& c : columns) {
@@ -77,8 +76,7 @@ QTreeWidget* NewCurrentUpDownBox(QWidget* parent) {
 }
 
 QTreeWidget* NewUserBox(QWidget* parent) {
-    auto* list = NewList(parent, "UserBox",
-                         {{"번호", 40}, {"아이디", 122}, {"IP 주소", 125}, {"접속시간", 120}});
+    auto* list = NewList(parent, "UserBox", {{"번호", 40}, {"아이디", 122}, {"IP 주소", 125}, {"접속시간", 120}});
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -88,17 +86,16 @@ QTreeWidget* NewUserBox(QWidget* parent) {
 void FillCurrentUsers(QTreeWidget& list, const std::vector<TConnectionRow>& rows) {
     list.clear();
     for (const auto& r : rows)
-        list.addTopLevelItem(NewRow(r.ConnectionId, {QString::number(r.ConnectionId), Q(r.User),
-                                                     Q(r.Status), Q(r.ConnectTime), Q(r.IdleTime),
-                                                     Q(r.Address), Q(r.Ratio), Q(r.Totals)}));
+        list.addTopLevelItem(
+            NewRow(r.ConnectionId, {QString::number(r.ConnectionId), Q(r.User), Q(r.Status), Q(r.ConnectTime),
+                                    Q(r.IdleTime), Q(r.Address), Q(r.Ratio), Q(r.Totals)}));
 }
 
 void FillTransfers(QTreeWidget& list, const std::vector<TTransferRow>& rows) {
     list.clear();
     for (const auto& r : rows) {
-        auto* item =
-            NewRow(r.ConnectionId, {QString::number(r.ConnectionId), Q(r.Status), Q(r.File),
-                                    Q(r.TransferTime), Q(r.Remaining), Q(r.Bytes), Q(r.Speed)});
+        auto* item = NewRow(r.ConnectionId, {QString::number(r.ConnectionId), Q(r.Status), Q(r.File), Q(r.TransferTime),
+                                             Q(r.Remaining), Q(r.Bytes), Q(r.Speed)});
         item->setTextAlignment(5, Qt::AlignRight | Qt::AlignVCenter);
         item->setTextAlignment(6, Qt::AlignRight | Qt::AlignVCenter);
         list.addTopLevelItem(item);
@@ -107,8 +104,7 @@ void FillTransfers(QTreeWidget& list, const std::vector<TTransferRow>& rows) {
 
 void SyncUserBox(QTreeWidget& list, const std::vector<TUserRow>& rows) {
     std::unordered_map<int, const TUserRow*> wanted;
-    for (const auto& r : rows)
-        wanted[r.ConnectionId] = &r;
+    for (const auto& r : rows) wanted[r.ConnectionId] = &r;
     for (int i = list.topLevelItemCount() - 1; i >= 0; --i) {
         QTreeWidgetItem* item = list.topLevelItem(i);
         auto it = wanted.find(RowConnection(item));
@@ -123,8 +119,8 @@ void SyncUserBox(QTreeWidget& list, const std::vector<TUserRow>& rows) {
     }
     for (const auto& r : rows)
         if (wanted.count(r.ConnectionId))
-            list.addTopLevelItem(NewRow(r.ConnectionId, {QString::number(r.ConnectionId), Q(r.User),
-                                                         Q(r.Address), Q(r.LoginTime)}));
+            list.addTopLevelItem(
+                NewRow(r.ConnectionId, {QString::number(r.ConnectionId), Q(r.User), Q(r.Address), Q(r.LoginTime)}));
 }
 
 int RowConnection(const QTreeWidgetItem* item) {

@@ -20,23 +20,20 @@ namespace {
 const QString kBlocked = QStringLiteral("사용불가");
 constexpr int kCheckedPorts = 9;
 
-QTreeWidget* NewList(QWidget* parent, const char* name, const QStringList& columns,
-                     std::initializer_list<int> widths) {
+QTreeWidget* NewList(QWidget* parent, const char* name, const QStringList& columns, std::initializer_list<int> widths) {
     auto* list = new QTreeWidget(parent);
     list->setObjectName(name);
     list->setRootIsDecorated(false);
     list->setHeaderLabels(columns);
     int c = 0;
-    for (int w : widths)
-        list->setColumnWidth(c++, w);
+    for (int w : widths) list->setColumnWidth(c++, w);
     return list;
 }
 
 } // namespace
 
 Tfrm_portcheck::Tfrm_portcheck(TWebService& web, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), ShowMessage(MessageBoxOf(this)),
-      web_(web) {
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), ShowMessage(MessageBoxOf(this)), web_(web) {
     setObjectName("frm_portcheck");
     setWindowTitle(QStringLiteral("포트체크"));
     setAttribute(Qt::WA_StyledBackground);
@@ -53,13 +50,11 @@ Tfrm_portcheck::Tfrm_portcheck(TWebService& web, QWidget* parent)
     top->addStretch();
     top->addWidget(imgClose);
 
-    list_port_notice = NewList(this, "list_port_notice",
-                               {QStringLiteral("※ 필독 (반드시 확인 해야할 사항)")}, {});
+    list_port_notice = NewList(this, "list_port_notice", {QStringLiteral("※ 필독 (반드시 확인 해야할 사항)")}, {});
     list_port_notice->setFixedHeight(84);
-    List_Port = NewList(this, "List_Port",
-                        {QStringLiteral("PORT"), QStringLiteral("검사 결과"),
-                         QStringLiteral("포트 설명")},
-                        {45, 100, 250});
+    List_Port =
+        NewList(this, "List_Port", {QStringLiteral("PORT"), QStringLiteral("검사 결과"), QStringLiteral("포트 설명")},
+                {45, 100, 250});
     bt_port_check = new QPushButton(QStringLiteral("PORT Check"), this);
     bt_port_check->setObjectName("bt_port_check");
     auto* legend = new QLabel(QStringLiteral("사용가능 : 외부에서 접속되며 사용중인 프로그램이 없습니다.\n"
@@ -84,24 +79,16 @@ Tfrm_portcheck::Tfrm_portcheck(TWebService& web, QWidget* parent)
 QString Tfrm_portcheck::PortDescription(const QString& port) {
     bool ok = false;
     switch (port.toInt(&ok)) {
-    case 20:
-        return QStringLiteral("FTP DATA Port (FTP포트로 설정하면 안됨)");
-    case 21:
-        return QStringLiteral("FTP 기본 Port");
-    case 25:
-        return QStringLiteral("메일 포트(사용불가시 Mail Server 안됨)");
-    case 80:
-        return QStringLiteral("웹서버 기본포트");
-    case 2020:
-        return QStringLiteral("FTP 예비포트");
+    case 20: return QStringLiteral("FTP DATA Port (FTP포트로 설정하면 안됨)");
+    case 21: return QStringLiteral("FTP 기본 Port");
+    case 25: return QStringLiteral("메일 포트(사용불가시 Mail Server 안됨)");
+    case 80: return QStringLiteral("웹서버 기본포트");
+    case 2020: return QStringLiteral("FTP 예비포트");
     case 5800:
-    case 5900:
-        return QStringLiteral("원격제어 포트");
+    case 5900: return QStringLiteral("원격제어 포트");
     case 8000:
-    case 9100:
-        return QStringLiteral("웹서버 예비포트");
-    default:
-        return QString();
+    case 9100: return QStringLiteral("웹서버 예비포트");
+    default: return QString();
     }
 }
 
@@ -121,10 +108,9 @@ void Tfrm_portcheck::FormShow() {
     localAddress_ = LocalAddress();
     publicAddress_ = web_.PublicAddress();
     if (!AddressesDiffer()) return;
-    for (const QString& text :
-         {QStringLiteral("공유기에서 ") + localAddress_ + QStringLiteral("로 DMZ설정을 해주세요"),
-          QStringLiteral("공유기가 없으면 네트워크관리자에게 문의하여"),
-          QStringLiteral("아래 포트중 사용하고자 하는 포트를 넘겨 받으십시요")}) {
+    for (const QString& text : {QStringLiteral("공유기에서 ") + localAddress_ + QStringLiteral("로 DMZ설정을 해주세요"),
+                                QStringLiteral("공유기가 없으면 네트워크관리자에게 문의하여"),
+                                QStringLiteral("아래 포트중 사용하고자 하는 포트를 넘겨 받으십시요")}) {
         auto* item = new QTreeWidgetItem(list_port_notice, {text});
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(0, Qt::Unchecked);
@@ -137,8 +123,7 @@ void Tfrm_portcheck::bt_port_checkClick() {
     if (AddressesDiffer()) {
         for (int i = 0; i < list_port_notice->topLevelItemCount(); ++i)
             if (list_port_notice->topLevelItem(i)->checkState(0) != Qt::Checked) {
-                ShowMessage(QStringLiteral("아래 필독사항을 확인하신 후 모두 체크후 클릭해주세요"),
-                            false);
+                ShowMessage(QStringLiteral("아래 필독사항을 확인하신 후 모두 체크후 클릭해주세요"), false);
                 bt_port_check->setEnabled(true);
                 return;
             }

@@ -17,7 +17,7 @@ namespace nubo {
 
 class Tfrm_portcheck : public QWidget {
     Q_OBJECT
-  public:
+public:
     // web: not owned, must outlive the window.
     explicit Tfrm_portcheck(TWebService& web, QWidget* parent = nullptr);
 
@@ -36,12 +36,12 @@ class Tfrm_portcheck : public QWidget {
     // The third column's text for a port ("" for other ports and non-numbers).
     static QString PortDescription(const QString& port);
 
-  protected:
+protected:
     void showEvent(QShowEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
 
-  private:
+private:
     bool AddressesDiffer() const { return localAddress_ != publicAddress_; }
 
     TWebService& web_;

@@ -12,8 +12,7 @@ namespace nubo {
 
 namespace {
 
-const QString kDiscardQuestion =
-    QStringLiteral("저장할 수 없는 값이 있습니다. 변경한 내용을 버리고 닫을까요?");
+const QString kDiscardQuestion = QStringLiteral("저장할 수 없는 값이 있습니다. 변경한 내용을 버리고 닫을까요?");
 
 // Decimal digits only, within [lo, hi]; anything else is no number.
 std::optional<int64_t> FieldNumber(const QLineEdit* field, int64_t lo, int64_t hi) {
@@ -40,10 +39,10 @@ void ShowError(QLabel* label, const QString& text) {
 
 } // namespace
 
-TfrmSetupFTP::TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTexts& lang,
-                           TAutoStart autoStart, QWidget* parent)
-    : QDialog(parent), ShowMessage(MessageBoxOf(this)), AskYesNo(QuestionBoxOf(this)),
-      file_(std::move(file)), memory_(memory), lang_(lang), autoStart_(std::move(autoStart)) {
+TfrmSetupFTP::TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTexts& lang, TAutoStart autoStart,
+                           QWidget* parent)
+    : QDialog(parent), ShowMessage(MessageBoxOf(this)), AskYesNo(QuestionBoxOf(this)), file_(std::move(file)),
+      memory_(memory), lang_(lang), autoStart_(std::move(autoStart)) {
     setObjectName("frmSetupFTP");
     setWindowTitle(QStringLiteral("서버 설정"));
 
@@ -91,8 +90,7 @@ TfrmSetupFTP::TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTex
     chkLog = new QCheckBox(QStringLiteral("로그 파일 기록"), this);
     chkLog->setObjectName("chkLog");
     auto* boxes = new QHBoxLayout;
-    for (QCheckBox* c : {chkStart, chkTray, chkLog})
-        boxes->addWidget(c);
+    for (QCheckBox* c : {chkStart, chkTray, chkLog}) boxes->addWidget(c);
     boxes->addStretch();
 
     btn_save = new QPushButton(QStringLiteral("저장"), this);
@@ -114,8 +112,7 @@ TfrmSetupFTP::TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTex
     setMinimumWidth(460);
 
     FormShow();
-    for (QLineEdit* e :
-         {txtPort, txtMaxUser, txtLowPASV, txtHighPASV, txtEnterMessage, txtExitMessage})
+    for (QLineEdit* e : {txtPort, txtMaxUser, txtLowPASV, txtHighPASV, txtEnterMessage, txtExitMessage})
         connect(e, &QLineEdit::textChanged, this, &TfrmSetupFTP::txtPortChange);
     for (QCheckBox* c : {chkStart, chkTray, chkLog})
         connect(c, &QCheckBox::toggled, this, &TfrmSetupFTP::txtPortChange);
@@ -147,14 +144,11 @@ std::optional<TSettingsFile::TDialogValues> TfrmSetupFTP::CheckedValues() {
     const auto maxUser = FieldNumber(txtMaxUser, 0, INT32_MAX);
     const auto low = FieldNumber(txtLowPASV, 0, 65535);
     const auto high = FieldNumber(txtHighPASV, low.value_or(0), 65535);
-    ShowError(lblPortError,
-              port ? QString() : QStringLiteral("포트는 1에서 65535 사이의 숫자입니다."));
-    ShowError(lblMaxUserError,
-              maxUser ? QString() : QStringLiteral("접속 허용 인원은 0 이상의 숫자입니다."));
-    ShowError(lblPASVError, low && high
-                                ? QString()
-                                : QStringLiteral("Low는 0에서 65535, High는 Low에서 65535 "
-                                                 "사이의 숫자입니다."));
+    ShowError(lblPortError, port ? QString() : QStringLiteral("포트는 1에서 65535 사이의 숫자입니다."));
+    ShowError(lblMaxUserError, maxUser ? QString() : QStringLiteral("접속 허용 인원은 0 이상의 숫자입니다."));
+    ShowError(lblPASVError, low && high ? QString()
+                                        : QStringLiteral("Low는 0에서 65535, High는 Low에서 65535 "
+                                                         "사이의 숫자입니다."));
     if (!port || !maxUser || !low || !high) return std::nullopt;
     return TSettingsFile::TDialogValues{txtPort->text().trimmed().toStdString(),
                                         *maxUser,

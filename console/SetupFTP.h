@@ -24,11 +24,11 @@ namespace nubo {
 
 class TfrmSetupFTP : public QDialog {
     Q_OBJECT
-  public:
+public:
     // memory: the console's in-memory settings; lang: the message texts. Neither is
     // owned; both must outlive the dialog. The fields are loaded on creation.
-    TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTexts& lang,
-                 TAutoStart autoStart, QWidget* parent = nullptr);
+    TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTexts& lang, TAutoStart autoStart,
+                 QWidget* parent = nullptr);
 
     TShowMessage ShowMessage;
     TAskYesNo AskYesNo;
@@ -59,7 +59,7 @@ class TfrmSetupFTP : public QDialog {
 
     void done(int r) override;
 
-  private:
+private:
     std::optional<TSettingsFile::TDialogValues> CheckedValues();
 
     TSettingsFile file_;

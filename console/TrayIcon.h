@@ -15,7 +15,7 @@ namespace nubo {
 
 class TTrayIcon : public QObject {
     Q_OBJECT
-  public:
+public:
     explicit TTrayIcon(QObject* parent = nullptr);
 
     // Whether the desktop has a notification area for the icon.
@@ -36,10 +36,10 @@ class TTrayIcon : public QObject {
     QAction* popRestart;
     QAction* popExit;
 
-  signals:
+signals:
     void Clicked();
 
-  private:
+private:
     QSystemTrayIcon* icon_ = nullptr;
     TTrayState image_ = TTrayState::Stopped;
     QString hint_;

@@ -13,8 +13,7 @@ struct TFileMd5::Context {
 TFileMd5::TFileMd5(const std::string& path)
     : file_(path, TFileMode::ReadDenyWrite), ctx_(std::make_unique<Context>()),
       block_(std::make_unique<char[]>(kBlockSize)) {
-    if (!ctx_->md || EVP_DigestInit_ex(ctx_->md, EVP_md5(), nullptr) != 1)
-        throw EStreamError("MD5 digest unavailable");
+    if (!ctx_->md || EVP_DigestInit_ex(ctx_->md, EVP_md5(), nullptr) != 1) throw EStreamError("MD5 digest unavailable");
 }
 
 TFileMd5::~TFileMd5() = default;

@@ -47,9 +47,13 @@ void TFtpCtrlSocket::SendGreeting() {
 }
 
 // Control bytes of an echoed argument (a NUL, a lone CR) would forge or cut reply lines.
-void TFtpCtrlSocket::SendAnswer(const std::string& line) { SendStr(PrintableReply(line) + "\r\n"); }
+void TFtpCtrlSocket::SendAnswer(const std::string& line) {
+    SendStr(PrintableReply(line) + "\r\n");
+}
 
-void TFtpCtrlSocket::RefreshActivity() { ActivityTick = TickCount(); }
+void TFtpCtrlSocket::RefreshActivity() {
+    ActivityTick = TickCount();
+}
 
 void TFtpCtrlSocket::OwnStream(std::unique_ptr<TStream> stream) {
     lentStream_ = nullptr;

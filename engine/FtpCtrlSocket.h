@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/FtpCommandCode.h"
 #include "engine/CommandText.h"
+#include "engine/FtpCommandCode.h"
 #include "engine/ListingText.h"
 #include "engine/PathRules.h"
 #include "platform/Stream.h"

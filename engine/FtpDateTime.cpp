@@ -44,13 +44,15 @@ std::string ZoneSuffix(const std::string& s, size_t from) {
     return s.substr(std::min(from, s.size()), end - std::min(from, s.size()));
 }
 
-int ZoneMinutes(const std::string& suffix) { return SignedNumber(suffix.substr(0, 4)); }
+int ZoneMinutes(const std::string& suffix) {
+    return SignedNumber(suffix.substr(0, 4));
+}
 
 std::string TimeText(TDateTime t) {
     const TDateParts p = DecodeDateTime(t);
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d.%03d", p.Year, p.Month, p.Day, p.Hour, p.Minute,
-                  p.Second, p.Millisecond);
+    std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d.%03d", p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second,
+                  p.Millisecond);
     return buf;
 }
 

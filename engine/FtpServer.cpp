@@ -241,7 +241,9 @@ void TFtpServer::ReportError(const std::string& where, const std::string& what) 
 }
 
 void TFtpServer::ReportBackground(TCustomWSocket& socket, const char* where) {
-    socket.OnBgException = [this, where](TCustomWSocket&, const std::exception& e, bool&) { ReportError(where, e.what()); };
+    socket.OnBgException = [this, where](TCustomWSocket&, const std::exception& e, bool&) {
+        ReportError(where, e.what());
+    };
 }
 
 bool TFtpServer::CheckLoggedIn(TFtpCtrlSocket& Client, TFtpString& Answer) {

@@ -49,14 +49,12 @@ class TFtpServer;
 // Event types; every reference parameter is in/out.
 using TFtpSrvNotifyEvent = std::function<void(TFtpServer& Sender)>;
 using TFtpSrvClientConnectEvent = std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, int AError)>;
-using TFtpSrvClientCommandEvent =
-    std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& Keyword, TFtpString& Params,
-                       TFtpString& Answer)>;
-using TFtpSrvAnswerToClientEvent =
-    std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& Answer)>;
-using TFtpSrvAuthenticateEvent = std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client,
-                                                    const TFtpString& UserName, const TFtpString& Password,
-                                                    bool& Authenticated)>;
+using TFtpSrvClientCommandEvent = std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& Keyword,
+                                                     TFtpString& Params, TFtpString& Answer)>;
+using TFtpSrvAnswerToClientEvent = std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& Answer)>;
+using TFtpSrvAuthenticateEvent =
+    std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, const TFtpString& UserName,
+                       const TFtpString& Password, bool& Authenticated)>;
 using TFtpSrvChangeDirectoryEvent =
     std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, const TFtpString& Directory, bool& Allowed)>;
 using TFtpSrvBuildDirectoryEvent =
@@ -70,21 +68,20 @@ using TFtpSrvDataAvailableEvent = std::function<void(TFtpServer& Sender, TFtpCtr
                                                      const char* Buf, int Len, int AError)>;
 using TFtpSrvGetUniqueFileNameEvent =
     std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FileName)>;
-using TFtpSrvGetProcessingEvent =
-    std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, bool& DelayedSend)>;
+using TFtpSrvGetProcessingEvent = std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, bool& DelayedSend)>;
 using TFtpSrvBuildFilePathEvent =
     std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, const TFtpString& Directory,
                        const TFtpString& FileName, TFtpString& NewFileName)>;
-using TFtpSrvCalculateMd5Event = std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client,
-                                                    TFtpString& FilePath, TFtpString& Md5Sum, bool& Allowed)>;
+using TFtpSrvCalculateMd5Event = std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath,
+                                                    TFtpString& Md5Sum, bool& Allowed)>;
 
 // The private messages of the server.
 enum TFtpSrvMessage { MsgCloseRequest = 0x401, MsgClientClosed, MsgAbortData, MsgCloseData, MsgStartSend, MsgLinkLost };
 
 class TFtpServer {
 public:
-    using TFtpSrvCommandProc = void (TFtpServer::*)(TFtpCtrlSocket& Client, TFtpString& Keyword,
-                                                    TFtpString& Params, TFtpString& Answer);
+    using TFtpSrvCommandProc = void (TFtpServer::*)(TFtpCtrlSocket& Client, TFtpString& Keyword, TFtpString& Params,
+                                                    TFtpString& Answer);
     using TConnectionFactory = std::function<std::unique_ptr<TFtpCtrlSocket>(TFtpServer&)>;
 
     explicit TFtpServer(TEventLoop& loop = TEventLoop::Current());

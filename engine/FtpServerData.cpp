@@ -35,8 +35,6 @@ bool MayBindPrivilegedPorts() {
     return allowed;
 }
 
-
-
 // How an upload opens its file: APPE continues an existing file, a resumed STOR writes
 // into it, anything else replaces it (its old content goes with the first byte, or
 // when the upload ends without one).
@@ -77,8 +75,8 @@ void TFtpServer::CommandPORT(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
         // privileged port; an empty argument (0.0.0.0, port 0) is refused by that too.
         for (auto v : n)
             if (v > 255) throw FtpServerException("bad number");
-        std::string addr = std::to_string(n[0]) + "." + std::to_string(n[1]) + "." + std::to_string(n[2]) + "." +
-                           std::to_string(n[3]);
+        std::string addr =
+            std::to_string(n[0]) + "." + std::to_string(n[1]) + "." + std::to_string(n[2]) + "." + std::to_string(n[3]);
         uint64_t port = n[4] * 256 + n[5];
         if (addr != Client.PeerAddr() || port < 1024) throw FtpServerException("refused address");
         Client.ActiveAddr = addr;
@@ -189,8 +187,8 @@ void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
         std::string addr = PassiveReplyAddress(Client, local);
         for (auto& c : addr)
             if (c == '.') c = ',';
-        Answer = "227 Entering Passive Mode (" + addr + "," + std::to_string(p / 256) + "," +
-                 std::to_string(p % 256) + ").";
+        Answer =
+            "227 Entering Passive Mode (" + addr + "," + std::to_string(p / 256) + "," + std::to_string(p % 256) + ").";
         Client.PassiveOn = true;
         Client.PasvListenTick = TickCount();
     } catch (const std::exception& e) {
@@ -469,7 +467,8 @@ void TFtpServer::CommandSTOU(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
         } else {
             if (name.empty() || FileExists(ResolveFilePath(Client, Client.CurrentDir, name))) {
                 placeholder = CreateUniqueTempFile(Client.CurrentDir);
-                if (placeholder.empty()) throw FtpServerException("Cannot create a unique file in " + Client.CurrentDir);
+                if (placeholder.empty())
+                    throw FtpServerException("Cannot create a unique file in " + Client.CurrentDir);
                 name = placeholder.substr(0, placeholder.size() - 4); // the name without ".TMP"
             }
             Client.TransferName = ToLocalSeparators(name);
@@ -550,7 +549,9 @@ void TFtpServer::CloseData(TFtpCtrlSocket& Client) {
 
 // The passive connection that a command was to take had closed before the command
 // came: the command, already answered 150, gets no data connection.
-void TFtpServer::LinkLost(TFtpCtrlSocket& Client) { CancelPendingTransfer(Client, "425 Can't open data connection."); }
+void TFtpServer::LinkLost(TFtpCtrlSocket& Client) {
+    CancelPendingTransfer(Client, "425 Can't open data connection.");
+}
 
 void TFtpServer::FailTransfer(TFtpCtrlSocket& Client, const std::string& reason) {
     Client.AbortFlag = true;
@@ -649,8 +650,8 @@ void TFtpServer::ClientRetrDataSent(TFtpCtrlSocket& Client, uint16_t AError) {
 void TFtpServer::ClientRetrSessionClosed(TFtpCtrlSocket& Client, uint16_t AError) {
     EndDataSession(Client);
     if (Client.AbortFlag)
-        SendReply(Client, Fmt(Client.AbortedByClient ? "426 Connection closed; %s." : "501 Cannot RETR. %s",
-                              Client.EndReason));
+        SendReply(Client,
+                  Fmt(Client.AbortedByClient ? "426 Connection closed; %s." : "501 Cannot RETR. %s", Client.EndReason));
     else if (AError != 0)
         SendReply(Client, Fmt("501 Cannot RETR. %s", "Error #" + std::to_string(AError)));
     else

@@ -3,8 +3,8 @@
 // event, acts on the file system and replies.
 #include <memory>
 
-#include "engine/FtpDateTime.h"
 #include "engine/FileMd5.h"
+#include "engine/FtpDateTime.h"
 #include "engine/FtpServer.h"
 #include "platform/FileSearch.h"
 #include "platform/FileSystem.h"

@@ -5,8 +5,7 @@
 
 namespace nubo {
 
-void TFtpServer::BuildListing(TFtpCtrlSocket& Client, const std::string& Argument, TListingKind Kind,
-                              TStream& Stream) {
+void TFtpServer::BuildListing(TFtpCtrlSocket& Client, const std::string& Argument, TListingKind Kind, TStream& Stream) {
     std::string pattern;
     bool hidden = false, options = false;
     const std::string upper = UpperCase(Argument);

@@ -12,7 +12,8 @@ void ChangeDirCommand(TFtpServer& server, TFtpCtrlSocket& Client, const std::str
         bool allowed = true;
         if (server.OnChangeDirectory) server.OnChangeDirectory(server, Client, Client.CurrentDir, allowed);
         if (allowed) {
-            Answer = Fmt("250 CWD command successful. \"%s\" is current directory.", ToClientSeparators(Client.CurrentDir));
+            Answer =
+                Fmt("250 CWD command successful. \"%s\" is current directory.", ToClientSeparators(Client.CurrentDir));
             return;
         }
         // The host has moved to the folder it checked: a missing one is said so.

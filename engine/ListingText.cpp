@@ -52,7 +52,7 @@ std::string FormatFacts(const TSearchRec& e) {
     // for another listing format and drop it.
     std::string facts;
     if (e.Attr & faDirectory)
-        facts = e.Name == "." ? "type=cdir;size=0;perm=fdelcmp;"
+        facts = e.Name == "."    ? "type=cdir;size=0;perm=fdelcmp;"
                 : e.Name == ".." ? "type=pdir;size=0;perm=fdelcmp;"
                                  : "type=dir;size=0;perm=fdelcmp;";
     else

@@ -17,7 +17,9 @@ std::string ToClientSeparators(std::string s) {
     return s;
 }
 
-bool IsUNC(const std::string& s) { return s.size() >= 2 && s[0] == '\\' && s[1] == '\\'; }
+bool IsUNC(const std::string& s) {
+    return s.size() >= 2 && s[0] == '\\' && s[1] == '\\';
+}
 
 std::string StripLeadingBackslash(const std::string& s) {
     if (s.size() > 2 && s[2] == ':' && s[0] == '\\') return s.substr(1);

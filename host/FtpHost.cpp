@@ -19,9 +19,13 @@ std::string DirWithSlash(std::string d) {
 }
 } // namespace
 
-int64_t SecondsSince(uint64_t tick) { return int64_t(TicksSince(tick) / 1000); }
+int64_t SecondsSince(uint64_t tick) {
+    return int64_t(TicksSince(tick) / 1000);
+}
 
-int64_t SizeOrZero(const std::string& path) { return path.empty() ? 0 : std::max<int64_t>(FileSizeOf(path), 0); }
+int64_t SizeOrZero(const std::string& path) {
+    return path.empty() ? 0 : std::max<int64_t>(FileSizeOf(path), 0);
+}
 
 std::string FormatSeconds(int64_t n) {
     if (n < 0) n = 0;
@@ -60,8 +64,7 @@ std::string FormatRate(double v, int decimals) {
 
 TFtpHost::TFtpHost(std::string programDir, TEventLoop& loop)
     : server_(loop), lang_(DirWithSlash(programDir)), log_(settings_, DirWithSlash(programDir)),
-      dir_(DirWithSlash(programDir)), timer_(loop), timerUpdown_(loop),
-      totals_([this] { return UsersFile(); }, loop) {
+      dir_(DirWithSlash(programDir)), timer_(loop), timerUpdown_(loop), totals_([this] { return UsersFile(); }, loop) {
     totals_.OnError = [this](const std::string& error) { WriteLog(lpSystem, LogRun(kLogText, error)); };
     try {
         CreateFirstStartFiles(dir_);
@@ -101,8 +104,7 @@ TFtpHost::TFtpHost(std::string programDir, TEventLoop& loop)
     server_.OnRetrDataSent = std::bind(&TFtpHost::FtpServerRetrDataSent, this, _1, _2, _3, _4);
     server_.OnRetrSessionClosed = std::bind(&TFtpHost::FtpServerRetrSessionClosed, this, _1, _2, _3, _4);
     server_.OnStorSessionConnected = std::bind(&TFtpHost::FtpServerStorSessionConnected, this, _1, _2, _3, _4);
-    server_.OnStorDataAvailable =
-        std::bind(&TFtpHost::FtpServerStorDataAvailable, this, _1, _2, _3, _4, _5, _6);
+    server_.OnStorDataAvailable = std::bind(&TFtpHost::FtpServerStorDataAvailable, this, _1, _2, _3, _4, _5, _6);
     server_.OnStorSessionClosed = std::bind(&TFtpHost::FtpServerStorSessionClosed, this, _1, _2, _3, _4);
 }
 
@@ -120,8 +122,12 @@ void TFtpHost::SetView(THostView* view) {
     log_.SetView(view);
 }
 
-TSettingsFile TFtpHost::ConfigFile() const { return TSettingsFile(dir_ + std::string(kSettingsFileName)); }
-TUserFile TFtpHost::UsersFile() const { return TUserFile(dir_ + std::string(kUsersFileName)); }
+TSettingsFile TFtpHost::ConfigFile() const {
+    return TSettingsFile(dir_ + std::string(kSettingsFileName));
+}
+TUserFile TFtpHost::UsersFile() const {
+    return TUserFile(dir_ + std::string(kUsersFileName));
+}
 
 TUserFile TFtpHost::RoundUsers() const {
     if (!roundUsers_) {
@@ -131,7 +137,9 @@ TUserFile TFtpHost::RoundUsers() const {
     return *roundUsers_;
 }
 
-void TFtpHost::WriteLog(int pane, const std::string& text) { log_.WriteLog(pane, text); }
+void TFtpHost::WriteLog(int pane, const std::string& text) {
+    log_.WriteLog(pane, text);
+}
 
 std::string TFtpHost::ClientLine(const TFtpCtrlSocket& Client, const std::string& text) const {
     return ConnectionPrefix(Client.ConnectionId) + text;
@@ -156,7 +164,8 @@ void TFtpHost::CheckFilesAtStart() {
         problem = " cannot be read: every login fails until it is fixed.";
     else if (UsersFile().Accounts().empty())
         problem = " holds no accounts: every login fails until one is added.";
-    if (!problem.empty()) WriteLog(lpSystem, LogRun(kLogText, "The account file ") + LogRun(kLogFile, users) + LogRun(kLogText, problem));
+    if (!problem.empty())
+        WriteLog(lpSystem, LogRun(kLogText, "The account file ") + LogRun(kLogFile, users) + LogRun(kLogText, problem));
 }
 
 void TFtpHost::Start() {
@@ -187,7 +196,9 @@ void TFtpHost::ReloadSettings() {
     if (invalid) std::rethrow_exception(invalid);
 }
 
-void TFtpHost::WriteVersionLines() { log_.WriteVersionLines(lang_); }
+void TFtpHost::WriteVersionLines() {
+    log_.WriteVersionLines(lang_);
+}
 
 void TFtpHost::Stop() {
     if (!Listening()) return;
@@ -240,8 +251,9 @@ void TFtpHost::AcceptTrouble(int error) {
     if (error == 0)
         WriteLog(lpSystem, LogRun(kLogText, "New connections are accepted again."));
     else
-        WriteLog(lpSystem, LogRun(kLogText, "New connections cannot be accepted (" + SocketErrorMessage(error, "Accept") +
-                                                "); they are answered \"421\" and closed until connections end."));
+        WriteLog(lpSystem,
+                 LogRun(kLogText, "New connections cannot be accepted (" + SocketErrorMessage(error, "Accept") +
+                                      "); they are answered \"421\" and closed until connections end."));
 }
 
 void TFtpHost::FtpServerStop(TFtpServer&) {

@@ -18,8 +18,8 @@
 #include "engine/FtpServer.h"
 #include "host/LogPane.h"
 #include "host/LogWriter.h"
-#include "host/TrayState.h"
 #include "host/TotalsLedger.h"
+#include "host/TrayState.h"
 #include "host/VirtualTree.h"
 #include "socket/EventLoop.h"
 #include "store/LangText.h"
@@ -31,7 +31,7 @@ namespace nubo {
 // One row of UserBox: the logged-in clients (added at login, removed at disconnect).
 struct TUserRow {
     int ConnectionId = 0;
-    std::string User;      // account name, upper case
+    std::string User; // account name, upper case
     std::string Address;
     std::string LoginTime; // time of day of the login
 };
@@ -64,11 +64,11 @@ public:
     virtual void ServerStateChanged(bool /*listening*/, const std::string& /*port*/) {}
     // RefreshUserCount: status text ("3 Users" / "No Users"), logged-in count, the
     // component's MaxClients, the tray state, hint.
-    virtual void UserCountChanged(const std::string& /*status*/, int /*count*/, int /*maxClients*/,
-                                  TTrayState /*tray*/, const std::string& /*hint*/) {}
+    virtual void UserCountChanged(const std::string& /*status*/, int /*count*/, int /*maxClients*/, TTrayState /*tray*/,
+                                  const std::string& /*hint*/) {}
     virtual void TrayIconChanged(TTrayState /*tray*/) {}
-    virtual void UserRowsChanged() {}   // UserBox gained, lost or relabelled a row
-    virtual void MonitorRefreshed() {}  // the one-second rows were rebuilt
+    virtual void UserRowsChanged() {}  // UserBox gained, lost or relabelled a row
+    virtual void MonitorRefreshed() {} // the one-second rows were rebuilt
     // "/close": stop was done; the console hides its window. "/hidetray", "/showtray".
     virtual void CloseRequested() {}
     virtual void TrayRequested(bool /*show*/) {}
@@ -156,8 +156,8 @@ public:
     void FtpServerValidateRnTo(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed);
     void FtpServerValidateSize(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed);
     void FtpServerValidateMfmt(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed);
-    void FtpServerCalculateMd5(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath,
-                               TFtpString& Md5Sum, bool& Allowed);
+    void FtpServerCalculateMd5(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& FilePath, TFtpString& Md5Sum,
+                               bool& Allowed);
     void FtpServerAnswerToClient(TFtpServer& Sender, TFtpCtrlSocket& Client, TFtpString& Answer);
     void FtpServerRetrSessionConnected(TFtpServer& Sender, TFtpCtrlSocket& Client, TWSocket& Data, int AError);
     void FtpServerRetrDataSent(TFtpServer& Sender, TFtpCtrlSocket& Client, TWSocket& Data, int AError);

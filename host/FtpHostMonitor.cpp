@@ -46,7 +46,8 @@ void TFtpHost::CloseSlowLogins() {
     if (settings_.LoginTimeOut <= 0) return;
     for (int i = 0; i < server_.ConnectionCount(); ++i) {
         TFtpCtrlSocket* c = server_.Connection(i);
-        if (c->LoggedIn || c->State() != wsConnected || SecondsSince(c->GreetingTick) < settings_.LoginTimeOut) continue;
+        if (c->LoggedIn || c->State() != wsConnected || SecondsSince(c->GreetingTick) < settings_.LoginTimeOut)
+            continue;
         SendNow(*c, "421 Login time-out, closing control connection.");
         c->CloseLater();
         WriteLog(lpConnect, ClientLine(*c, lang_.LangText(sTimeOutDisc) + " " + AddressArg(*c)));
@@ -70,7 +71,8 @@ void TFtpHost::TimerTimer() {
         row.IdleTime = transfer ? "--:--:--" : FormatSeconds(idle);
         row.Address = c->PeerAddr();
         row.Ratio = "1:1";
-        row.Totals = FormatThousands(c->TotalDownload / 1024) + " MB / " + FormatThousands(c->TotalUpload / 1024) + " MB";
+        row.Totals =
+            FormatThousands(c->TotalDownload / 1024) + " MB / " + FormatThousands(c->TotalUpload / 1024) + " MB";
         currentUsers_.push_back(std::move(row));
         const int64_t timeOut = users.TimeOut(c->UserName);
         if (timeOut != 0 && idle > timeOut * 60) {

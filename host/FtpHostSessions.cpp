@@ -38,7 +38,7 @@ void TFtpHost::SendNow(TFtpCtrlSocket& Client, const std::string& line) {
 void TFtpHost::FtpServerClientConnect(TFtpServer&, TFtpCtrlSocket& Client, int) {
     const TSettingsFile config = ConfigFile();
     const std::string fallback = settings_.HideVersion ? "Connected to " + Client.BoundAddr() + " ready..."
-                                                      : std::string("Nubo FTP Server " NUBO_VERSION " ready...");
+                                                       : std::string("Nubo FTP Server " NUBO_VERSION " ready...");
     const std::string enter = config.EnterMessage();
     Client.Banner = "220 " + (enter.empty() ? fallback : enter);
     // The limit counts logged-in sessions: it refuses at the limit and above it.
@@ -100,8 +100,9 @@ void TFtpHost::FtpServerClientDisconnect(TFtpServer&, TFtpCtrlSocket& Client, in
     RefreshUserCount();
     if (view_) view_->UserRowsChanged();
     const int64_t seconds = SecondsSince(Client.GreetingTick);
-    WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sDisconnect), {UserArg(Client), AddressArg(Client)}) +
-                                               " (" + LogRun(kLogDuration, FormatSeconds(seconds) + " Min") + ")"));
+    WriteLog(lpConnect,
+             ClientLine(Client, FormatText(lang_.LangText(sDisconnect), {UserArg(Client), AddressArg(Client)}) + " (" +
+                                    LogRun(kLogDuration, FormatSeconds(seconds) + " Min") + ")"));
     // The session's copies never lower a total that another session of the account
     // has raised meanwhile; the write creates missing keys.
     totals_.Settle(Client.UserName, Client.TotalDownload, Client.TotalUpload);
@@ -118,15 +119,16 @@ void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const 
     // An unknown name is refused as a wrong password is, so that names cannot be tried
     // out; only the connect pane tells the two apart.
     if (!users.HasAccount(account)) {
-        WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sAuthFail), {UserArg(Client), AddressArg(Client)}) +
-                                                   " (no such account)"));
+        WriteLog(lpConnect,
+                 ClientLine(Client, FormatText(lang_.LangText(sAuthFail), {UserArg(Client), AddressArg(Client)}) +
+                                        " (no such account)"));
         return;
     }
 
     // This connection's own session does not count against a login that replaces it.
     const std::string key = UpperCase(account);
-    const bool sameAccountAgain = Client.LoggedIn && countedAs_.count(Client.ConnectionId) &&
-                                  UpperCase(countedAs_[Client.ConnectionId]) == key;
+    const bool sameAccountAgain =
+        Client.LoggedIn && countedAs_.count(Client.ConnectionId) && UpperCase(countedAs_[Client.ConnectionId]) == key;
     const int n = accountSessions_.count(key) ? accountSessions_[key] - (sameAccountAgain ? 1 : 0) : 0;
     const std::string addrKey = key + "-" + address;
     const int k = addressSessions_.count(addrKey) ? addressSessions_[addrKey] - (sameAccountAgain ? 1 : 0) : 0;
@@ -134,7 +136,8 @@ void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const 
     if ((maxUser != 0 && n >= maxUser) || (maxUserIP != 0 && k >= maxUserIP)) {
         SendNow(Client, "530 Too Many Users Connected.");
         Client.Close();
-        WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sTooManyUser), {UserArg(Client), AddressArg(Client)})));
+        WriteLog(lpConnect,
+                 ClientLine(Client, FormatText(lang_.LangText(sTooManyUser), {UserArg(Client), AddressArg(Client)})));
         return;
     }
     const std::string expected = UpperCase(account) == "ANONYMOUS" ? Password : users.Password(account);
@@ -161,13 +164,15 @@ void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const 
         } else {
             userBox_.push_back({Client.ConnectionId, UpperCase(account), address, TimeOfDay()});
             liveClients_.push_back(Client.ConnectionId);
-            WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sConnected), {UserArg(Client), AddressArg(Client)})));
+            WriteLog(lpConnect,
+                     ClientLine(Client, FormatText(lang_.LangText(sConnected), {UserArg(Client), AddressArg(Client)})));
             Client.LoggedIn = true;
             CountSession(Client.ConnectionId, account, address);
         }
         if (view_) view_->UserRowsChanged();
         Client.HomePath = WithSlash(home);
-        WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sRepNow), {UserArg(Client), LogRun(kLogFile, Client.HomePath)})));
+        WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sRepNow),
+                                                          {UserArg(Client), LogRun(kLogFile, Client.HomePath)})));
         RefreshUserCount();
         Authenticated = true;
         Client.ChangeDir(Client.HomePath);
@@ -177,7 +182,8 @@ void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const 
         if (!enter.empty()) SendNow(Client, Fmt("230-%s", enter));
     }
     if (!Authenticated)
-        WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sAuthFail), {UserArg(Client), AddressArg(Client)})));
+        WriteLog(lpConnect,
+                 ClientLine(Client, FormatText(lang_.LangText(sAuthFail), {UserArg(Client), AddressArg(Client)})));
 }
 
 } // namespace nubo

@@ -10,13 +10,16 @@ void TFtpHost::FtpServerRetrSessionConnected(TFtpServer&, TFtpCtrlSocket& Client
     Client.XferStartTick = TickCount();
     const std::string path = LogRun(kLogFile, Client.TransferPath);
     if (Client.RestartOffset != 0)
-        WriteLog(lpTransfer, ClientLine(Client, FormatText(lang_.LangText(sRetrRes), {UserArg(Client), path,
-                                                                                   FormatThousands(Client.RestartOffset)})));
+        WriteLog(lpTransfer,
+                 ClientLine(Client, FormatText(lang_.LangText(sRetrRes),
+                                               {UserArg(Client), path, FormatThousands(Client.RestartOffset)})));
     else
         WriteLog(lpTransfer, ClientLine(Client, FormatText(lang_.LangText(sRetrStart), {UserArg(Client), path})));
 }
 
-void TFtpHost::FtpServerRetrDataSent(TFtpServer&, TFtpCtrlSocket& Client, TWSocket&, int) { Client.RefreshActivity(); }
+void TFtpHost::FtpServerRetrDataSent(TFtpServer&, TFtpCtrlSocket& Client, TWSocket&, int) {
+    Client.RefreshActivity();
+}
 
 void TFtpHost::FtpServerStorDataAvailable(TFtpServer&, TFtpCtrlSocket& Client, TWSocket&, const char*, int, int) {
     Client.RefreshActivity();
@@ -28,8 +31,9 @@ void TFtpHost::FtpServerStorSessionConnected(TFtpServer&, TFtpCtrlSocket& Client
     Client.XferStartTick = TickCount();
     if (Client.RestartOffset != 0 || Client.XferCommandCode == TFtpCommandCode::Appe) {
         Client.TransferBytes = SizeOrZero(Client.TransferPath);
-        WriteLog(lpTransfer, ClientLine(Client, FormatText(lang_.LangText(sStorRes), {UserArg(Client), path,
-                                                                                   FormatThousands(Client.RestartOffset)})));
+        WriteLog(lpTransfer,
+                 ClientLine(Client, FormatText(lang_.LangText(sStorRes),
+                                               {UserArg(Client), path, FormatThousands(Client.RestartOffset)})));
     } else {
         Client.TransferBytes = 0;
         WriteLog(lpTransfer, ClientLine(Client, FormatText(lang_.LangText(sStorStart), {UserArg(Client), path})));
@@ -48,9 +52,9 @@ void TFtpHost::ReleaseListing(TFtpCtrlSocket& Client) {
 // when it took less than a second.
 void TFtpHost::LogTransferEnd(const TFtpCtrlSocket& Client, const TLangKey& key, int64_t seconds, int64_t bytes) {
     const double rate = (seconds > 0 ? double(bytes) / double(seconds) : double(bytes)) / 1024.0;
-    const std::string text =
-        FormatText(lang_.LangText(key), {UserArg(Client), LogRun(kLogFile, Client.TransferPath)});
-    WriteLog(lpTransfer, ClientLine(Client, text + " (" + FormatRate(rate) + " K/S - " + FormatThousands(bytes) + " bytes)"));
+    const std::string text = FormatText(lang_.LangText(key), {UserArg(Client), LogRun(kLogFile, Client.TransferPath)});
+    WriteLog(lpTransfer,
+             ClientLine(Client, text + " (" + FormatRate(rate) + " K/S - " + FormatThousands(bytes) + " bytes)"));
 }
 
 void TFtpHost::FtpServerRetrSessionClosed(TFtpServer&, TFtpCtrlSocket& Client, TWSocket&, int AError) {

@@ -53,7 +53,8 @@ void TFtpHost::FtpServerBuildFilePath(TFtpServer& Sender, TFtpCtrlSocket& Client
     const TVirtualTree tree = TreeOf(Client);
     const std::string t = tree.MapVirtualPath(NormalizePath(local));
     const TFtpCommandCode code = Client.LastCommandCode;
-    if ((code == TFtpCommandCode::Mdtm || code == TFtpCommandCode::Mlst || code == TFtpCommandCode::Mfmt) && (tree.IsRestricted(t) || !tree.Contains(t)))
+    if ((code == TFtpCommandCode::Mdtm || code == TFtpCommandCode::Mlst || code == TFtpCommandCode::Mfmt) &&
+        (tree.IsRestricted(t) || !tree.Contains(t)))
         throw FtpServerException("Permission denied");
     NewFileName = t;
 }
@@ -79,7 +80,8 @@ void TFtpHost::FtpServerValidatePut(TFtpServer&, TFtpCtrlSocket& Client, TFtpStr
 void TFtpHost::FtpServerValidateDele(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
     Allowed = CheckFile(Client, FilePath, 'E');
     if (Allowed)
-        WriteLog(lpTransfer, ClientLine(Client, FormatText(lang_.LangText(sFDel), {UserArg(Client), LogRun(kLogFile, FilePath)})));
+        WriteLog(lpTransfer,
+                 ClientLine(Client, FormatText(lang_.LangText(sFDel), {UserArg(Client), LogRun(kLogFile, FilePath)})));
 }
 
 void TFtpHost::FtpServerValidateRmd(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
@@ -94,8 +96,8 @@ void TFtpHost::FtpServerValidateRnTo(TFtpServer&, TFtpCtrlSocket& Client, TFtpSt
     Allowed = CheckFile(Client, FilePath, 'Y');
     if (Allowed)
         WriteLog(lpTransfer, ClientLine(Client, FormatText(lang_.LangText(sRFile),
-                                                           {UserArg(Client), LogRun(kLogFile, Client.RenameSource) + " - " +
-                                                                                 LogRun(kLogFile, FilePath)})));
+                                                           {UserArg(Client), LogRun(kLogFile, Client.RenameSource) +
+                                                                                 " - " + LogRun(kLogFile, FilePath)})));
 }
 
 // SIZE needs no letter; it stays inside the tree.
@@ -123,9 +125,8 @@ void TFtpHost::FtpServerBuildDirectory(TFtpServer&, TFtpCtrlSocket& Client, TFtp
     const std::string arg = (!Directory.empty() && Directory[0] == '-') ? "" : Directory;
     const std::string mask = arg.empty() ? "*.*" : arg;
     // An absolute client path starts at the home, as for every other command.
-    const std::string p =
-        ListingPattern(tree.MapVirtualPath(NormalizePath(mask[0] == '\\' ? Client.HomePath + mask.substr(1)
-                                                                           : Client.CurrentDir + mask)));
+    const std::string p = ListingPattern(tree.MapVirtualPath(
+        NormalizePath(mask[0] == '\\' ? Client.HomePath + mask.substr(1) : Client.CurrentDir + mask)));
     const std::string folder = FolderPart(p);
 
     bool covered = false, subfolders = false;

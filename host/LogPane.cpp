@@ -6,12 +6,9 @@ namespace nubo {
 
 const char* LogPaneName(int pane) {
     switch (pane) {
-    case lpSystem:
-        return "system";
-    case lpConnect:
-        return "connect";
-    case lpTransfer:
-        return "transfer";
+    case lpSystem: return "system";
+    case lpConnect: return "connect";
+    case lpTransfer: return "transfer";
     }
     return "?";
 }
@@ -25,8 +22,7 @@ bool TLogPane::TrimIfFull() {
 void TStreamLogView::LineAdded(int pane, const TLogLine& line) {
     std::string text = LogPaneName(pane);
     text += ": ";
-    for (const auto& run : line)
-        text += PrintableText(run.Text);
+    for (const auto& run : line) text += PrintableText(run.Text);
     text += '\n';
     std::fputs(text.c_str(), out_);
     std::fflush(out_);

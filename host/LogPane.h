@@ -16,7 +16,7 @@ const char* LogPaneName(int pane); // "system", "connect", "transfer"
 // One pane's lines. A pane that reaches kMaxLines after a message loses its first
 // line, so a full pane keeps the latest kMaxLines - 1.
 class TLogPane {
-  public:
+public:
     static constexpr size_t kMaxLines = 5000;
 
     const std::deque<TLogLine>& Lines() const { return lines_; }
@@ -25,13 +25,13 @@ class TLogPane {
     bool TrimIfFull();
     void Clear() { lines_.clear(); }
 
-  private:
+private:
     std::deque<TLogLine> lines_;
 };
 
 // Implemented by whatever shows the panes; called after the model has changed.
 class TLogView {
-  public:
+public:
     virtual ~TLogView() = default;
     virtual void LineAdded(int pane, const TLogLine& line) = 0;
     virtual void FirstLineRemoved(int pane) = 0;
@@ -41,13 +41,13 @@ class TLogView {
 // The headless view: each line as plain text, prefixed with its pane's name.
 // Control characters become "?", so a client's name cannot drive the terminal.
 class TStreamLogView : public TLogView {
-  public:
+public:
     explicit TStreamLogView(FILE* out) : out_(out) {}
     void LineAdded(int pane, const TLogLine& line) override;
     void FirstLineRemoved(int) override {}
     void PanesCleared() override {}
 
-  private:
+private:
     FILE* out_;
 };
 

@@ -68,8 +68,7 @@ std::string StripRuns(std::string_view text) {
     for (bool changed = true; changed;) {
         changed = false;
         for (size_t i = 0; i < s.size();) {
-            if (!s[i].plain && s[i].c == '#' && i + 7 < s.size() && !s[i + 7].plain &&
-                s[i + 7].c == '<') {
+            if (!s[i].plain && s[i].c == '#' && i + 7 < s.size() && !s[i + 7].plain && s[i + 7].c == '<') {
                 s.erase(s.begin() + i, s.begin() + i + 8);
                 changed = true;
             } else if (!s[i].plain && s[i].c == '>') {
@@ -82,8 +81,7 @@ std::string StripRuns(std::string_view text) {
     }
     std::string out;
     out.reserve(s.size());
-    for (const auto& ch : s)
-        out += ch.c;
+    for (const auto& ch : s) out += ch.c;
     return out;
 }
 

@@ -51,8 +51,7 @@ void TLogWriter::AddLine(int pane, TLogLine line) {
         if (panes_[size_t(p)].TrimIfFull() && view_) view_->FirstLineRemoved(p);
 }
 
-TLogLine TLogWriter::DisplayLine(std::chrono::system_clock::time_point now,
-                                 std::string_view text) const {
+TLogLine TLogWriter::DisplayLine(std::chrono::system_clock::time_point now, std::string_view text) const {
     std::string line = LogRun(kLogSeparator, "[");
     if (settings_.AddDate) line += LogRun(kLogTime, DateText(now)) + LogRun(kLogSeparator, " - ");
     line += LogRun(kLogTime, TimeText(now)) + LogRun(kLogSeparator, "] - ");
@@ -70,8 +69,7 @@ void TLogWriter::WriteLog(int pane, std::string_view text) {
         if (settings_.Log) fileFailed_ = false;
     } else if (!fileFailed_) {
         fileFailed_ = true;
-        AddLine(lpSystem,
-                DisplayLine(now, "The log file cannot be written: " + LogRun(kLogFile, error)));
+        AddLine(lpSystem, DisplayLine(now, "The log file cannot be written: " + LogRun(kLogFile, error)));
     }
 }
 
@@ -86,8 +84,7 @@ void TLogWriter::WriteVersionLines(const TLangTexts& lang) {
 }
 
 void TLogWriter::Clear() {
-    for (auto& p : panes_)
-        p.Clear();
+    for (auto& p : panes_) p.Clear();
     if (view_) view_->PanesCleared();
 }
 

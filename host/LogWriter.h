@@ -20,7 +20,7 @@
 namespace nubo {
 
 class TLogWriter {
-  public:
+public:
     // settings: the in-memory flags Log and AddDate, read at each message.
     // programDir: the folder of "log", with its trailing separator.
     TLogWriter(const TSettings& settings, std::string programDir);
@@ -39,14 +39,11 @@ class TLogWriter {
     // The view is not owned; nullptr detaches it.
     void SetView(TLogView* view) { view_ = view; }
     // The clock, replaceable in tests.
-    std::function<std::chrono::system_clock::time_point()> Now = [] {
-        return std::chrono::system_clock::now();
-    };
+    std::function<std::chrono::system_clock::time_point()> Now = [] { return std::chrono::system_clock::now(); };
 
-  private:
+private:
     // Appends one line; false when the file cannot be written.
-    bool AppendToDailyFile(std::chrono::system_clock::time_point now, std::string_view text,
-                           std::string& error);
+    bool AppendToDailyFile(std::chrono::system_clock::time_point now, std::string_view text, std::string& error);
     TLogLine DisplayLine(std::chrono::system_clock::time_point now, std::string_view text) const;
     void AddLine(int pane, TLogLine line);
 

@@ -21,7 +21,9 @@ TTotalsLedger::~TTotalsLedger() {
     Flush();
 }
 
-std::string TTotalsLedger::KeyOf(const std::string& account) { return UpperCase(account); }
+std::string TTotalsLedger::KeyOf(const std::string& account) {
+    return UpperCase(account);
+}
 
 TTotalsLedger::TEntry& TTotalsLedger::EntryOf(const std::string& account) {
     TEntry& e = pending_[KeyOf(account)];
@@ -33,8 +35,12 @@ void TTotalsLedger::Arm() {
     if (!timer_.Enabled()) timer_.Start(kDelayMs);
 }
 
-int64_t TTotalsLedger::AddDownload(const std::string& account, int64_t kb) { return Add(account, kb, true); }
-int64_t TTotalsLedger::AddUpload(const std::string& account, int64_t kb) { return Add(account, kb, false); }
+int64_t TTotalsLedger::AddDownload(const std::string& account, int64_t kb) {
+    return Add(account, kb, true);
+}
+int64_t TTotalsLedger::AddUpload(const std::string& account, int64_t kb) {
+    return Add(account, kb, false);
+}
 
 int64_t TTotalsLedger::Add(const std::string& account, int64_t kb, bool download) {
     int64_t waiting = 0;

@@ -95,7 +95,8 @@ std::string TVirtualTree::MapVirtualPath(std::string p) const {
 bool TVirtualTree::IsRestricted(const std::string& t) const {
     const std::string folder = FolderPart(t);
     for (const auto& e : entries_)
-        if (nubo::HasLetter(e.Letters, 'A') && FindNoCase(folder, WithSlash(e.Folder)) != std::string::npos) return true;
+        if (nubo::HasLetter(e.Letters, 'A') && FindNoCase(folder, WithSlash(e.Folder)) != std::string::npos)
+            return true;
     return false;
 }
 

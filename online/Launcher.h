@@ -7,8 +7,14 @@
 namespace nubo {
 
 // The failure codes of the launch and their texts.
-enum TLaunchError { leNone = 0, leFileNotFound = 2, lePathNotFound = 3, leAccessDenied = 5,
-                    leOutOfMemory = 8, leFailed = -1 };
+enum TLaunchError {
+    leNone = 0,
+    leFileNotFound = 2,
+    lePathNotFound = 3,
+    leAccessDenied = 5,
+    leOutOfMemory = 8,
+    leFailed = -1
+};
 QString LaunchErrorText(TLaunchError code, const QString& file, const QString& folder);
 
 // file (relative to folder unless absolute) is started with arguments as its command

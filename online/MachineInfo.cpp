@@ -12,8 +12,7 @@ QString MachineIdentifier() {
     const QString id = QString::fromLatin1(QSysInfo::machineUniqueId()).toLower();
     static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{32}$"));
     if (!hex.match(id).hasMatch()) return QString();
-    return QStringLiteral("{%1-%2-%3-%4-%5}")
-        .arg(id.mid(0, 8), id.mid(8, 4), id.mid(12, 4), id.mid(16, 4), id.mid(20));
+    return QStringLiteral("{%1-%2-%3-%4-%5}").arg(id.mid(0, 8), id.mid(8, 4), id.mid(12, 4), id.mid(16, 4), id.mid(20));
 }
 
 QString LocalAddress() {

@@ -18,8 +18,7 @@ std::set<int>& TakenSlots() {
 
 int TakeSlot() {
     int s = 0;
-    while (TakenSlots().count(s))
-        ++s;
+    while (TakenSlots().count(s)) ++s;
     TakenSlots().insert(s);
     return s;
 }
@@ -27,8 +26,8 @@ int TakeSlot() {
 } // namespace
 
 TNotifyWindow::TNotifyWindow(const QString& title, const QString& text)
-    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
-      slot_(TakeSlot()), slide_(this, "pos") {
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), slot_(TakeSlot()),
+      slide_(this, "pos") {
     setObjectName("NotifyWindow");
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_ShowWithoutActivating);

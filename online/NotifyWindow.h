@@ -12,7 +12,7 @@ namespace nubo {
 
 class TNotifyWindow : public QWidget {
     Q_OBJECT
-  public:
+public:
     static constexpr int kWidth = 250;
     static constexpr int kHeight = 121;
     static constexpr int kStayMs = 5000;
@@ -24,11 +24,11 @@ class TNotifyWindow : public QWidget {
     QLabel* lblTitle;
     QLabel* lblText;
 
-  protected:
+protected:
     void mousePressEvent(QMouseEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
 
-  private:
+private:
     void SlideOut();
     void ReleaseSlot();
 

@@ -13,8 +13,7 @@ QStringList SplitReply(const QString& text, QChar delimiter) {
     const qsizetype n = text.size();
     qsizetype i = 0;
     auto skipBlanks = [&] {
-        while (i < n && Blank(text[i]))
-            ++i;
+        while (i < n && Blank(text[i])) ++i;
     };
     skipBlanks();
     while (i < n) {
@@ -35,8 +34,7 @@ QStringList SplitReply(const QString& text, QChar delimiter) {
             }
         } else {
             const qsizetype start = i;
-            while (i < n && !Blank(text[i]) && text[i] != delimiter)
-                ++i;
+            while (i < n && !Blank(text[i]) && text[i] != delimiter) ++i;
             field = text.mid(start, i - start);
         }
         out << field;

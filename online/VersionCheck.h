@@ -14,7 +14,7 @@ QString VersionCode();
 
 class TVersionCheck : public QObject {
     Q_OBJECT
-  public:
+public:
     static constexpr int kIntervalMs = 43200000;
 
     // web: not owned, must outlive this object. programDir: the launcher's folder.
@@ -26,7 +26,7 @@ class TVersionCheck : public QObject {
 
     QTimer Timer_verchk;
 
-  private:
+private:
     TWebService& web_;
     QString dir_;
 };

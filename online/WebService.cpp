@@ -16,11 +16,9 @@ QString TWebService::WebCall(const QString& resource) {
     const QString url = base_ + resource;
     if (base_.isEmpty() || waiting_.contains(url)) return kConnectFail;
     QNetworkRequest request{QUrl(url)};
-    request.setHeader(QNetworkRequest::UserAgentHeader,
-                      QStringLiteral("NuboFTPServer " NUBO_VERSION));
+    request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("NuboFTPServer " NUBO_VERSION));
     // Always a fresh reply: nothing is taken from or kept in a cache.
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                         QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     request.setRawHeader("Cache-Control", "no-cache");
     request.setTransferTimeout(kConnectTimeoutMs);

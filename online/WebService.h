@@ -12,7 +12,7 @@ namespace nubo {
 inline const QString kConnectFail = QStringLiteral("connect_fail");
 
 class TWebService {
-  public:
+public:
     // baseAddress: the service's URL ending with "nuboftp/"; empty: every call fails
     // without touching the network.
     explicit TWebService(QString baseAddress) : base_(std::move(baseAddress)) {}
@@ -26,7 +26,7 @@ class TWebService {
     // Records "port|result;" of the service's reachability check.
     QString PortCheck() { return WebCall(QStringLiteral("port_check.php")); }
 
-  private:
+private:
     QString base_;
     QNetworkAccessManager manager_;
     QSet<QString> waiting_;

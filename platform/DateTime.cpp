@@ -20,7 +20,9 @@ const int64_t kCivilStartToDateTime = -DaysFromCivilStart(1899, 12, 30);
 
 } // namespace
 
-bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+bool IsLeapYear(int year) {
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
 
 int DaysInMonth(int year, int month) {
     static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -29,24 +31,25 @@ int DaysInMonth(int year, int month) {
 }
 
 bool TryEncodeDate(int year, int month, int day, TDateTime& out) {
-    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
-        day > DaysInMonth(year, month))
-        return false;
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) return false;
     out = double(DaysFromCivilStart(year, month, day) + kCivilStartToDateTime);
     return true;
 }
 
 bool TryEncodeTime(int hour, int minute, int second, int ms, TDateTime& out) {
-    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 ||
-        ms < 0 || ms > 999)
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || ms < 0 || ms > 999)
         return false;
     out = double(((hour * 60 + minute) * 60 + second) * 1000 + ms) / double(kMsPerDay);
     return true;
 }
 
-int64_t DateTimeToMs(TDateTime t) { return std::llround(t * double(kMsPerDay)); }
+int64_t DateTimeToMs(TDateTime t) {
+    return std::llround(t * double(kMsPerDay));
+}
 
-TDateTime MsToDateTime(int64_t ms) { return double(ms) / double(kMsPerDay); }
+TDateTime MsToDateTime(int64_t ms) {
+    return double(ms) / double(kMsPerDay);
+}
 
 TDateParts DecodeDateTime(TDateTime t) {
     int64_t ms = DateTimeToMs(t);

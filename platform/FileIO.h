@@ -26,8 +26,7 @@ enum class TAtomicWrite { Written, KeptExisting, Failed };
 // to the disk, then renamed over it. With onlyIfMissing an existing file is kept
 // (KeptExisting). On Failed, error holds the error number, the temporary is gone and
 // any old file is untouched.
-TAtomicWrite WriteFileAtomically(const std::string& path, std::string_view bytes, bool onlyIfMissing,
-                                 int& error);
+TAtomicWrite WriteFileAtomically(const std::string& path, std::string_view bytes, bool onlyIfMissing, int& error);
 
 // Removes what an interrupted WriteFileAtomically of path left behind (its temporary
 // files beside it); returns their names.

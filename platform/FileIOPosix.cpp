@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,8 +56,7 @@ int AppendToFile(const std::string& path, std::string_view bytes) {
     return err;
 }
 
-TAtomicWrite WriteFileAtomically(const std::string& path, std::string_view bytes, bool onlyIfMissing,
-                                 int& error) {
+TAtomicWrite WriteFileAtomically(const std::string& path, std::string_view bytes, bool onlyIfMissing, int& error) {
     std::string tmp = path + "." + std::string(kTemporarySuffix, 'X');
     const int fd = ::mkstemp(tmp.data());
     if (fd < 0) {
@@ -99,9 +98,9 @@ std::vector<std::string> RemoveStaleTemporaries(const std::string& path) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(file.parent_path().empty() ? "." : file.parent_path(), ec)) {
         const std::string name = entry.path().filename().string();
-        if (name.size() != prefix.size() + kTemporarySuffix || name.compare(0, prefix.size(), prefix) != 0)
-            continue;
-        if (!std::all_of(name.begin() + long(prefix.size()), name.end(), [](char c) { return std::isalnum(uint8_t(c)); }))
+        if (name.size() != prefix.size() + kTemporarySuffix || name.compare(0, prefix.size(), prefix) != 0) continue;
+        if (!std::all_of(name.begin() + long(prefix.size()), name.end(),
+                         [](char c) { return std::isalnum(uint8_t(c)); }))
             continue;
         std::error_code rc;
         if (entry.is_regular_file(rc) && fs::remove(entry.path(), rc)) removed.push_back(entry.path().string());
@@ -112,9 +111,8 @@ std::vector<std::string> RemoveStaleTemporaries(const std::string& path) {
 bool RegularFileIdentity(const std::string& path, TFileIdentity& id) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    id = {uint64_t(st.st_dev),     uint64_t(st.st_ino),      int64_t(st.st_size),
-          st.st_mtim.tv_sec,        st.st_mtim.tv_nsec,       st.st_ctim.tv_sec,
-          st.st_ctim.tv_nsec};
+    id = {uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size), st.st_mtim.tv_sec,
+          st.st_mtim.tv_nsec,  st.st_ctim.tv_sec,   st.st_ctim.tv_nsec};
     return true;
 }
 

@@ -17,17 +17,17 @@ namespace nubo {
 
 // Attribute bits of an entry, and the include mask of a search.
 enum : int {
-    faReadOnly = 0x01,  // the server may not write it (by its permission bits)
-    faHidden = 0x02,    // the name starts with "."
-    faSysFile = 0x04,   // never set here
-    faVolumeID = 0x08,  // never set here
+    faReadOnly = 0x01, // the server may not write it (by its permission bits)
+    faHidden = 0x02,   // the name starts with "."
+    faSysFile = 0x04,  // never set here
+    faVolumeID = 0x08, // never set here
     faDirectory = 0x10,
-    faArchive = 0x20,   // never set here
+    faArchive = 0x20, // never set here
     faAnyFile = 0x3F,
 };
 
 struct TSearchRec {
-    std::string Name;          // without folder
+    std::string Name; // without folder
     int Attr = 0;
     int64_t Size = 0;          // 0 for folders
     TDateTime Time = 0;        // last write, local time

@@ -13,7 +13,9 @@ namespace nubo {
 
 namespace {
 
-bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
+bool IsDotEntry(const std::string& name) {
+    return name == "." || name == "..";
+}
 
 // The read-only attribute mirrors the permission bits that apply to the server's own
 // user, not its privileges: a file nobody may write reads as read-only even to root.
@@ -31,8 +33,7 @@ bool WritableByUs(const struct statx& sx) {
 // dangling link and for anything that is neither a file nor a folder.
 bool StatAt(int dirFd, const char* name, int biasMinutes, TSearchRec& rec) {
     struct statx sx {};
-    if (statx(dirFd, name, AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
-        return false;
+    if (statx(dirFd, name, AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
     bool dir = S_ISDIR(sx.stx_mode);
     if (!dir && !S_ISREG(sx.stx_mode)) return false;
     rec.Name = name;
@@ -53,7 +54,8 @@ bool StatAt(int dirFd, const char* name, int biasMinutes, TSearchRec& rec) {
 
 // The root may also be reached as "/../" and the like: compare the folder itself.
 bool IsRootFolder(int dirFd) {
-    struct stat self {}, root {};
+    struct stat self {
+    }, root{};
     return fstat(dirFd, &self) == 0 && stat("/", &root) == 0 && self.st_dev == root.st_dev &&
            self.st_ino == root.st_ino;
 }
@@ -73,7 +75,9 @@ struct TFileSearch::State {
 };
 
 TFileSearch::TFileSearch() = default;
-TFileSearch::~TFileSearch() { Close(); }
+TFileSearch::~TFileSearch() {
+    Close();
+}
 
 void TFileSearch::Close() {
     if (st_ && st_->dir) closedir(st_->dir);

@@ -15,7 +15,7 @@ namespace nubo {
 namespace {
 
 struct TAccess {
-    bool read, write;       // what this opener does
+    bool read, write;           // what this opener does
     bool shareRead, shareWrite; // what it lets others do
 };
 
@@ -73,8 +73,8 @@ TFileStream::TFileStream(const std::string& path, TFileMode mode) : path_(path),
     auto fail = [&](const char* reason) {
         if (fd_ >= 0) close(fd_);
         fd_ = -1;
-        throw EStreamError(std::string(creating ? "Cannot create file \"" : "Cannot open file \"") +
-                           path + "\". " + reason);
+        throw EStreamError(std::string(creating ? "Cannot create file \"" : "Cannot open file \"") + path + "\". " +
+                           reason);
     };
 
     std::string native = NativePath(path);
@@ -131,7 +131,8 @@ size_t TFileStream::Read(void* buffer, size_t count) {
 
 void TFileStream::Truncate() {
     if (!keepsOldContent_) return;
-    if (ftruncate(fd_, off_t(pos_)) != 0) throw EStreamError("Stream write error: " + std::string(std::strerror(errno)));
+    if (ftruncate(fd_, off_t(pos_)) != 0)
+        throw EStreamError("Stream write error: " + std::string(std::strerror(errno)));
     keepsOldContent_ = false;
 }
 

@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -78,7 +78,9 @@ bool RenameFile(const std::string& from, const std::string& to) {
     return !FileBeingWritten(from) && RenameNoReplace(from, to);
 }
 
-bool MoveDir(const std::string& from, const std::string& to) { return RenameNoReplace(from, to); }
+bool MoveDir(const std::string& from, const std::string& to) {
+    return RenameNoReplace(from, to);
+}
 
 bool CreateDir(const std::string& path) {
     std::string native = NativePath(path);

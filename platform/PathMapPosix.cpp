@@ -10,7 +10,9 @@ namespace nubo {
 
 namespace {
 
-bool IsSep(char c) { return c == '\\' || c == '/'; }
+bool IsSep(char c) {
+    return c == '\\' || c == '/';
+}
 
 bool HasDrive(std::string_view p) {
     return p.size() >= 2 && p[1] == ':' && std::isalpha(static_cast<unsigned char>(p[0]));
@@ -25,8 +27,7 @@ std::string WorkingFolder() {
 } // namespace
 
 std::string NativePath(std::string_view enginePath) {
-    if (!HasDrive(enginePath) || std::toupper(static_cast<unsigned char>(enginePath[0])) != 'C')
-        return {};
+    if (!HasDrive(enginePath) || std::toupper(static_cast<unsigned char>(enginePath[0])) != 'C') return {};
     if (enginePath.find('\0') != std::string_view::npos) return {};
     std::string native(enginePath.substr(2));
     for (char& c : native)

@@ -130,8 +130,7 @@ bool TInstanceChannel::Send(const std::string& folder, const TInstanceRequest& r
 
 std::string JoinCommandLine(const std::vector<std::string>& params) {
     std::string s;
-    for (const auto& p : params)
-        s += (s.empty() ? "" : " ") + p;
+    for (const auto& p : params) s += (s.empty() ? "" : " ") + p;
     return TrimBlanks(s);
 }
 

@@ -29,12 +29,13 @@ bool Glob(std::string_view name, std::string_view mask) {
 
 } // namespace
 
-bool HasWildcards(std::string_view s) { return s.find_first_of("*?") != std::string_view::npos; }
+bool HasWildcards(std::string_view s) {
+    return s.find_first_of("*?") != std::string_view::npos;
+}
 
 bool MatchesMask(std::string_view name, std::string_view mask) {
     if (Glob(name, mask)) return true;
-    if (mask.size() >= 2 && mask.substr(mask.size() - 2) == ".*")
-        return Glob(name, mask.substr(0, mask.size() - 2));
+    if (mask.size() >= 2 && mask.substr(mask.size() - 2) == ".*") return Glob(name, mask.substr(0, mask.size() - 2));
     return false;
 }
 

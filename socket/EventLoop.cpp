@@ -94,7 +94,9 @@ void TEventLoop::Run() {
 // new descriptor, so a timer still works when the process has run out of them.
 TLoopTimer::TLoopTimer(TEventLoop& loop) : loop_(loop) {}
 
-TLoopTimer::~TLoopTimer() { Stop(); }
+TLoopTimer::~TLoopTimer() {
+    Stop();
+}
 
 void TLoopTimer::Start(unsigned intervalMs) {
     Stop();
@@ -119,10 +121,16 @@ namespace {
 uint64_t tickShift = 0;
 } // namespace
 
-uint64_t TickCount() { return (MonotonicMs() + tickShift) & 0xFFFFFFFFu; }
+uint64_t TickCount() {
+    return (MonotonicMs() + tickShift) & 0xFFFFFFFFu;
+}
 
-uint64_t TicksSince(uint64_t tick) { return (TickCount() - tick) & 0xFFFFFFFFu; }
+uint64_t TicksSince(uint64_t tick) {
+    return (TickCount() - tick) & 0xFFFFFFFFu;
+}
 
-void ShiftTickCount(uint64_t ms) { tickShift += ms; }
+void ShiftTickCount(uint64_t ms) {
+    tickShift += ms;
+}
 
 } // namespace nubo

@@ -39,8 +39,8 @@ public:
     // The loop of the calling thread, created on first use.
     static TEventLoop& Current();
 
-    // Registration returns a token (0 when the system refuses the descriptor); events for a token that was removed are dropped,
-    // even when the kernel reuses the descriptor number for a new registration.
+    // Registration returns a token (0 when the system refuses the descriptor); events for a token that was removed are
+    // dropped, even when the kernel reuses the descriptor number for a new registration.
     uint64_t Add(int fd, uint32_t events, IoHandler handler);
     void Modify(uint64_t token, uint32_t events);
     void Remove(uint64_t token);

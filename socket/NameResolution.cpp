@@ -62,9 +62,8 @@ uint32_t WSocketResolveHost(const std::string& host) {
     int rc = getaddrinfo(t.c_str(), nullptr, &hints, &res);
     if (rc != 0 || !res) {
         int code = rc == EAI_NONAME ? 11001 : rc == EAI_AGAIN ? 11002 : 11003;
-        throw ESocketException("WSocketResolveHost: Cannot convert host address '" + host +
-                                   "', Error #" + std::to_string(code),
-                               code);
+        throw ESocketException(
+            "WSocketResolveHost: Cannot convert host address '" + host + "', Error #" + std::to_string(code), code);
     }
     uint32_t v = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
     freeaddrinfo(res);
@@ -95,7 +94,8 @@ uint16_t WSocketResolvePort(const std::string& port, const std::string& proto) {
 }
 
 int WSocketResolveProto(const std::string& proto) {
-    if (proto.empty() || proto.size() >= 32) throw ESocketException("WSocketResolveProto: Invalid Protocol.", WSAEINVAL);
+    if (proto.empty() || proto.size() >= 32)
+        throw ESocketException("WSocketResolveProto: Invalid Protocol.", WSAEINVAL);
     if (std::isdigit((unsigned char)proto[0])) return std::atoi(proto.c_str());
     std::string p = LowerCase(TrimBlanks(proto));
     if (p == "tcp") return IPPROTO_TCP;

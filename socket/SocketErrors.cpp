@@ -56,7 +56,9 @@ int MapSystemError(int err) {
     }
 }
 
-int LastSysError() { return MapSystemError(errno); }
+int LastSysError() {
+    return MapSystemError(errno);
+}
 
 std::string SocketErrorText(int code) {
     switch (code) {

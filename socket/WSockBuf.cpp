@@ -5,7 +5,9 @@
 
 namespace nubo {
 
-TBuffer::TBuffer(int capacity) { SetCapacity(capacity); }
+TBuffer::TBuffer(int capacity) {
+    SetCapacity(capacity);
+}
 
 void TBuffer::SetCapacity(int capacity) {
     if (capacity <= 0) capacity = kEthernetFrameSize;

@@ -15,10 +15,10 @@ class TBuffer {
 public:
     explicit TBuffer(int capacity);
     int Capacity() const { return capacity_; }
-    void SetCapacity(int capacity); // keeps the unread bytes
-    int Write(const void* data, int len);  // returns how many bytes were taken
-    const char* Peek(int& len) const;      // unread bytes
-    void Remove(int len);                  // consume
+    void SetCapacity(int capacity);       // keeps the unread bytes
+    int Write(const void* data, int len); // returns how many bytes were taken
+    const char* Peek(int& len) const;     // unread bytes
+    void Remove(int len);                 // consume
     int Unread() const { return wr_ - rd_; }
     int Room() const { return capacity_ - wr_; }
 

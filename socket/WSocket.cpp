@@ -48,9 +48,15 @@ void TCustomWSocket::Assign(const char* what, const std::string& v, std::string&
     resolved = {};
 }
 
-void TCustomWSocket::SetAddr(const std::string& v) { Assign("Addr", v, addr_, addrAssigned_, addrRes_); }
-void TCustomWSocket::SetPort(const std::string& v) { Assign("Port", v, port_, portAssigned_, portRes_); }
-void TCustomWSocket::SetProto(const std::string& v) { Assign("Proto", v, proto_, protoAssigned_, protoRes_); }
+void TCustomWSocket::SetAddr(const std::string& v) {
+    Assign("Addr", v, addr_, addrAssigned_, addrRes_);
+}
+void TCustomWSocket::SetPort(const std::string& v) {
+    Assign("Port", v, port_, portAssigned_, portRes_);
+}
+void TCustomWSocket::SetProto(const std::string& v) {
+    Assign("Proto", v, proto_, protoAssigned_, protoRes_);
+}
 
 void TCustomWSocket::SetLocalAddr(const std::string& v) {
     CheckClosedFor("LocalAddr");
@@ -196,7 +202,9 @@ void TCustomWSocket::InternalClose(bool shutdownSend, uint16_t err) {
     }
 }
 
-void TCustomWSocket::Close() { InternalClose(true, 0); }
+void TCustomWSocket::Close() {
+    InternalClose(true, 0);
+}
 
 void TCustomWSocket::Abort() {
     DeleteBufferedData();

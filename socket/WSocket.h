@@ -156,7 +156,7 @@ private:
         uint32_t value = 0;
     };
     void ChangeState(TSocketState s);
-    void RaiseError(int code, const std::string& label); // "Error N in function Label"
+    void RaiseError(int code, const std::string& label);  // "Error N in function Label"
     void RaiseText(const std::string& msg, int code = 0); // fixed-text error
     void SetNonBlocking(int fd);
     void Register(uint32_t events);

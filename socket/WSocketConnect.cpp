@@ -123,9 +123,9 @@ void TCustomWSocket::TuneForLocalPeer() {
     socklen_t pl = sizeof peer, sl = sizeof self;
     if (getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &pl) < 0 || peer.sin_family != AF_INET) return;
     // Only a peer outside 127/8 costs the second call: it is local when it is this socket's own address.
-    bool local = (ntohl(peer.sin_addr.s_addr) >> 24) == 127 ||
-                 (getsockname(fd_, reinterpret_cast<sockaddr*>(&self), &sl) == 0 &&
-                  peer.sin_addr.s_addr == self.sin_addr.s_addr);
+    bool local =
+        (ntohl(peer.sin_addr.s_addr) >> 24) == 127 || (getsockname(fd_, reinterpret_cast<sockaddr*>(&self), &sl) == 0 &&
+                                                       peer.sin_addr.s_addr == self.sin_addr.s_addr);
     static const char kReno[] = "reno";
     if (local) setsockopt(fd_, IPPROTO_TCP, TCP_CONGESTION, kReno, socklen_t(sizeof kReno - 1));
 #endif

@@ -67,8 +67,7 @@ void AppendDeny(TIniFile& config, std::string_view address) {
     config.WriteString(kDenySection, IpKey(ReadAddressList(config, kDenySection).size()), address);
 }
 
-void WriteAddressLists(TIniFile& config, const std::vector<std::string>& deny,
-                       const std::vector<std::string>& allow) {
+void WriteAddressLists(TIniFile& config, const std::vector<std::string>& deny, const std::vector<std::string>& allow) {
     config.EraseSection(kDenySection);
     config.EraseSection(kAllowSection);
     std::vector<TIniFile::TEntry> entries;

@@ -29,7 +29,6 @@ void AppendDeny(TIniFile& config, std::string_view address);
 
 // The address-list dialog: both sections replaced; each non-empty entry is stored
 // under "IP" and its position in its list.
-void WriteAddressLists(TIniFile& config, const std::vector<std::string>& deny,
-                       const std::vector<std::string>& allow);
+void WriteAddressLists(TIniFile& config, const std::vector<std::string>& deny, const std::vector<std::string>& allow);
 
 } // namespace nubo

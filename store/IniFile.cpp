@@ -36,7 +36,7 @@ struct TLine {
 // The file as lines, each keeping its own line end, so a rewrite changes only the
 // lines it means to change.
 class TIniText {
-  public:
+public:
     // A missing file is empty. One that exists but cannot be read is empty for a
     // reader; a writer must not replace it (that would drop every other section), so
     // with forWrite the failure throws.
@@ -59,8 +59,7 @@ class TIniText {
                 break;
             }
             const bool cr = nl > pos && text[nl - 1] == '\r';
-            t.lines_.push_back(
-                {text.substr(pos, nl - pos - (cr ? 1 : 0)), cr ? std::string(kCrLf) : "\n"});
+            t.lines_.push_back({text.substr(pos, nl - pos - (cr ? 1 : 0)), cr ? std::string(kCrLf) : "\n"});
             pos = nl + 1;
         }
         // A reading is never changed: its sections are found through an index, so that a
@@ -81,8 +80,7 @@ class TIniText {
 
     std::string Bytes() const {
         std::string out;
-        for (const auto& l : lines_)
-            out += l.text + l.eol;
+        for (const auto& l : lines_) out += l.text + l.eol;
         return out;
     }
 
@@ -123,8 +121,7 @@ class TIniText {
     // One past the last line of the section whose header is at header.
     size_t SectionEnd(size_t header) const {
         size_t i = header + 1;
-        while (i < lines_.size() && !SectionName(lines_[i].text))
-            ++i;
+        while (i < lines_.size() && !SectionName(lines_[i].text)) ++i;
         return i;
     }
 
@@ -154,8 +151,7 @@ class TIniText {
             const auto name = SectionName(l.text);
             if (!name) continue;
             bool seen = false;
-            for (const auto& s : out)
-                seen = seen || SameText(s, *name);
+            for (const auto& s : out) seen = seen || SameText(s, *name);
             if (!seen) out.emplace_back(*name);
         }
         return out;
@@ -178,8 +174,7 @@ class TIniText {
         }
         // After the section's last non-blank line, so blank separators stay below it.
         size_t at = SectionEnd(*h);
-        while (at > *h + 1 && TrimSpaces(lines_[at - 1].text).empty())
-            --at;
+        while (at > *h + 1 && TrimSpaces(lines_[at - 1].text).empty()) --at;
         Insert(at, OneLine(key) + "=" + OneLine(value));
         return true;
     }
@@ -204,7 +199,7 @@ class TIniText {
         return changed;
     }
 
-  private:
+private:
     void Insert(size_t at, std::string text) {
         if (at > 0 && lines_[at - 1].eol.empty()) lines_[at - 1].eol = kCrLf;
         lines_.insert(lines_.begin() + at, TLine{std::move(text), std::string(kCrLf)});
@@ -284,8 +279,7 @@ std::shared_ptr<const TIniText> CurrentReading(const std::string& path) {
     c.text = std::make_shared<const TIniText>(TIniText::Load(path));
     c.id = id;
     // A file this process has just put in place (a new inode) is as good as settled.
-    c.settled = (std::time(nullptr) - id.ModifiedSec > 2 && std::time(nullptr) - id.ChangedSec > 2) ||
-                c.ownWrite == id;
+    c.settled = (std::time(nullptr) - id.ModifiedSec > 2 && std::time(nullptr) - id.ChangedSec > 2) || c.ownWrite == id;
     return c.text;
 }
 
@@ -321,8 +315,7 @@ std::shared_ptr<const TIniText> TIniFile::Reading() const {
     return held_ ? held_ : CurrentReading(path_);
 }
 
-std::string TIniFile::ReadString(std::string_view section, std::string_view key,
-                                 std::string_view def) const {
+std::string TIniFile::ReadString(std::string_view section, std::string_view key, std::string_view def) const {
     auto v = Reading()->Value(section, key);
     return v ? std::move(*v) : std::string(def);
 }

@@ -22,7 +22,7 @@
 namespace nubo {
 
 class EIniFileException : public std::runtime_error {
-  public:
+public:
     using std::runtime_error::runtime_error;
 };
 
@@ -32,7 +32,7 @@ std::optional<int64_t> ParseIniInteger(std::string_view text);
 class TIniText;
 
 class TIniFile {
-  public:
+public:
     explicit TIniFile(std::string path) : path_(std::move(path)) {}
     const std::string& FileName() const { return path_; }
     // A copy that reads the file once, now, and answers every later read from that
@@ -42,8 +42,7 @@ class TIniFile {
     bool Exists() const;
 
     // A missing file, section or key yields def; a present but empty key yields "".
-    std::string ReadString(std::string_view section, std::string_view key,
-                           std::string_view def) const;
+    std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
     // A missing key or a value that is not a whole number yields def.
     int64_t ReadInteger(std::string_view section, std::string_view key, int64_t def) const;
     // A number: 0 is false, anything else true.
@@ -70,7 +69,7 @@ class TIniFile {
     void EraseSection(std::string_view section);
     void DeleteKey(std::string_view section, std::string_view key);
 
-  private:
+private:
     std::shared_ptr<const TIniText> Reading() const; // the held one, or a fresh one
 
     std::string path_;
@@ -81,7 +80,6 @@ class TIniFile {
 // RemoveStaleTemporaries clears what an interrupted one left); throws
 // EIniFileException on failure, leaving any old file untouched. With onlyIfMissing an
 // existing file is kept and false is returned.
-bool ReplaceFileAtomically(const std::string& path, std::string_view bytes,
-                           bool onlyIfMissing = false);
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, bool onlyIfMissing = false);
 
 } // namespace nubo

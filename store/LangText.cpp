@@ -18,8 +18,7 @@ std::string FormatText(std::string_view text, std::initializer_list<std::string_
     return out;
 }
 
-std::string TLangTexts::Lookup(std::string_view stem, std::string_view key,
-                               std::string_view def) const {
+std::string TLangTexts::Lookup(std::string_view stem, std::string_view key, std::string_view def) const {
     const TIniFile file(dir_ + std::string(stem) + std::string(kLangFileExt));
     std::string text = file.ReadString(kLangSection, key, "");
     return text.empty() ? std::string(def) : text;

@@ -53,12 +53,11 @@ inline constexpr TLangKey sVersion2{"sVersion2", "Nubo FTP Server: an FTP server
 // clang-format on
 
 inline constexpr TLangKey kLangKeys[] = {
-    sAuthFail, sAuthFailP,   sChangeUser,  sConnected,      sConnectTo, sDisconnect,
-    sRepNow,   sTooManyUser, sFDel,        sRFile,          sRetrStart, sRetrRes,
-    sRetrOK,   sRetrFail,    sStorStart,   sStorRes,        sStorOK,    sStorFail,
-    sSerStart, sSerStop,     sSrvShutDown, sFTPPort,        sNoPort,    sNotStart,
-    sUser,     sNoUser,      sFTP,         sDown,           sUP,        sNoTrans,
-    sNoFile,   sNoID,        sTimeOutDisc, sSetupFormClose, sVersion,   sVersion2};
+    sAuthFail,    sAuthFailP,      sChangeUser, sConnected, sConnectTo,   sDisconnect, sRepNow,    sTooManyUser,
+    sFDel,        sRFile,          sRetrStart,  sRetrRes,   sRetrOK,      sRetrFail,   sStorStart, sStorRes,
+    sStorOK,      sStorFail,       sSerStart,   sSerStop,   sSrvShutDown, sFTPPort,    sNoPort,    sNotStart,
+    sUser,        sNoUser,         sFTP,        sDown,      sUP,          sNoTrans,    sNoFile,    sNoID,
+    sTimeOutDisc, sSetupFormClose, sVersion,    sVersion2};
 
 inline constexpr std::string_view kLangSection = "LANGFILE";
 inline constexpr std::string_view kLangFileExt = ".lng";
@@ -69,7 +68,7 @@ inline constexpr std::string_view kLangFileExt = ".lng";
 std::string FormatText(std::string_view text, std::initializer_list<std::string_view> args);
 
 class TLangTexts {
-  public:
+public:
     // programDir: the folder of the language files, with its trailing separator.
     explicit TLangTexts(std::string programDir) : dir_(std::move(programDir)) {}
 
@@ -85,7 +84,7 @@ class TLangTexts {
     std::string LangTextPlain(std::string_view key, std::string_view def) const;
     std::string LangTextPlain(const TLangKey& k) const { return LangTextPlain(k.Key, k.Default); }
 
-  private:
+private:
     std::string Lookup(std::string_view stem, std::string_view key, std::string_view def) const;
     std::string dir_;
     std::string langSpec_;

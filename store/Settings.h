@@ -30,7 +30,7 @@ struct TSettings {
 std::string FirstStartSettingsText();
 
 class TSettingsFile {
-  public:
+public:
     explicit TSettingsFile(std::string path) : ini_(std::move(path)) {}
 
     // Writes the first-start text when the file does not exist; an existing file,
@@ -72,7 +72,7 @@ class TSettingsFile {
     TIniFile& Ini() { return ini_; }
     const TIniFile& Ini() const { return ini_; }
 
-  private:
+private:
     TIniFile ini_;
 };
 

@@ -35,8 +35,7 @@ bool IsValidUtf8(std::string_view s) {
             cp = (cp << 6) | (cc & 0x3F);
         }
         // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-            (cp >= 0xD800 && cp <= 0xDFFF))
+        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
             return false;
         i += len;
     }
@@ -46,7 +45,7 @@ bool IsValidUtf8(std::string_view s) {
 namespace {
 
 class TIconv {
-  public:
+public:
     TIconv() : cd_(iconv_open("UTF-8", "CP949")) {}
     ~TIconv() {
         if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
@@ -56,7 +55,7 @@ class TIconv {
     bool Ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
     iconv_t Handle() const { return cd_; }
 
-  private:
+private:
     iconv_t cd_;
 };
 
@@ -68,8 +67,7 @@ std::string DecodeStoredText(std::string_view bytes) {
     std::string out;
     if (!cv.Ok()) {
         // No converter on this system: keep ASCII, mark the rest.
-        for (unsigned char c : bytes)
-            out += c < 0x80 ? std::string(1, char(c)) : "\xEF\xBF\xBD";
+        for (unsigned char c : bytes) out += c < 0x80 ? std::string(1, char(c)) : "\xEF\xBF\xBD";
         return out;
     }
     char* in = const_cast<char*>(bytes.data());

@@ -111,7 +111,9 @@ TUserFile::TAccount TUserFile::ReadAccount(std::string_view user) const {
 }
 
 namespace {
-std::string Flag(bool on) { return on ? "1" : "0"; }
+std::string Flag(bool on) {
+    return on ? "1" : "0";
+}
 } // namespace
 
 // The dialog's keys of one account, appended in the order they have always been written.
@@ -128,20 +130,17 @@ void TUserFile::LimitEntries(std::string_view user, const TAccount& a, std::vect
 }
 
 // Each save is one replacement of the file: a crash never leaves half an account.
-void TUserFile::WriteAccount(std::string_view user, const TAccount& a,
-                             std::string_view dir0Letters) {
+void TUserFile::WriteAccount(std::string_view user, const TAccount& a, std::string_view dir0Letters) {
     const std::string u(user);
-    std::vector<TIniFile::TEntry> e{{u, "UserDisable", Flag(a.UserDisable)},
-                                    {u, "VirtualDir", "1"},
-                                    {u, "password", a.Password}};
+    std::vector<TIniFile::TEntry> e{
+        {u, "UserDisable", Flag(a.UserDisable)}, {u, "VirtualDir", "1"}, {u, "password", a.Password}};
     LimitEntries(user, a, e);
     e.push_back({u, "HomePath", a.HomePath});
     e.push_back({u, "Dir0", FormatVirtualEntry({a.HomePath, std::string(dir0Letters), ""})});
     ini_.Write(e);
 }
 
-void TUserFile::WriteMainPage(std::string_view user, const TAccount& a,
-                              const std::vector<TVirtualEntry>& dirs) {
+void TUserFile::WriteMainPage(std::string_view user, const TAccount& a, const std::vector<TVirtualEntry>& dirs) {
     const std::string u(user);
     std::vector<TIniFile::TEntry> e{{u, "UserDisable", Flag(a.UserDisable)}, {u, "VirtualDir", "1"}};
     LimitEntries(user, a, e);

@@ -58,7 +58,7 @@ std::string FirstStartUsersText(std::string_view programDir);
 std::string FolderInEngineForm(std::string_view folder);
 
 class TUserFile {
-  public:
+public:
     explicit TUserFile(std::string path) : ini_(std::move(path)) {}
     // One reading of the file for the steps of one moment (see TIniFile::Held).
     TUserFile Held() const {
@@ -71,40 +71,22 @@ class TUserFile {
     // file is never rewritten. Returns whether it wrote.
     bool CreateIfMissing(std::string_view programDir) const;
 
-    bool UserDisable(std::string_view user) const {
-        return ini_.ReadBool(user, "UserDisable", false);
-    }
-    bool VirtualDir(std::string_view user) const {
-        return ini_.ReadBool(user, "VirtualDir", false);
-    }
-    std::string Password(std::string_view user) const {
-        return ini_.ReadString(user, "Password", "");
-    }
-    std::string UserMemo(std::string_view user) const {
-        return ini_.ReadString(user, "User_Memo", "");
-    }
+    bool UserDisable(std::string_view user) const { return ini_.ReadBool(user, "UserDisable", false); }
+    bool VirtualDir(std::string_view user) const { return ini_.ReadBool(user, "VirtualDir", false); }
+    std::string Password(std::string_view user) const { return ini_.ReadString(user, "Password", ""); }
+    std::string UserMemo(std::string_view user) const { return ini_.ReadString(user, "User_Memo", ""); }
     int64_t MaxUser(std::string_view user) const { return ini_.ReadInteger(user, "MaxUser", 0); }
-    int64_t MaxUserIP(std::string_view user) const {
-        return ini_.ReadInteger(user, "MaxUserIP", 0);
-    }
+    int64_t MaxUserIP(std::string_view user) const { return ini_.ReadInteger(user, "MaxUserIP", 0); }
     int64_t MaxSpeed(std::string_view user) const { return ini_.ReadInteger(user, "MaxSpeed", 0); }
     int64_t TimeOut(std::string_view user) const { return ini_.ReadInteger(user, "Time-Out", 0); }
-    std::string EnterMessage(std::string_view user) const {
-        return ini_.ReadString(user, "EnterMessage", "");
-    }
-    std::string ExitMessage(std::string_view user) const {
-        return ini_.ReadString(user, "ExitMessage", "");
-    }
+    std::string EnterMessage(std::string_view user) const { return ini_.ReadString(user, "EnterMessage", ""); }
+    std::string ExitMessage(std::string_view user) const { return ini_.ReadString(user, "ExitMessage", ""); }
     // In engine form, without a separator added.
     std::string HomePath(std::string_view user) const {
         return FolderInEngineForm(ini_.ReadString(user, "HomePath", ""));
     }
-    int64_t TotalDownload(std::string_view user) const {
-        return ini_.ReadInteger(user, "TotalDownload", 0);
-    }
-    int64_t TotalUpload(std::string_view user) const {
-        return ini_.ReadInteger(user, "TotalUpload", 0);
-    }
+    int64_t TotalDownload(std::string_view user) const { return ini_.ReadInteger(user, "TotalDownload", 0); }
+    int64_t TotalUpload(std::string_view user) const { return ini_.ReadInteger(user, "TotalUpload", 0); }
     struct TTotals {
         std::string User;
         int64_t Download, Upload;
@@ -144,12 +126,11 @@ class TUserFile {
     void WriteAccount(std::string_view user, const TAccount& a, std::string_view dir0Letters);
     // Save of the main page: everything but the password; dirs[0] is the home entry.
     // Keys past the listed directories are deleted, so the numbering has no gap.
-    void WriteMainPage(std::string_view user, const TAccount& a,
-                       const std::vector<TVirtualEntry>& dirs);
+    void WriteMainPage(std::string_view user, const TAccount& a, const std::vector<TVirtualEntry>& dirs);
 
     TIniFile& Ini() { return ini_; }
 
-  private:
+private:
     static void LimitEntries(std::string_view user, const TAccount& a, std::vector<TIniFile::TEntry>& out);
     TIniFile ini_;
 };

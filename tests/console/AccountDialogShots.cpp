@@ -27,9 +27,9 @@ int main(int argc, char** argv) {
     bob.EnterMessage = "환영합니다";
     bob.HomePath = dir + "down";
     users.WriteAccount("bob", bob, kNewHomeLetters);
-    users.WriteMainPage("bob", bob,
-                        {{bob.HomePath, std::string(kNewHomeLetters), ""},
-                         {dir + "pub", std::string(kNewDirLetters), "pub"}});
+    users.WriteMainPage(
+        "bob", bob,
+        {{bob.HomePath, std::string(kNewHomeLetters), ""}, {dir + "pub", std::string(kNewDirLetters), "pub"}});
 
     const auto shoot = [&](QWidget& w, const char* name) {
         w.show();

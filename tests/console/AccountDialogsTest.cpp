@@ -13,8 +13,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "console/Main.h"
 #include "console/AccountsDialog.h"
+#include "console/Main.h"
 #include "tests/console/ConsoleTestUtil.h"
 #include "tests/support/TempDir.h"
 
@@ -59,17 +59,14 @@ struct TScript {
 };
 
 class AccountDialogsTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
-        for (const char* d : {"down", "home1", "home2", "v1", "v2", "v3", "v4", "v5"})
-            fs::create_directory(dir_ + d);
+        for (const char* d : {"down", "home1", "home2", "v1", "v2", "v3", "v4", "v5"}) fs::create_directory(dir_ + d);
         users_ = std::make_unique<TUserFile>(dir_ + "ftp_users.ini");
         users_->CreateIfMissing(dir_);
         Open();
     }
-    void TearDown() override {
-        dlg_.reset();
-    }
+    void TearDown() override { dlg_.reset(); }
     void Open() {
         dlg_ = std::make_unique<Tfrm_User_Setup>(*users_, nullptr);
         script_.Attach(dlg_->Seams);
@@ -227,14 +224,10 @@ TEST_F(AccountDialogsTest, EditDialogChecksInOrder) {
     const QString home = Folder("home1");
     const Case cases[] = {
         {"", "a", "a", home, "아아디를 입력해주세요", "edit_id"},
-        {"a]b", "a", "a", home, "아이디에는 ] 와 = 문자, 줄바꿈, 앞뒤 공백을 쓸 수 없습니다.",
-         "edit_id"},
-        {"a=b", "a", "a", home, "아이디에는 ] 와 = 문자, 줄바꿈, 앞뒤 공백을 쓸 수 없습니다.",
-         "edit_id"},
-        {" ab", "a", "a", home, "아이디에는 ] 와 = 문자, 줄바꿈, 앞뒤 공백을 쓸 수 없습니다.",
-         "edit_id"},
-        {"a\nb", "a", "a", home, "아이디에는 ] 와 = 문자, 줄바꿈, 앞뒤 공백을 쓸 수 없습니다.",
-         "edit_id"},
+        {"a]b", "a", "a", home, "아이디에는 ] 와 = 문자, 줄바꿈, 앞뒤 공백을 쓸 수 없습니다.", "edit_id"},
+        {"a=b", "a", "a", home, "아이디에는 ] 와 = 문자, 줄바꿈, 앞뒤 공백을 쓸 수 없습니다.", "edit_id"},
+        {" ab", "a", "a", home, "아이디에는 ] 와 = 문자, 줄바꿈, 앞뒤 공백을 쓸 수 없습니다.", "edit_id"},
+        {"a\nb", "a", "a", home, "아이디에는 ] 와 = 문자, 줄바꿈, 앞뒤 공백을 쓸 수 없습니다.", "edit_id"},
         {"dave", "", "a", home, "패스워드를 입력해주세요", "edit_pwd"},
         {"dave", "a", "b", home, "패스워드를 확인해주세요.", "edit_pwd_ok"},
         {"dave", "a", "a", "", "홈 디렉토리를 설정은 필수 항목입니다.", "bt_home_dir"},
@@ -265,13 +258,11 @@ TEST_F(AccountDialogsTest, FolderChooserRefusesMissingAndUnstorableFolders) {
     EXPECT_EQ(e.bt_ini_write->text(), "사용자 복사하기");
     script_.Attach(e.Seams);
     script_.Folders = {Folder("gone"), Folder("a|b"), QString(), Folder("home2")};
-    for (int i = 0; i < 4; ++i)
-        e.bt_home_dir->click();
+    for (int i = 0; i < 4; ++i) e.bt_home_dir->click();
     EXPECT_EQ(e.edit_HomePath->text(), Folder("home2"));
     EXPECT_EQ(script_.Messages.size(), 6);
     EXPECT_EQ(script_.Messages[0], "[ Root 디렉토리 ( 홈 디렉토리 ) ] ");
-    EXPECT_TRUE(script_.Messages[1].startsWith("존재하지 않는 디렉토리입니다."))
-        << script_.Messages[1].toStdString();
+    EXPECT_TRUE(script_.Messages[1].startsWith("존재하지 않는 디렉토리입니다.")) << script_.Messages[1].toStdString();
     EXPECT_TRUE(script_.Messages[3].contains("|")) << script_.Messages[3].toStdString();
 }
 
@@ -288,19 +279,10 @@ TEST_F(AccountDialogsTest, DirectoriesUpToFiveAndTheirChecks) {
         QString focus;
     } refusals[] = {
         {"", Folder("v1"), {"[ 디렉토리 ] ", "별명(Alias)을 입력해주세요"}, "edit_dir_Alias"},
-        {"x|y",
-         Folder("v1"),
-         {"[ 디렉토리 ] ", "별명(Alias)에는 | 문자나 줄바꿈을 쓸 수 없습니다."},
-         "edit_dir_Alias"},
+        {"x|y", Folder("v1"), {"[ 디렉토리 ] ", "별명(Alias)에는 | 문자나 줄바꿈을 쓸 수 없습니다."}, "edit_dir_Alias"},
         {"pub", QString(), {"디렉토리를 입력해주세요"}, "edit_Dir_Path"},
-        {"/",
-         Folder("v1"),
-         {"[ 디렉토리 ] ", "동일한 별명(Alias)이 존재합니다."},
-         "edit_dir_Alias"},
-        {"pub",
-         Folder("down"),
-         {"[ 디렉토리 ] ", Folder("down"), "동일한 디렉토리가 존재합니다."},
-         "edit_Dir_Path"},
+        {"/", Folder("v1"), {"[ 디렉토리 ] ", "동일한 별명(Alias)이 존재합니다."}, "edit_dir_Alias"},
+        {"pub", Folder("down"), {"[ 디렉토리 ] ", Folder("down"), "동일한 디렉토리가 존재합니다."}, "edit_Dir_Path"},
     };
     for (const auto& r : refusals) {
         script_.Messages.clear();
@@ -362,16 +344,13 @@ TEST_F(AccountDialogsTest, PermissionBoxesBuildTheLetters) {
         const char* letters;
     } clicks[] = {
         {dlg_->chkRendir, "DU_EMRYVS__"}, // no letter of its own
-        {dlg_->chkRead, "_U_EMRYVS__"},    {dlg_->chkWrite, "___EMRYVS__"},
-        {dlg_->chkAccess, "__AEMRYVS__"},  {dlg_->chkDel, "__A_MRYVS__"},
-        {dlg_->chkMake, "__A__RYVS__"},    {dlg_->chkRemove, "__A___YVS__"},
-        {dlg_->chkRenFile, "__A____VS__"}, {dlg_->chkSubDir, "__A____V___"},
-        {dlg_->chkRead, "D_A____V___"},
+        {dlg_->chkRead, "_U_EMRYVS__"},    {dlg_->chkWrite, "___EMRYVS__"},  {dlg_->chkAccess, "__AEMRYVS__"},
+        {dlg_->chkDel, "__A_MRYVS__"},     {dlg_->chkMake, "__A__RYVS__"},   {dlg_->chkRemove, "__A___YVS__"},
+        {dlg_->chkRenFile, "__A____VS__"}, {dlg_->chkSubDir, "__A____V___"}, {dlg_->chkRead, "D_A____V___"},
     };
     for (const auto& c : clicks) {
         c.box->click();
-        EXPECT_EQ(Key("anonymous", "Dir0"), dir_ + "down|" + c.letters + "|")
-            << c.box->objectName().toStdString();
+        EXPECT_EQ(Key("anonymous", "Dir0"), dir_ + "down|" + c.letters + "|") << c.box->objectName().toStdString();
     }
     // Reopened, the boxes show what was written; no row selected clears them.
     Open();
@@ -394,15 +373,13 @@ namespace {
 // The running console: an account added and then disabled in the dialog opened from
 // the tool bar takes effect at the next login, without a restart.
 class AccountsInConsoleTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         fs::create_directory(dir_ + "eve");
         port_ = testutil::FreePort();
         frm_ = std::make_unique<TfrmMain>(TConsoleStart{dir_, std::to_string(port_), {}});
     }
-    void TearDown() override {
-        frm_.reset();
-    }
+    void TearDown() override { frm_.reset(); }
     // The reply to PASS: the first line starting "230 " or "530 ", read while Qt's loop
     // (and through it the server) runs; empty after five seconds.
     std::string Login(const std::string& user, const std::string& pass) {

@@ -39,20 +39,18 @@ bool Listening(int port) {
 
 QStringList PaneLines(const TLogPaneView& pane) {
     QStringList out;
-    for (int i = 0; i < pane.LineCount(); ++i)
-        out << pane.LineText(i);
+    for (int i = 0; i < pane.LineCount(); ++i) out << pane.LineText(i);
     return out;
 }
 
 int CountEnding(const QStringList& lines, const QString& tail) {
     int n = 0;
-    for (const auto& l : lines)
-        n += l.endsWith(tail);
+    for (const auto& l : lines) n += l.endsWith(tail);
     return n;
 }
 
 class MainWindowTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         port_ = FreePort();
         frm_ = std::make_unique<TfrmMain>(TConsoleStart{dir_, std::to_string(port_), {}});
@@ -139,20 +137,17 @@ TEST_F(MainWindowTest, FirstStartListensAndTheControlsFollowStopStartRestart) {
 
 TEST_F(MainWindowTest, PanesKeepTheLatestLinesAndClearEmptiesAllThree) {
     TLogPaneView& trans = *frm_->Panes[lpTransfer];
-    for (int i = 1; i <= 5000; ++i)
-        frm_->Host().Log().WriteLog(lpTransfer, "line " + std::to_string(i));
+    for (int i = 1; i <= 5000; ++i) frm_->Host().Log().WriteLog(lpTransfer, "line " + std::to_string(i));
     ASSERT_EQ(trans.LineCount(), 4999);
     EXPECT_TRUE(trans.LineText(0).endsWith(QStringLiteral("] - line 2")));
     EXPECT_TRUE(trans.LineText(4998).endsWith(QStringLiteral("] - line 5000")));
     EXPECT_EQ(trans.LineCount(), int(frm_->Host().Log().Pane(lpTransfer).Lines().size()));
 
     frm_->mnuClear->trigger();
-    for (auto* pane : frm_->Panes)
-        EXPECT_EQ(pane->LineCount(), 0);
+    for (auto* pane : frm_->Panes) EXPECT_EQ(pane->LineCount(), 0);
     frm_->mnuStop->trigger();
     ASSERT_EQ(frm_->Panes[lpSystem]->LineCount(), 1); // the next message starts at the top
-    EXPECT_TRUE(
-        frm_->Panes[lpSystem]->LineText(0).endsWith(QStringLiteral("서버가 중지되었습니다.")));
+    EXPECT_TRUE(frm_->Panes[lpSystem]->LineText(0).endsWith(QStringLiteral("서버가 중지되었습니다.")));
 }
 
 TEST(CommandLine, TheHideTraySwitch) {
@@ -160,14 +155,11 @@ TEST(CommandLine, TheHideTraySwitch) {
         QStringList params;
         bool hide;
     } cases[] = {
-        {{QStringLiteral("-HIDETRAY")}, true},
-        {{QStringLiteral("/start"), QStringLiteral("/HideTray")}, true},
-        {{QStringLiteral("hidetray")}, false},
-        {{QStringLiteral("--hidetray")}, false},
+        {{QStringLiteral("-HIDETRAY")}, true},   {{QStringLiteral("/start"), QStringLiteral("/HideTray")}, true},
+        {{QStringLiteral("hidetray")}, false},   {{QStringLiteral("--hidetray")}, false},
         {{QStringLiteral("/hidetray2")}, false},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(HasHideTraySwitch(c.params), c.hide) << c.params.join(u' ').toStdString();
+    for (const auto& c : cases) EXPECT_EQ(HasHideTraySwitch(c.params), c.hide) << c.params.join(u' ').toStdString();
 }
 
 TEST_F(MainWindowTest, APortInUseIsLoggedAndStartStaysEnabled) {
@@ -185,8 +177,8 @@ TEST_F(MainWindowTest, APortInUseIsLoggedAndStartStaysEnabled) {
     ExpectControls(false);
     const QStringList lines = System();
     ASSERT_GE(lines.size(), 2);
-    EXPECT_TRUE(lines[lines.size() - 2].endsWith(
-        QStringLiteral("이미 사용중인 포트입니다. 다른 포트로 설정해주세요.")));
+    EXPECT_TRUE(
+        lines[lines.size() - 2].endsWith(QStringLiteral("이미 사용중인 포트입니다. 다른 포트로 설정해주세요.")));
     EXPECT_TRUE(lines.last().endsWith(QStringLiteral("Server not started.")));
     EXPECT_TRUE(messages_.isEmpty()); // logged, no dialog
 }
@@ -195,8 +187,7 @@ TEST_F(MainWindowTest, MonitorShowsARunningDownloadAndDisconnectEndsIt) {
     {
         std::ofstream big(dir_ + "down/big.bin", std::ios::binary);
         std::string block(1 << 20, 'x');
-        for (int i = 0; i < 96; ++i)
-            big << block;
+        for (int i = 0; i < 96; ++i) big << block;
     }
     const std::string url = "ftp://127.0.0.1:" + std::to_string(port_) + "/big.bin";
     const char* argv[] = {"curl", "-s", "--limit-rate", "2m",        "--max-time",

@@ -29,7 +29,7 @@ namespace {
 // Answers GET requests by resource name (the path after "/nuboftp/", without query).
 // A resource without an answer gets 404. Every request head is kept.
 class TLocalHttp : public QObject {
-  public:
+public:
     struct TAnswer {
         int Status = 200;
         QByteArray Body;
@@ -45,17 +45,14 @@ class TLocalHttp : public QObject {
                 connect(s, &QTcpSocket::readyRead, this, [this, s] { Read(s); });
         });
     }
-    QString Base() const {
-        return QStringLiteral("http://127.0.0.1:%1/nuboftp/").arg(server_.serverPort());
-    }
-    void Set(const QString& resource, const QByteArray& body, int status = 200) {
-        answers_[resource] = {status, body};
-    }
+    QString Base() const { return QStringLiteral("http://127.0.0.1:%1/nuboftp/").arg(server_.serverPort()); }
+    void Set(const QString& resource, const QByteArray& body, int status = 200) { answers_[resource] = {status, body}; }
     void Respond(QTcpSocket* s, const QString& resource) {
         const TAnswer a = answers_.value(resource, {404, "not found"});
-        s->write("HTTP/1.1 " + QByteArray::number(a.Status) + " X\r\nContent-Type: text/plain\r\n"
-                 "Content-Length: " + QByteArray::number(a.Body.size()) +
-                 "\r\nConnection: close\r\n\r\n" + a.Body);
+        s->write("HTTP/1.1 " + QByteArray::number(a.Status) +
+                 " X\r\nContent-Type: text/plain\r\n"
+                 "Content-Length: " +
+                 QByteArray::number(a.Body.size()) + "\r\nConnection: close\r\n\r\n" + a.Body);
         s->disconnectFromHost();
     }
     static QString Resource(const QByteArray& head) {
@@ -64,7 +61,7 @@ class TLocalHttp : public QObject {
     }
     QList<QByteArray> Requests;
 
-  private:
+private:
     void Read(QTcpSocket* s) {
         QByteArray& buf = pending_[s];
         buf += s->readAll();
@@ -90,8 +87,7 @@ QList<TNotifyWindow*> Notifications() {
 }
 
 void CloseNotifications() {
-    for (TNotifyWindow* n : Notifications())
-        n->close();
+    for (TNotifyWindow* n : Notifications()) n->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
@@ -179,11 +175,11 @@ TEST(WebService, TheSameCallIsNotStartedAgainWhileItWaits) {
 
 // A program folder with a launcher script that records its arguments and folder.
 class VersionCheckTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         launcher_ = dir_.File("Patcher.exe");
         WriteBytes(launcher_, "#!/bin/sh\necho \"$# $*\" > launched.tmp\npwd >> launched.tmp\n"
-                             "mv launched.tmp launched.txt\n");
+                              "mv launched.tmp launched.txt\n");
         chmod(launcher_.c_str(), 0755);
     }
     void TearDown() override { CloseNotifications(); }
@@ -201,13 +197,14 @@ TEST_F(VersionCheckTest, ANewerVersionIsAnnouncedAndTheLauncherGetsBothFields) {
     check_.CheckVersion(QStringLiteral("200"));
     ASSERT_EQ(http_.Requests.size(), 1);
     const QString target = QUrl::fromPercentEncoding(http_.Requests[0].split(' ').value(1));
-    EXPECT_EQ(target, QStringLiteral("/nuboftp/version.php?comid=") + MachineIdentifier() +
-                          QStringLiteral("&p_ver=200"));
+    EXPECT_EQ(target,
+              QStringLiteral("/nuboftp/version.php?comid=") + MachineIdentifier() + QStringLiteral("&p_ver=200"));
 
     const auto shown = Notifications();
     ASSERT_EQ(shown.size(), 1);
     EXPECT_EQ(shown[0]->lblTitle->text(), QStringLiteral("[ 누보FTP서버 2.0.0 ]"));
-    EXPECT_EQ(shown[0]->lblText->text(), Shown(QStringLiteral("새로운 누보FTP서버로 버전업됨\r\r 자동업데이트 준비중..")));
+    EXPECT_EQ(shown[0]->lblText->text(),
+              Shown(QStringLiteral("새로운 누보FTP서버로 버전업됨\r\r 자동업데이트 준비중..")));
     EXPECT_EQ(shown[0]->size(), QSize(250, 121));
     ASSERT_TRUE(Pump([&] { return !Launched().empty(); }));
     EXPECT_EQ(Launched(), "2 a b\n" + std::filesystem::canonical(dir_.Dir()).string() + "\n");
@@ -259,8 +256,8 @@ TEST(NotifyWindow, NotificationsStackAndAClickClosesOne) {
     TNotifyWindow* b = Notify(QStringLiteral("t"), QStringLiteral("two"));
     ASSERT_TRUE(Pump([&] { return a->pos().x() == b->pos().x() && a->pos().x() < 10000; }, 2000));
     EXPECT_EQ(a->y() - b->y(), TNotifyWindow::kHeight);
-    QMouseEvent click(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent click(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
     QApplication::sendEvent(a, &click);
     EXPECT_EQ(Notifications().size(), 1);
     // The next one takes the freed place at the corner.
@@ -271,7 +268,7 @@ TEST(NotifyWindow, NotificationsStackAndAClickClosesOne) {
 }
 
 class PortCheckTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         frm_.ShowMessage = [this](const QString& t, bool) { messages_ << t; };
     }
@@ -307,8 +304,7 @@ TEST_F(PortCheckTest, DifferentAddressesNeedTheNoticesTickedAndNineBlockedPortsA
     EXPECT_TRUE(frm_.bt_port_check->isEnabled());
     messages_.clear();
 
-    for (int i = 1; i < 3; ++i)
-        frm_.list_port_notice->topLevelItem(i)->setCheckState(0, Qt::Checked);
+    for (int i = 1; i < 3; ++i) frm_.list_port_notice->topLevelItem(i)->setCheckState(0, Qt::Checked);
     frm_.bt_port_check->click();
     ASSERT_EQ(frm_.List_Port->topLevelItemCount(), 9);
     EXPECT_EQ(Row(0), QStringList({"20", "사용불가", "FTP DATA Port (FTP포트로 설정하면 안됨)"}));
@@ -320,7 +316,9 @@ TEST_F(PortCheckTest, DifferentAddressesNeedTheNoticesTickedAndNineBlockedPortsA
     EXPECT_EQ(Row(8), QStringList({"9100", "사용불가", "웹서버 예비포트"}));
     EXPECT_EQ(messages_,
               QStringList{QStringLiteral(
-                  "모든포트가 막혀있습니다.\r\r\r공유기를 사용하여 사설ip 대역대 사용자인 경우\r\r공유기에서 내컴퓨터로 DMZ설정을 하지 않았거나\r\r공유기가 없으면 사설ip 사용자로 네트워크관리자\r\r에게 문의하여 해당 포트들을 열어야 합니다.\r\r\r사설ip 예 : 192.168.xxx.xxx")});
+                  "모든포트가 막혀있습니다.\r\r\r공유기를 사용하여 사설ip 대역대 사용자인 경우\r\r공유기에서 "
+                  "내컴퓨터로 DMZ설정을 하지 않았거나\r\r공유기가 없으면 사설ip 사용자로 네트워크관리자\r\r에게 "
+                  "문의하여 해당 포트들을 열어야 합니다.\r\r\r사설ip 예 : 192.168.xxx.xxx")});
     EXPECT_TRUE(frm_.bt_port_check->isEnabled());
 
     // The lists stay while hidden and are renewed at the next showing.
@@ -368,8 +366,7 @@ TEST(OnlineInMainWindow, TheVersionCheckAtStartWaitsWhileTheServerServes) {
     TTempDir dir;
     TLocalHttp http;
     http.Set(QStringLiteral("version.php"), "200|a|b");
-    WriteBytes(dir.File("ftp_config.ini"),
-              "[Setup]\r\nPort=21\r\nServiceURL=" + http.Base().toStdString() + "\r\n");
+    WriteBytes(dir.File("ftp_config.ini"), "[Setup]\r\nPort=21\r\nServiceURL=" + http.Base().toStdString() + "\r\n");
     const int port = FreePort();
     // Only the call's own wait runs the loops here: no pumping in this handler.
     std::string greeting;

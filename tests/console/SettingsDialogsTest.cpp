@@ -22,19 +22,19 @@ namespace {
 const QString kRestartNotice = QStringLiteral("변경된 내용을 적용하기 위해서는 재시작 하십시요.");
 
 class SetupDialogTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         WriteBytes(Config(), "[Setup]\r\nPort=2100\r\nMaxUser=7\r\nLowPASV=3000\r\n"
-                            "HighPASV=3010\r\nTrayIcon=1\r\nLog=0\r\nEnterMessage=hi\r\n"
-                            "ExitMessage=bye\r\nLangSpec=\r\n");
+                             "HighPASV=3010\r\nTrayIcon=1\r\nLog=0\r\nEnterMessage=hi\r\n"
+                             "ExitMessage=bye\r\nLangSpec=\r\n");
     }
     std::string Config() const { return dir_.File("ftp_config.ini"); }
     QString Entry() const { return QString::fromStdString(dir_.File("autostart/nuboftp.desktop")); }
     std::unique_ptr<TfrmSetupFTP> Open() {
-        auto dlg = std::make_unique<TfrmSetupFTP>(
-            TSettingsFile(Config()), memory_, lang_,
-            TAutoStart(Entry(), {QStringLiteral("/opt/nubo ftp/nuboftp"), QStringLiteral("--dir"),
-                                 QStringLiteral("/srv/a\"b")}));
+        auto dlg =
+            std::make_unique<TfrmSetupFTP>(TSettingsFile(Config()), memory_, lang_,
+                                           TAutoStart(Entry(), {QStringLiteral("/opt/nubo ftp/nuboftp"),
+                                                                QStringLiteral("--dir"), QStringLiteral("/srv/a\"b")}));
         dlg->ShowMessage = [this](const QString& t, bool error) {
             messages_ << (error ? QStringLiteral("error: ") : QString()) + t;
         };
@@ -61,7 +61,7 @@ TEST_F(SetupDialogTest, OpensWithTheFileSavesTheKeysAndTellsToRestart) {
     EXPECT_EQ(dlg->txtEnterMessage->text(), QStringLiteral("hi"));
     EXPECT_EQ(dlg->txtExitMessage->text(), QStringLiteral("bye"));
     EXPECT_TRUE(dlg->chkTray->isChecked());
-    EXPECT_FALSE(dlg->chkLog->isChecked()); // Log=0
+    EXPECT_FALSE(dlg->chkLog->isChecked());   // Log=0
     EXPECT_FALSE(dlg->chkStart->isChecked()); // no autostart entry
     EXPECT_FALSE(dlg->btn_save->isEnabled());
     EXPECT_FALSE(memory_.Log);
@@ -83,9 +83,7 @@ TEST_F(SetupDialogTest, OpensWithTheFileSavesTheKeysAndTellsToRestart) {
               "[Setup]\r\nPort=2121\r\nMaxUser=3\r\nLowPASV=4000\r\nHighPASV=4100\r\nTrayIcon=0\r\n"
               "Log=1\r\nEnterMessage=어서 오세요\r\nExitMessage=\r\nLangSpec=\r\n");
     const std::string entry = ReadBytes(Entry().toStdString());
-    EXPECT_NE(entry.find("Exec=\"/opt/nubo ftp/nuboftp\" \"--dir\" \"/srv/a\\\\\"b\"\n"),
-              std::string::npos)
-        << entry;
+    EXPECT_NE(entry.find("Exec=\"/opt/nubo ftp/nuboftp\" \"--dir\" \"/srv/a\\\\\"b\"\n"), std::string::npos) << entry;
 
     // Closing saves once more and shows the notice again.
     dlg->reject();
@@ -115,14 +113,10 @@ TEST_F(SetupDialogTest, InvalidFieldsAreShownAndNeverSaved) {
         const char *port, *maxUser, *low, *high;
         const char* errorLabel;
     } cases[] = {
-        {"0", "0", "0", "0", "lblPortError"},
-        {"65536", "0", "0", "0", "lblPortError"},
-        {"21a", "0", "0", "0", "lblPortError"},
-        {"", "0", "0", "0", "lblPortError"},
-        {"21", "-1", "0", "0", "lblMaxUserError"},
-        {"21", "x", "0", "0", "lblMaxUserError"},
-        {"21", "0", "3000", "2999", "lblPASVError"},
-        {"21", "0", "3000", "65536", "lblPASVError"},
+        {"0", "0", "0", "0", "lblPortError"},        {"65536", "0", "0", "0", "lblPortError"},
+        {"21a", "0", "0", "0", "lblPortError"},      {"", "0", "0", "0", "lblPortError"},
+        {"21", "-1", "0", "0", "lblMaxUserError"},   {"21", "x", "0", "0", "lblMaxUserError"},
+        {"21", "0", "3000", "2999", "lblPASVError"}, {"21", "0", "3000", "65536", "lblPASVError"},
         {"21", "0", "-5", "10", "lblPASVError"},
     };
     const std::string before = ReadBytes(Config());
@@ -166,16 +160,15 @@ TEST_F(SetupDialogTest, InvalidFieldsAreShownAndNeverSaved) {
 }
 
 class IPAccessTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         WriteBytes(Config(), "[Setup]\r\nPort=21\r\n[IP Deny]\r\nIP0=10.0.0.1\r\nIP1=10.0.0.2\r\n"
-                            "[IP Allow]\r\nIP0=10.0.0.*\r\nIP2=10.9.9.9\r\n");
+                             "[IP Allow]\r\nIP0=10.0.0.*\r\nIP2=10.9.9.9\r\n");
     }
     std::string Config() const { return dir_.File("ftp_config.ini"); }
     static QStringList Rows(const QListWidget& list) {
         QStringList out;
-        for (int i = 0; i < list.count(); ++i)
-            out << list.item(i)->text();
+        for (int i = 0; i < list.count(); ++i) out << list.item(i)->text();
         return out;
     }
     static void Select(TfrmIPAccess& dlg, int row) {
@@ -228,9 +221,8 @@ TEST_F(IPAccessTest, EditsBothListsInMemoryAndEscapeWritesThemFromIP0) {
     QApplication::sendEvent(&dlg, &esc);
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
-    EXPECT_EQ(ReadBytes(Config()),
-              "[Setup]\r\nPort=21\r\n[IP Deny]\r\nIP0=10.0.0.2\r\nIP1=192.168.10.0\r\n"
-              "[IP Allow]\r\nIP0=10.0.0.7\r\nIP1=1.2.3.4\r\n");
+    EXPECT_EQ(ReadBytes(Config()), "[Setup]\r\nPort=21\r\n[IP Deny]\r\nIP0=10.0.0.2\r\nIP1=192.168.10.0\r\n"
+                                   "[IP Allow]\r\nIP0=10.0.0.7\r\nIP1=1.2.3.4\r\n");
 }
 
 TEST_F(IPAccessTest, TheTitleBarCloseSavesNothing) {
@@ -247,7 +239,7 @@ TEST_F(IPAccessTest, TheTitleBarCloseSavesNothing) {
 // The main window's openers: the dialog runs modally; what it saves reaches the next
 // login while the server keeps running.
 class DialogsInMainWindowTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         QStandardPaths::setTestModeEnabled(true);
         port_ = FreePort();

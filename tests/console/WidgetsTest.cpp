@@ -14,8 +14,7 @@ namespace {
 
 QStringList Column(const QTreeWidget& list, int column) {
     QStringList out;
-    for (int i = 0; i < list.topLevelItemCount(); ++i)
-        out << list.topLevelItem(i)->text(column);
+    for (int i = 0; i < list.topLevelItemCount(); ++i) out << list.topLevelItem(i)->text(column);
     return out;
 }
 
@@ -23,8 +22,7 @@ QStringList Column(const QTreeWidget& list, int column) {
 std::unique_ptr<QTreeWidget> Transfers(std::initializer_list<std::pair<int, const char*>> rows) {
     std::unique_ptr<QTreeWidget> list(NewCurrentUpDownBox(nullptr));
     std::vector<TTransferRow> v;
-    for (auto [id, file] : rows)
-        v.push_back({id, "Down", file, "00:00:01", "00:00:02", "1", "1.00 K/S"});
+    for (auto [id, file] : rows) v.push_back({id, "Down", file, "00:00:01", "00:00:02", "1", "1.00 K/S"});
     FillTransfers(*list, v);
     return list;
 }
@@ -46,10 +44,8 @@ TEST(ListSort, CompareModes) {
         {"-2", "x", true, false, 1},      {"", "", false, false, 0},
     };
     for (const auto& c : cases) {
-        const int r =
-            TListSorter::Compare(QString::fromUtf8(c.a), QString::fromUtf8(c.b), c.numbers, c.desc);
-        EXPECT_EQ((r > 0) - (r < 0), c.sign)
-            << c.a << " vs " << c.b << " numbers=" << c.numbers << " desc=" << c.desc;
+        const int r = TListSorter::Compare(QString::fromUtf8(c.a), QString::fromUtf8(c.b), c.numbers, c.desc);
+        EXPECT_EQ((r > 0) - (r < 0), c.sign) << c.a << " vs " << c.b << " numbers=" << c.numbers << " desc=" << c.desc;
     }
 }
 
@@ -68,9 +64,9 @@ TEST(ListSort, ClicksFlipSharedFlagsAndKeepModeForUnlistedColumns) {
 
     // Column 2 of UserBox continues the flag that column 2 of the transfers left.
     std::unique_ptr<QTreeWidget> users(NewUserBox(nullptr));
-    SyncUserBox(*users, {{1, "A", "127.0.0.1", "10:00:00"},
-                         {2, "B", "127.0.0.3", "10:00:01"},
-                         {3, "C", "127.0.0.2", "10:00:02"}});
+    SyncUserBox(
+        *users,
+        {{1, "A", "127.0.0.1", "10:00:00"}, {2, "B", "127.0.0.3", "10:00:01"}, {3, "C", "127.0.0.2", "10:00:02"}});
     sorter.ColumnClick(*users, TMonitorList::Users, 2);
     EXPECT_EQ(Column(*users, 2), QStringList({"127.0.0.3", "127.0.0.2", "127.0.0.1"}));
 

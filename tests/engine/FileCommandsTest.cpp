@@ -10,8 +10,8 @@
 #include "tests/support/TempDir.h"
 
 using namespace nubo;
-using nubo::test::TTempDir;
 using nubo::test::TLoopClient;
+using nubo::test::TTempDir;
 
 namespace {
 
@@ -23,8 +23,9 @@ protected:
         home = t.Engine();
         server.Addr = "127.0.0.1";
         server.Port = "0";
-        server.OnAuthenticate = [this](TFtpServer&, TFtpCtrlSocket& c, const TFtpString&, const TFtpString&,
-                                       bool&) { c.HomePath = home; };
+        server.OnAuthenticate = [this](TFtpServer&, TFtpCtrlSocket& c, const TFtpString&, const TFtpString&, bool&) {
+            c.HomePath = home;
+        };
         server.Start();
         client = std::make_unique<TLoopClient>(loop, std::stoi(server.ListenSocket().BoundPort()));
         client->Reply();
@@ -52,7 +53,8 @@ protected:
 TEST_F(FileCommands, RefusalsAndTheTemporaryDirectory) {
     mkdir(t.File("pub").c_str(), 0777);
     t.Write("pub/a.txt", "abc");
-    ASSERT_EQ(Cmd("CWD pub"), "250 CWD command successful. \"" + ToClientSeparators(home) + "pub/\" is current directory.");
+    ASSERT_EQ(Cmd("CWD pub"),
+              "250 CWD command successful. \"" + ToClientSeparators(home) + "pub/\" is current directory.");
     const std::string pub = home + "pub\\";
     struct Case {
         std::string line;
@@ -65,7 +67,8 @@ TEST_F(FileCommands, RefusalsAndTheTemporaryDirectory) {
         {"SIZE /pub/a.txt", &TFtpServer::OnValidateSize, "501 Permission Denied", pub, pub + "a.txt"},
         {"RNFR /pub/a.txt", &TFtpServer::OnValidateRnFr, "500 Cannot RNFR.", home, pub + "a.txt"},
         {"RNTO /pub/b.txt", &TFtpServer::OnValidateRnTo, "500 Cannot RNTO.", home, pub + "b.txt"},
-        {"MKD /pub/new", &TFtpServer::OnValidateRmd, "550 '" + pub + "new': can't create directory.", home, pub + "new"},
+        {"MKD /pub/new", &TFtpServer::OnValidateRmd, "550 '" + pub + "new': can't create directory.", home,
+         pub + "new"},
         {"XMKD new", &TFtpServer::OnValidateRmd, "550 '" + pub + "new': can't create directory.", pub, pub + "new"},
         {"RMD /pub/", &TFtpServer::OnValidateRmd, "500 Cannot remove directory.", home, pub},
         {"MDTM 20240229120000 /pub/a.txt", &TFtpServer::OnValidateMfmt, "501 Permission Denied", pub, pub + "a.txt"},
@@ -148,7 +151,8 @@ TEST_F(FileCommands, ExceptionsTable) {
         {"RNTO sub/a.txt", &TFtpServer::OnValidateRnTo, "501 boom"},
         {"RMD sub/x", &TFtpServer::OnValidateRmd, "501 boom"},
         {"MKD sub/x", &TFtpServer::OnValidateRmd, "550 'boom': can't create directory."},
-        {"MDTM 20240229120000 a.txt", &TFtpServer::OnValidateMfmt, "550 MDTM/MFMT cannot change date/time on this server"},
+        {"MDTM 20240229120000 a.txt", &TFtpServer::OnValidateMfmt,
+         "550 MDTM/MFMT cannot change date/time on this server"},
         {"DELE D:a.txt", nullptr, "501 No current dir for 'D:'"},
         {"SIZE D:a.txt", nullptr, "501 No current dir for 'D:'"},
         {"MKD D:x", nullptr, "550 'No current dir for 'D:'': can't create directory."},

@@ -41,7 +41,8 @@ public:
                 buf_.erase(0, eol + 2);
                 reply += reply.empty() ? line : "\r\n" + line;
                 const std::string first = reply.substr(0, 4);
-                if (first.size() < 4 || first[3] != '-' || (line.size() >= 4 && line.compare(0, 3, first, 0, 3) == 0 && line[3] == ' '))
+                if (first.size() < 4 || first[3] != '-' ||
+                    (line.size() >= 4 && line.compare(0, 3, first, 0, 3) == 0 && line[3] == ' '))
                     return reply;
             }
             loop_.RunOnce(10);

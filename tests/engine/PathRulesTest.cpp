@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "engine/FtpServer.h"
 #include "engine/CommandText.h"
+#include "engine/FtpServer.h"
 #include "engine/ListingText.h"
 #include "engine/PathRules.h"
 
@@ -21,9 +21,13 @@ TEST(SplitCommandLine, KeywordAndParams) {
         {"?", "", "?"},
         {"   ", "", ""},
         {"\tCWD\t/pub", "CWD", "/pub"},
-        {"RETR \xff\xff" "a", "RETR", "\xff" "a"},   // 255 255 is one 255
-        {"RE\xff\xf4TR x", "RETR", "x"},             // 255 244 vanishes
-        {"US\xc3\xa9R x", "US", "\xc3\xa9R x"},       // only ASCII letters and digits
+        {"RETR \xff\xff"
+         "a",
+         "RETR",
+         "\xff"
+         "a"},                                  // 255 255 is one 255
+        {"RE\xff\xf4TR x", "RETR", "x"},        // 255 244 vanishes
+        {"US\xc3\xa9R x", "US", "\xc3\xa9R x"}, // only ASCII letters and digits
     };
     for (const auto& c : cases) {
         std::string k, p;
@@ -133,8 +137,9 @@ TEST(ResolveFilePath, Rules) {
         }
     }
     // A host that names the local path itself wins over every rule.
-    server.OnBuildFilePath = [](TFtpServer&, TFtpCtrlSocket&, const TFtpString&, const TFtpString& f,
-                                TFtpString& out) { out = "C:\\mapped\\" + f; };
+    server.OnBuildFilePath = [](TFtpServer&, TFtpCtrlSocket&, const TFtpString&, const TFtpString& f, TFtpString& out) {
+        out = "C:\\mapped\\" + f;
+    };
     EXPECT_EQ(server.ResolveFilePath(c, dir, "D:a.txt"), "C:\\mapped\\D:a.txt");
 }
 

@@ -89,13 +89,13 @@ TEST_F(ServerFixture, LinesAreAssembledAcrossSegments) {
     RecordCommands();
     Client c(Port());
     EXPECT_EQ(c.Line(), "220 test ready");
-    c.Send("NOOP a\r\nSYST\r\n");              // two lines in one segment
-    c.Send("US");                                // a line split over segments
+    c.Send("NOOP a\r\nSYST\r\n"); // two lines in one segment
+    c.Send("US");                 // a line split over segments
     RunRounds(5);
     EXPECT_EQ(commands.size(), 2u);
-    c.Send("ER x\n");                            // lone LF ends a line too
-    c.Send("RETR a\rb\r\n");                     // an inner CR stays
-    c.Send("\r\n");                              // CR LF alone is a line of one CR
+    c.Send("ER x\n");        // lone LF ends a line too
+    c.Send("RETR a\rb\r\n"); // an inner CR stays
+    c.Send("\r\n");          // CR LF alone is a line of one CR
     c.Fill([&] { return commands.size() >= 5; });
     EXPECT_EQ(commands, (std::vector<std::string>{"NOOP|a", "SYST|", "USER|x", "RETR|a\rb", "|\r"}));
 }

@@ -57,7 +57,7 @@ namespace {
 constexpr size_t kLineLimit = 2047; // RcvSize - 1: the longest line the buffer holds
 
 class TFuzzClient : public TFtpCtrlSocket {
-  public:
+public:
     using TFtpCtrlSocket::TFtpCtrlSocket;
     // Not an IPv4 address: no PORT argument can name it, so no active data connection.
     std::string PeerAddr() override { return "fuzz-peer"; }
@@ -113,16 +113,13 @@ struct THarness {
     int running = -1;
     size_t started = 0;
 
-    bool InHome(const std::string& path) const {
-        return ExpandFileName(path).compare(0, home.size(), home) == 0;
-    }
+    bool InHome(const std::string& path) const { return ExpandFileName(path).compare(0, home.size(), home) == 0; }
 
     THarness() {
         root = fuzz::ScratchFolder("dispatch");
         fs::create_directories(root / "sub" / "deep");
         fs::create_directories(root / "empty dir");
-        for (const char* f : {"a.txt", "sub/b.txt", "name with blanks.txt",
-                              "\xED\x95\x9C\xEA\xB8\x80.txt", "big.bin"})
+        for (const char* f : {"a.txt", "sub/b.txt", "name with blanks.txt", "\xED\x95\x9C\xEA\xB8\x80.txt", "big.bin"})
             std::ofstream(root / f) << f;
         // A file whose digest takes longer than one slice (kDigestSliceMs), so that MD5
         // holds the command lines after it; sparse, so it costs no memory.
@@ -130,16 +127,17 @@ struct THarness {
         home = EnginePath(root.string()) + "\\";
         snapshot = Snapshot(root);
 
-        server.OnAuthenticate = [](TFtpServer&, TFtpCtrlSocket&, const TFtpString&,
-                                   const TFtpString& password,
+        server.OnAuthenticate = [](TFtpServer&, TFtpCtrlSocket&, const TFtpString&, const TFtpString& password,
                                    bool& ok) { ok = password != "wrong"; };
-        server.OnChangeDirectory = [this](TFtpServer&, TFtpCtrlSocket&, const TFtpString& dir,
-                                          bool& allowed) { allowed = InHome(dir); };
-        server.OnMakeDirectory = [](TFtpServer&, TFtpCtrlSocket&, const TFtpString&,
-                                    bool& allowed) { allowed = false; };
+        server.OnChangeDirectory = [this](TFtpServer&, TFtpCtrlSocket&, const TFtpString& dir, bool& allowed) {
+            allowed = InHome(dir);
+        };
+        server.OnMakeDirectory = [](TFtpServer&, TFtpCtrlSocket&, const TFtpString&, bool& allowed) {
+            allowed = false;
+        };
         // Every resolved path stays in the home: anything else becomes a missing name in it.
-        server.OnBuildFilePath = [this](TFtpServer& s, TFtpCtrlSocket& c, const TFtpString& dir,
-                                        const TFtpString& name, TFtpString& out) {
+        server.OnBuildFilePath = [this](TFtpServer& s, TFtpCtrlSocket& c, const TFtpString& dir, const TFtpString& name,
+                                        TFtpString& out) {
             if (resolving) return;
             resolving = true;
             try {
@@ -151,21 +149,19 @@ struct THarness {
             resolving = false;
             if (!InHome(out)) out = home + "no such name outside";
         };
-        const auto refuse = [](TFtpServer&, TFtpCtrlSocket&, TFtpString&, bool& allowed) {
-            allowed = false;
-        };
+        const auto refuse = [](TFtpServer&, TFtpCtrlSocket&, TFtpString&, bool& allowed) { allowed = false; };
         const auto inHome = [this](TFtpServer&, TFtpCtrlSocket&, TFtpString& path, bool& allowed) {
             allowed = InHome(path);
         };
-        for (auto* ev : {&server.OnValidateDele, &server.OnValidateRmd, &server.OnValidateRnFr,
-                         &server.OnValidateRnTo, &server.OnValidateMfmt, &server.OnValidatePut})
+        for (auto* ev : {&server.OnValidateDele, &server.OnValidateRmd, &server.OnValidateRnFr, &server.OnValidateRnTo,
+                         &server.OnValidateMfmt, &server.OnValidatePut})
             *ev = refuse;
         server.OnValidateGet = inHome;
         server.OnValidateSize = inHome;
-        server.OnCalculateMd5 = [this](TFtpServer&, TFtpCtrlSocket&, TFtpString& path, TFtpString&,
-                                       bool& allowed) { allowed = InHome(path); };
-        server.OnBuildDirectory = [this](TFtpServer& s, TFtpCtrlSocket& c, TFtpString& arg,
-                                         TListingKind) {
+        server.OnCalculateMd5 = [this](TFtpServer&, TFtpCtrlSocket&, TFtpString& path, TFtpString&, bool& allowed) {
+            allowed = InHome(path);
+        };
+        server.OnBuildDirectory = [this](TFtpServer& s, TFtpCtrlSocket& c, TFtpString& arg, TListingKind) {
             const std::string upper = UpperCase(arg);
             if (arg.empty() || upper == "-LA" || upper == "-AL") return;
             if (!InHome(s.ResolveFilePath(c, c.CurrentDir, arg))) throw ENoSuchEntry(arg);
@@ -185,10 +181,8 @@ struct THarness {
         sa.sin_family = AF_INET;
         sa.sin_port = htons(uint16_t(port));
         sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        FUZZ_CHECK(::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0,
-                   std::string("connect"));
-        for (int i = 0; i < 500 && server.ConnectionCount() == 0; ++i)
-            loop.RunOnce(10);
+        FUZZ_CHECK(::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0, std::string("connect"));
+        for (int i = 0; i < 500 && server.ConnectionCount() == 0; ++i) loop.RunOnce(10);
         FUZZ_CHECK(server.ConnectionCount() == 1, std::string("the server did not accept"));
         dispatch = server.Connection(0)->OnCommand;
         FUZZ_CHECK(bool(dispatch), std::string("no command handler on the accepted connection"));
@@ -212,9 +206,8 @@ std::string CheckReplies(const std::string& out, size_t& replies) {
         pos = end + 2;
         for (unsigned char c : line)
             if (c < 0x20 || c == 0x7F) return "control byte in reply line \"" + Shown(line) + "\"";
-        const bool coded = line.size() >= 4 && line[0] >= '1' && line[0] <= '5' && line[1] >= '0' &&
-                           line[1] <= '9' && line[2] >= '0' && line[2] <= '9' &&
-                           (line[3] == ' ' || line[3] == '-');
+        const bool coded = line.size() >= 4 && line[0] >= '1' && line[0] <= '5' && line[1] >= '0' && line[1] <= '9' &&
+                           line[2] >= '0' && line[2] <= '9' && (line[3] == ' ' || line[3] == '-');
         if (!open.empty()) {
             if (coded && line.compare(0, 3, open) == 0 && line[3] == ' ') {
                 open.clear();
@@ -233,14 +226,12 @@ std::string CheckReplies(const std::string& out, size_t& replies) {
 }
 
 // Which command each reply answers (see the invariants above); what is wrong, or "".
-template <class TAnswer>
-std::string CheckAttribution(const std::vector<TAnswer>& answers, size_t commands) {
+template <class TAnswer> std::string CheckAttribution(const std::vector<TAnswer>& answers, size_t commands) {
     int pending = 0; // transfers answered 150 and not ended yet
     size_t held = 0; // commands that made no reply while they ran: they answer later
     const auto end = [&](const std::string& text) -> std::string {
         if (pending == 0) return "a reply nothing asked for: \"" + Shown(text) + "\"";
-        if (text[0] == '2')
-            return "a transfer without data connection ended in success: \"" + Shown(text) + "\"";
+        if (text[0] == '2') return "a transfer without data connection ended in success: \"" + Shown(text) + "\"";
         --pending;
         return "";
     };
@@ -257,8 +248,7 @@ std::string CheckAttribution(const std::vector<TAnswer>& answers, size_t command
             }
         }
         size_t own = 0;
-        for (size_t k = i; k < answers.size() && answers[k].Command == int(c); ++k)
-            ++own;
+        for (size_t k = i; k < answers.size() && answers[k].Command == int(c); ++k) ++own;
         if (own == 0) {
             ++held;
             continue;
@@ -282,8 +272,7 @@ std::string CheckAttribution(const std::vector<TAnswer>& answers, size_t command
 
 uint64_t Hash(const std::string& s) {
     uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : s)
-        h = (h ^ c) * 1099511628211ull;
+    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
     return h;
 }
 
@@ -312,8 +301,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             lines.emplace_back(buf, size_t(len < 0 ? 0 : len));
             if (h->trace) std::fprintf(stderr, "> %s\n", Shown(lines.back(), 200).c_str());
             if (len < 0 || size_t(len) >= kLineLimit || buf[len] != 0)
-                problem = problem.empty() ? "line handed over without its zero byte or too long"
-                                          : problem;
+                problem = problem.empty() ? "line handed over without its zero byte or too long" : problem;
             std::string keyword, params;
             SplitCommandLine(buf, len, keyword, params);
             const std::string before = c.CurrentDir;
@@ -323,15 +311,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             h->running = -1;
             const std::string& now = c.CurrentDir;
             if (!problem.empty()) return;
-            if (now.size() < 3 || now[1] != ':' || now[2] != '\\' || now.back() != '\\' ||
-                ExpandFileName(now) != now)
+            if (now.size() < 3 || now[1] != ':' || now[2] != '\\' || now.back() != '\\' || ExpandFileName(now) != now)
                 problem = "working folder not in full form: \"" + Shown(now) + "\"";
             else if (!h->InHome(now))
                 problem = "working folder left the home: \"" + Shown(now) + "\"";
             else if (now != before && keyword != "CWD" && keyword != "CDUP" && keyword != "PASS")
                 problem = keyword + " moved the working folder to \"" + Shown(now) + "\"";
-            if (!problem.empty())
-                problem += " after line \"" + Shown(std::string(buf, size_t(len))) + "\"";
+            if (!problem.empty()) problem += " after line \"" + Shown(std::string(buf, size_t(len))) + "\"";
         };
 
         // The input arrives in pieces of a size drawn from its own hash, so that the same
@@ -344,10 +330,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             bool busy = false;
             if (written < input.size() && !cut) {
                 rng = rng * 6364136223846793005ull + 1442695040888963407ull;
-                const size_t piece =
-                    std::min<size_t>(input.size() - written, 1 + (rng >> 33) % 3000);
-                const ssize_t n =
-                    ::send(sv[1], input.data() + written, piece, MSG_NOSIGNAL | MSG_DONTWAIT);
+                const size_t piece = std::min<size_t>(input.size() - written, 1 + (rng >> 33) % 3000);
+                const ssize_t n = ::send(sv[1], input.data() + written, piece, MSG_NOSIGNAL | MSG_DONTWAIT);
                 if (n > 0) {
                     written += size_t(n);
                     busy = true;
@@ -365,8 +349,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
 
         if (h->trace)
-            std::fprintf(stderr, "%s-- %zu of %zu bytes written%s\n", replies.c_str(), written,
-                         input.size(), cut ? ", then the connection stopped reading" : "");
+            std::fprintf(stderr, "%s-- %zu of %zu bytes written%s\n", replies.c_str(), written, input.size(),
+                         cut ? ", then the connection stopped reading" : "");
         // The engine's lines must be the model's, up to the first OVER (the overflow's or one
         // the client sent itself). After a client's OVER the connection reads no more, but
         // the lines it had read already still run: the engine's are a prefix of the model's.
@@ -382,22 +366,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (lines.size() < needed || lines.size() > want.size()) diff = "wrong number of lines";
         for (size_t i = 0; i < std::min(want.size(), lines.size()) && diff.empty(); ++i) {
             if (lines[i] != want[i])
-                diff = "line " + std::to_string(i) + ": got \"" + Shown(lines[i]) + "\", model \"" +
-                       Shown(want[i]) + "\"";
+                diff =
+                    "line " + std::to_string(i) + ": got \"" + Shown(lines[i]) + "\", model \"" + Shown(want[i]) + "\"";
         }
-        FUZZ_CHECK(diff.empty(), "line assembly differs from the model (" +
-                                     std::to_string(lines.size()) + " lines, " +
+        FUZZ_CHECK(diff.empty(), "line assembly differs from the model (" + std::to_string(lines.size()) + " lines, " +
                                      std::to_string(want.size()) + " in the model), " + diff);
         FUZZ_CHECK(problem.empty(), problem);
         size_t count = 0;
         const std::string bad = CheckReplies(replies, count);
         FUZZ_CHECK(bad.empty(), bad + "\nreplies: \"" + Shown(replies, 3000) + "\"");
-        FUZZ_CHECK(count == h->answers.size(), std::to_string(h->answers.size()) +
-                                                   " replies made, the client got " +
-                                                   std::to_string(count));
+        FUZZ_CHECK(count == h->answers.size(),
+                   std::to_string(h->answers.size()) + " replies made, the client got " + std::to_string(count));
         const std::string attribution = CheckAttribution(h->answers, lines.size());
-        FUZZ_CHECK(attribution.empty(),
-                   attribution + "\nreplies: \"" + Shown(replies, 3000) + "\"");
+        FUZZ_CHECK(attribution.empty(), attribution + "\nreplies: \"" + Shown(replies, 3000) + "\"");
     }
     ::close(sv[1]);
     while (h->loop.RunOnce(0) > 0) {

@@ -36,10 +36,8 @@ inline std::string Shown(std::string_view s, size_t limit = 400) {
     return out;
 }
 
-[[noreturn]] inline void Fail(const char* file, int line, const char* what,
-                              const std::string& detail) {
-    std::fprintf(stderr, "\n==== fuzz invariant broken at %s:%d: %s\n%s\n", file, line, what,
-                 detail.c_str());
+[[noreturn]] inline void Fail(const char* file, int line, const char* what, const std::string& detail) {
+    std::fprintf(stderr, "\n==== fuzz invariant broken at %s:%d: %s\n%s\n", file, line, what, detail.c_str());
     std::fflush(stderr);
     std::abort();
 }
@@ -61,9 +59,7 @@ inline std::filesystem::path ScratchFolder(const char* tag) {
             continue;
         if (::kill(pid, 0) != 0 && errno == ESRCH) fs::remove_all(e.path(), ec);
     }
-    std::string tmpl =
-        (base / (std::string("nubo-fuzz-") + tag + "-XXXXXX-pid" + std::to_string(::getpid())))
-            .string();
+    std::string tmpl = (base / (std::string("nubo-fuzz-") + tag + "-XXXXXX-pid" + std::to_string(::getpid()))).string();
     // mkdtemp wants the six X at the end: make the name, then add the process number.
     std::string made = tmpl.substr(0, tmpl.rfind("-pid"));
     if (!::mkdtemp(made.data())) Fail(__FILE__, __LINE__, "mkdtemp", made);
@@ -85,7 +81,7 @@ inline std::filesystem::path ScratchFolder(const char* tag) {
 } // namespace nubo::fuzz
 
 // FUZZ_CHECK(condition, detail): detail is any expression yielding a std::string.
-#define FUZZ_CHECK(cond, detail)                                                                   \
-    do {                                                                                           \
-        if (!(cond)) ::nubo::fuzz::Fail(__FILE__, __LINE__, #cond, (detail));                      \
+#define FUZZ_CHECK(cond, detail)                                                                                       \
+    do {                                                                                                               \
+        if (!(cond)) ::nubo::fuzz::Fail(__FILE__, __LINE__, #cond, (detail));                                          \
     } while (0)

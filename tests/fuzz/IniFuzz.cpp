@@ -85,10 +85,8 @@ bool SameText(std::string_view a, std::string_view b) {
 }
 
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
     return s;
 }
 
@@ -135,8 +133,7 @@ std::vector<TRefSection> ReferenceRead(const std::string& bytes) {
         const std::string_view s = Trim(line);
         if (!s.empty() && s.front() == '[') {
             std::string_view name = s.substr(1);
-            if (const size_t close = name.find(']'); close != std::string_view::npos)
-                name = name.substr(0, close);
+            if (const size_t close = name.find(']'); close != std::string_view::npos) name = name.substr(0, close);
             name = Trim(name);
             inFirst = true;
             for (const auto& sec : sections)
@@ -149,12 +146,10 @@ std::vector<TRefSection> ReferenceRead(const std::string& bytes) {
         if (eq == std::string_view::npos) continue;
         const std::string_view key = Trim(s.substr(0, eq));
         std::string_view value = Trim(s.substr(eq + 1));
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-            value.back() == value.front())
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
             value = value.substr(1, value.size() - 2);
         bool seen = false;
-        for (const auto& k : sections.back().Keys)
-            seen = seen || SameText(k.Key, key);
+        for (const auto& k : sections.back().Keys) seen = seen || SameText(k.Key, key);
         if (!seen) sections.back().Keys.push_back({std::string(key), std::string(value)});
     }
     return sections;
@@ -177,49 +172,39 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 const char kMissing[] = "\x01missing\x01";
 
 // The library reads every key of the reference reading as the reference does.
-void CheckReading(const TIniFile& ini, const std::vector<TRefSection>& ref,
-                  const std::string& ctx) {
+void CheckReading(const TIniFile& ini, const std::vector<TRefSection>& ref, const std::string& ctx) {
     const std::vector<std::string> names = ini.ReadSections();
     std::string want, got;
-    for (const auto& s : ref)
-        want += "[" + Shown(s.Name) + "] ";
-    for (const auto& n : names)
-        got += "[" + Shown(n) + "] ";
+    for (const auto& s : ref) want += "[" + Shown(s.Name) + "] ";
+    for (const auto& n : names) got += "[" + Shown(n) + "] ";
     FUZZ_CHECK(got == want, "ReadSections: got " + got + " wanted " + want + "\n" + ctx);
     const TIniFile held = ini.Held();
     for (const auto& s : ref) {
         FUZZ_CHECK(ini.HasSection(s.Name), "HasSection(" + Shown(s.Name) + ") false\n" + ctx);
         for (const auto& k : s.Keys) {
             const std::string v = ini.ReadString(s.Name, k.Key, kMissing);
-            FUZZ_CHECK(v == k.Value, "[" + Shown(s.Name) + "] " + Shown(k.Key) + " read \"" +
-                                         Shown(v) + "\", wanted \"" + Shown(k.Value) + "\"\n" +
-                                         ctx);
-            FUZZ_CHECK(held.ReadString(s.Name, k.Key, kMissing) == v,
-                       "held reading differs\n" + ctx);
+            FUZZ_CHECK(v == k.Value, "[" + Shown(s.Name) + "] " + Shown(k.Key) + " read \"" + Shown(v) +
+                                         "\", wanted \"" + Shown(k.Value) + "\"\n" + ctx);
+            FUZZ_CHECK(held.ReadString(s.Name, k.Key, kMissing) == v, "held reading differs\n" + ctx);
             const auto n = ParseIniInteger(v);
-            FUZZ_CHECK(ini.ReadInteger(s.Name, k.Key, -77) == n.value_or(-77),
-                       "ReadInteger\n" + ctx);
-            if (n)
-                FUZZ_CHECK(ParseIniInteger(std::to_string(*n)) == n,
-                           "number does not reprint: " + Shown(v));
+            FUZZ_CHECK(ini.ReadInteger(s.Name, k.Key, -77) == n.value_or(-77), "ReadInteger\n" + ctx);
+            if (n) FUZZ_CHECK(ParseIniInteger(std::to_string(*n)) == n, "number does not reprint: " + Shown(v));
         }
-        FUZZ_CHECK(ini.ReadString(s.Name, "\x01no key\x01", "dflt") == "dflt",
-                   "missing key not default\n" + ctx);
+        FUZZ_CHECK(ini.ReadString(s.Name, "\x01no key\x01", "dflt") == "dflt", "missing key not default\n" + ctx);
     }
 }
 
 // Every key of before, except the one named, reads in after as it did.
-void CheckOthersKept(const std::vector<TRefSection>& before, const TIniFile& ini,
-                     std::string_view skipSection, std::string_view skipKey, bool skipWholeSection,
-                     const std::string& ctx) {
+void CheckOthersKept(const std::vector<TRefSection>& before, const TIniFile& ini, std::string_view skipSection,
+                     std::string_view skipKey, bool skipWholeSection, const std::string& ctx) {
     for (const auto& s : before) {
         const bool sameSection = SameText(s.Name, skipSection);
         if (sameSection && skipWholeSection) continue;
         for (const auto& k : s.Keys) {
             if (sameSection && SameText(k.Key, skipKey)) continue;
             const std::string v = ini.ReadString(s.Name, k.Key, kMissing);
-            FUZZ_CHECK(v == k.Value, "[" + Shown(s.Name) + "] " + Shown(k.Key) + " changed to \"" +
-                                         Shown(v) + "\" from \"" + Shown(k.Value) + "\"\n" + ctx);
+            FUZZ_CHECK(v == k.Value, "[" + Shown(s.Name) + "] " + Shown(k.Key) + " changed to \"" + Shown(v) +
+                                         "\" from \"" + Shown(k.Value) + "\"\n" + ctx);
         }
     }
 }
@@ -230,16 +215,13 @@ void CheckOthersKept(const std::vector<TRefSection>& before, const TIniFile& ini
 bool LinesKept(std::vector<std::string> a, const std::vector<std::string>& b, int added) {
     if (b.size() != a.size() + size_t(added)) return false;
     size_t i = 0;
-    while (i < a.size() && a[i] == b[i])
-        ++i;
+    while (i < a.size() && a[i] == b[i]) ++i;
     size_t ja = a.size(), jb = b.size();
-    while (ja > i && jb > i && a[ja - 1] == b[jb - 1])
-        --ja, --jb;
+    while (ja > i && jb > i && a[ja - 1] == b[jb - 1]) --ja, --jb;
     return ja - i <= 1 && jb - i <= size_t(added) + 1;
 }
 
-void CheckLinesKept(const std::string& oldText, const std::string& newText, int added,
-                    const std::string& ctx) {
+void CheckLinesKept(const std::string& oldText, const std::string& newText, int added, const std::string& ctx) {
     const std::vector<std::string> a = Lines(oldText), b = Lines(newText);
     bool kept = LinesKept(a, b, added);
     if (!kept && added > 0 && !a.empty() && a.back().back() != '\n') {
@@ -249,12 +231,11 @@ void CheckLinesKept(const std::string& oldText, const std::string& newText, int 
     }
     if (kept) return;
     size_t i = 0;
-    while (i < a.size() && i < b.size() && a[i] == b[i])
-        ++i;
+    while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
     fuzz::Fail(__FILE__, __LINE__, "a write keeps every other line",
                "a write changed more lines than its own (" + std::to_string(a.size()) + " -> " +
-                   std::to_string(b.size()) + " lines), first at line " + std::to_string(i) +
-                   ": \"" + (i < a.size() ? Shown(a[i]) : std::string()) + "\" -> \"" +
+                   std::to_string(b.size()) + " lines), first at line " + std::to_string(i) + ": \"" +
+                   (i < a.size() ? Shown(a[i]) : std::string()) + "\" -> \"" +
                    (i < b.size() ? Shown(b[i]) : std::string()) + "\"\n" + ctx);
 }
 
@@ -265,11 +246,8 @@ void CheckLinesKept(const std::string& oldText, const std::string& newText, int 
 // comparison; every other invariant still holds for them.
 bool RoundTrips(const std::string& v) {
     if (v.find('\r') != std::string::npos) return false;
-    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
-        return false;
-    if (!v.empty() &&
-        (v.front() == ' ' || v.front() == '\t' || v.back() == ' ' || v.back() == '\t'))
-        return false;
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) return false;
+    if (!v.empty() && (v.front() == ' ' || v.front() == '\t' || v.back() == ' ' || v.back() == '\t')) return false;
     return true;
 }
 
@@ -285,8 +263,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string ctx = "file: \"" + Shown(bytes, 2000) + "\"";
 
     // Decoding.
-    FUZZ_CHECK(IsValidUtf8(bytes) == ReferenceUtf8(bytes),
-               "IsValidUtf8 disagrees with RFC 3629\n" + ctx);
+    FUZZ_CHECK(IsValidUtf8(bytes) == ReferenceUtf8(bytes), "IsValidUtf8 disagrees with RFC 3629\n" + ctx);
     const std::string text = DecodeStoredText(bytes);
     FUZZ_CHECK(ReferenceUtf8(text), "decoded text is not UTF-8: \"" + Shown(text) + "\"\n" + ctx);
     if (ReferenceUtf8(bytes)) FUZZ_CHECK(text == bytes, "valid UTF-8 changed by decoding\n" + ctx);
@@ -308,8 +285,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const TRefKey& k = s.Keys[ki];
             if (writes++ >= 4) break;
             const std::string oldText = FileText(ReadBytes(h->path));
-            const std::string step =
-                ctx + "\nwriting [" + Shown(s.Name) + "] " + Shown(k.Key) + "=" + Shown(k.Value);
+            const std::string step = ctx + "\nwriting [" + Shown(s.Name) + "] " + Shown(k.Key) + "=" + Shown(k.Value);
             try {
                 ini.WriteString(s.Name, k.Key, k.Value);
             } catch (const EIniFileException& e) {
@@ -330,21 +306,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const TRefSection& s = ref.front();
         const std::string key = "FuzzNewKey";
         bool existed = false;
-        for (const auto& k : s.Keys)
-            existed = existed || SameText(k.Key, key);
+        for (const auto& k : s.Keys) existed = existed || SameText(k.Key, key);
         const std::string oldText = FileText(ReadBytes(h->path));
         const std::string step = ctx + "\nadding [" + Shown(s.Name) + "] " + key;
         ini.WriteString(s.Name, key, "a = b ; c");
-        FUZZ_CHECK(ini.ReadString(s.Name, key, kMissing) == "a = b ; c",
-                   "new key reads back wrong\n" + step);
+        FUZZ_CHECK(ini.ReadString(s.Name, key, kMissing) == "a = b ; c", "new key reads back wrong\n" + step);
         CheckOthersKept(ref, ini, s.Name, key, false, step);
         CheckLinesKept(oldText, FileText(ReadBytes(h->path)), existed ? 0 : 1, step);
         ini.WriteInteger(s.Name, key, -9223372036854775807LL - 1);
-        FUZZ_CHECK(ini.ReadInteger(s.Name, key, 0) == -9223372036854775807LL - 1,
-                   "integer round trip\n" + step);
+        FUZZ_CHECK(ini.ReadInteger(s.Name, key, 0) == -9223372036854775807LL - 1, "integer round trip\n" + step);
         ini.DeleteKey(s.Name, key);
-        FUZZ_CHECK(ini.ReadString(s.Name, key, kMissing) == kMissing,
-                   "deleted key still reads\n" + step);
+        FUZZ_CHECK(ini.ReadString(s.Name, key, kMissing) == kMissing, "deleted key still reads\n" + step);
         CheckOthersKept(ref, ini, s.Name, key, false, step);
     }
 
@@ -360,8 +332,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // A section that is not in the file is added at its end.
     ini.WriteString("Fuzz New Section", "Key", "value");
-    FUZZ_CHECK(ini.ReadString("fuzz new section", "KEY", kMissing) == "value",
-               "new section\n" + ctx);
+    FUZZ_CHECK(ini.ReadString("fuzz new section", "KEY", kMissing) == "value", "new section\n" + ctx);
 
     const std::string final = ReadBytes(h->path);
     FUZZ_CHECK(ReferenceUtf8(final), "the written file is not UTF-8\n" + ctx);

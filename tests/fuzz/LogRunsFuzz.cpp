@@ -50,8 +50,7 @@ void CheckWellFormed(const TLogLine& line, const std::string& ctx) {
     for (size_t i = 0; i < line.size(); ++i) {
         FUZZ_CHECK(!line[i].Text.empty(), "empty run: " + ctx);
         FUZZ_CHECK(line[i].Rgb <= 0xFFFFFF, "colour out of range: " + ctx);
-        if (i > 0)
-            FUZZ_CHECK(line[i].Rgb != line[i - 1].Rgb, "neighbour runs share a colour: " + ctx);
+        if (i > 0) FUZZ_CHECK(line[i].Rgb != line[i - 1].Rgb, "neighbour runs share a colour: " + ctx);
     }
 }
 
@@ -67,8 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         pos = nl + 1;
     }
 
-    const std::string_view palette[] = {kLogSeparator, kLogUser,  kLogFile,
-                                        kLogText,      "#1A2B3C", "#abcdef"};
+    const std::string_view palette[] = {kLogSeparator, kLogUser, kLogFile, kLogText, "#1A2B3C", "#abcdef"};
     constexpr uint32_t base = 0x102030;
 
     // 1. One escaped text on its own.
@@ -76,8 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string& t = texts[i];
         const std::string_view colour = palette[i % std::size(palette)];
         const std::string run = LogRun(colour, t);
-        FUZZ_CHECK(StripRuns(run) == t, "LogRun text not kept: \"" + Shown(t) +
-                                            "\" stripped to \"" + Shown(StripRuns(run)) + "\"");
+        FUZZ_CHECK(StripRuns(run) == t,
+                   "LogRun text not kept: \"" + Shown(t) + "\" stripped to \"" + Shown(StripRuns(run)) + "\"");
         const TLogLine parsed = ParseRuns(run, base);
         TLogLine want;
         AddRun(want, Rgb(colour), t);
@@ -116,19 +114,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     const TLogLine parsed = ParseRuns(message, base);
-    FUZZ_CHECK(parsed == want, "composed message \"" + Shown(message) + "\"\n parsed: " +
-                                   Describe(parsed) + "\n wanted: " + Describe(want));
-    FUZZ_CHECK(StripRuns(message) == plain, "composed message \"" + Shown(message) +
-                                                "\" stripped to \"" + Shown(StripRuns(message)) +
-                                                "\", wanted \"" + Shown(plain) + "\"");
+    FUZZ_CHECK(parsed == want, "composed message \"" + Shown(message) + "\"\n parsed: " + Describe(parsed) +
+                                   "\n wanted: " + Describe(want));
+    FUZZ_CHECK(StripRuns(message) == plain, "composed message \"" + Shown(message) + "\" stripped to \"" +
+                                                Shown(StripRuns(message)) + "\", wanted \"" + Shown(plain) + "\"");
 
     // 3. The input itself as a message of any markup.
     const TLogLine any = ParseRuns(input, base);
     const std::string ctx = "input \"" + Shown(input) + "\" parsed as " + Describe(any);
     CheckWellFormed(any, ctx);
     size_t total = 0;
-    for (const auto& r : any)
-        total += r.Text.size();
+    for (const auto& r : any) total += r.Text.size();
     FUZZ_CHECK(total <= input.size(), "parsing made text: " + ctx);
     const std::string stripped = StripRuns(input);
     FUZZ_CHECK(stripped.size() <= input.size(), "stripping made text: " + ctx);

@@ -42,8 +42,7 @@ namespace fs = std::filesystem;
 namespace {
 
 bool HasDriveText(const std::string& p) {
-    return p.size() >= 2 && p[1] == ':' &&
-           ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'));
+    return p.size() >= 2 && p[1] == ':' && ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'));
 }
 
 // No ".", ".." or empty component after the drive's root; a trailing "\" allowed.
@@ -79,8 +78,8 @@ struct THarness {
         fs::create_directories(root / "homex");
         fs::create_directories(root / "out");
         fs::create_directories(root / "music" / "sub");
-        for (const char* f : {"home/a.txt", "home/sub/b.txt", "home/locked/x.txt", "homex/h.txt",
-                              "out/secret.txt", "music/m.mp3"})
+        for (const char* f :
+             {"home/a.txt", "home/sub/b.txt", "home/locked/x.txt", "homex/h.txt", "out/secret.txt", "music/m.mp3"})
             std::ofstream(root / f) << "x";
         fs::create_directory_symlink(root / "out", root / "home" / "link");
         fs::create_directory_symlink(root / "home" / "sub", root / "home" / "inner");
@@ -97,37 +96,30 @@ struct THarness {
 };
 
 // What the tree lets through must lie inside it, by the system's resolution.
-void CheckConfined(const THarness& h, const TVirtualTree& tree, const std::string& t,
-                   const std::string& ctx) {
+void CheckConfined(const THarness& h, const TVirtualTree& tree, const std::string& t, const std::string& ctx) {
     if (tree.IsRestricted(t) || !tree.Contains(t)) return;
     const std::string native = NativePath(t);
     FUZZ_CHECK(!native.empty(), "Contains accepted a path that names nothing: " + ctx);
     std::error_code ec;
     const fs::path real = fs::weakly_canonical(native, ec);
-    FUZZ_CHECK(!ec,
-               "Contains accepted a path the system cannot resolve (" + ec.message() + "): " + ctx);
+    FUZZ_CHECK(!ec, "Contains accepted a path the system cannot resolve (" + ec.message() + "): " + ctx);
     FUZZ_CHECK(Inside(real, h.realHome) || Inside(real, h.realMusic),
                "confinement escape: accepted path resolves to " + real.string() + ": " + ctx);
-    FUZZ_CHECK(!Inside(real, h.realLocked),
-               "the denied folder is reachable at " + real.string() + ": " + ctx);
+    FUZZ_CHECK(!Inside(real, h.realLocked), "the denied folder is reachable at " + real.string() + ": " + ctx);
 }
 
 void CheckExpand(const std::string& line) {
     const std::string e = ExpandFileName(line);
     const std::string ctx = "ExpandFileName(\"" + Shown(line) + "\") = \"" + Shown(e) + "\"";
-    FUZZ_CHECK(ExpandFileName(e) == e,
-               "not idempotent, again: \"" + Shown(ExpandFileName(e)) + "\"; " + ctx);
+    FUZZ_CHECK(ExpandFileName(e) == e, "not idempotent, again: \"" + Shown(ExpandFileName(e)) + "\"; " + ctx);
     FUZZ_CHECK(e.find('/') == std::string::npos, ctx);
     if (!(e.size() >= 2 && e[0] == '\\' && e[1] == '\\')) {
         FUZZ_CHECK(CleanComponents(e), "a component is left unresolved: " + ctx);
-        if (HasDriveText(line))
-            FUZZ_CHECK(e.compare(0, 2, line, 0, 2) == 0, "the drive changed: " + ctx);
+        if (HasDriveText(line)) FUZZ_CHECK(e.compare(0, 2, line, 0, 2) == 0, "the drive changed: " + ctx);
     }
-    if (!line.empty() && line[0] == '/' && line.find('\\') == std::string::npos &&
-        line.find('\0') == std::string::npos)
-        FUZZ_CHECK(NativePath(EnginePath(line)) == line, "native path does not map back: \"" +
-                                                             Shown(NativePath(EnginePath(line))) +
-                                                             "\"; " + ctx);
+    if (!line.empty() && line[0] == '/' && line.find('\\') == std::string::npos && line.find('\0') == std::string::npos)
+        FUZZ_CHECK(NativePath(EnginePath(line)) == line,
+                   "native path does not map back: \"" + Shown(NativePath(EnginePath(line))) + "\"; " + ctx);
 }
 
 } // namespace
@@ -152,8 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         // OverlapRoot of the working folder and the argument.
         const std::string overlap = OverlapRoot(before, ToLocalSeparators(line));
-        FUZZ_CHECK(overlap.empty() ||
-                       (before.compare(0, overlap.size(), overlap) == 0 && overlap.back() == '\\'),
+        FUZZ_CHECK(overlap.empty() || (before.compare(0, overlap.size(), overlap) == 0 && overlap.back() == '\\'),
                    "OverlapRoot gave \"" + Shown(overlap) + "\": " + ctx);
 
         // The line as a file argument: the engine's resolution, then the host's check.
@@ -169,9 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    "TTempDirStep left the folder at \"" + Shown(client.CurrentDir) + "\": " + ctx);
         if (resolved) {
             const std::string t = tree.MapVirtualPath(NormalizePath(local));
-            CheckConfined(*h, tree, t,
-                          ctx + " file path \"" + Shown(local) + "\" checked as \"" + Shown(t) +
-                              "\"");
+            CheckConfined(*h, tree, t, ctx + " file path \"" + Shown(local) + "\" checked as \"" + Shown(t) + "\"");
         }
 
         CheckExpand(line);
@@ -186,8 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string moved = client.CurrentDir;
         const std::string mctx = ctx + " ChangeDir gave \"" + Shown(moved) + "\"";
         FUZZ_CHECK(!moved.empty() && moved.back() == '\\', mctx);
-        FUZZ_CHECK(CleanComponents(moved) && ExpandFileName(moved) == moved,
-                   "not fully expanded: " + mctx);
+        FUZZ_CHECK(CleanComponents(moved) && ExpandFileName(moved) == moved, "not fully expanded: " + mctx);
         const std::string f = tree.MapVirtualPath(NormalizePath(moved));
         try {
             client.ChangeDir(f);

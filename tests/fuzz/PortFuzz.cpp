@@ -25,12 +25,11 @@ using nubo::fuzz::Shown;
 namespace {
 
 class TPeerClient : public TFtpCtrlSocket {
-  public:
-    TPeerClient(TEventLoop& loop, std::string peer)
-        : TFtpCtrlSocket(loop), peer_(std::move(peer)) {}
+public:
+    TPeerClient(TEventLoop& loop, std::string peer) : TFtpCtrlSocket(loop), peer_(std::move(peer)) {}
     std::string PeerAddr() override { return peer_; }
 
-  private:
+private:
     std::string peer_;
 };
 
@@ -45,16 +44,14 @@ std::optional<TRefPort> ReferenceParse(const std::string& s) {
     size_t pos = 0;
     const auto blank = [&] { return pos < s.size() && (s[pos] == ' ' || s[pos] == '\t'); };
     for (auto& v : r.n) {
-        while (blank())
-            ++pos;
+        while (blank()) ++pos;
         bool big = false;
         while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') {
             if (!big) v = v * 10 + uint64_t(s[pos] - '0');
             if (v > 1000000) big = true; // far beyond any byte: the exact value no longer matters
             ++pos;
         }
-        while (blank())
-            ++pos;
+        while (blank()) ++pos;
         if (pos == s.size()) continue;
         if (s[pos] != ',') return std::nullopt;
         ++pos;
@@ -74,9 +71,8 @@ void CheckOne(THarness& h, const std::string& params, const std::string& peer, b
     client.ActivePort = "before-port";
     TFtpString keyword = "PORT", p = params, answer;
     h.server.CommandPORT(client, keyword, p, answer);
-    const std::string ctx = "params=\"" + Shown(params) + "\" peer=" + peer + " answer=\"" +
-                            Shown(answer) + "\" addr=" + Shown(client.ActiveAddr) +
-                            " port=" + Shown(client.ActivePort);
+    const std::string ctx = "params=\"" + Shown(params) + "\" peer=" + peer + " answer=\"" + Shown(answer) +
+                            "\" addr=" + Shown(client.ActiveAddr) + " port=" + Shown(client.ActivePort);
     FUZZ_CHECK(p == params, "PORT changed its argument: " + ctx);
     if (!loggedIn) {
         FUZZ_CHECK(answer == "530 Please login with USER and PASS.", ctx);
@@ -90,8 +86,7 @@ void CheckOne(THarness& h, const std::string& params, const std::string& peer, b
     uint64_t refPort = 0;
     if (ref) {
         bool bytes = true;
-        for (auto v : ref->n)
-            bytes = bytes && v <= 255;
+        for (auto v : ref->n) bytes = bytes && v <= 255;
         const std::string addr = std::to_string(ref->n[0]) + "." + std::to_string(ref->n[1]) + "." +
                                  std::to_string(ref->n[2]) + "." + std::to_string(ref->n[3]);
         refPort = ref->n[4] * 256 + ref->n[5];
@@ -107,8 +102,7 @@ void CheckOne(THarness& h, const std::string& params, const std::string& peer, b
     FUZZ_CHECK(client.ActiveAddr == peer, "accepted a foreign address: " + ctx);
     const std::string& port = client.ActivePort;
     bool digits = !port.empty() && port.size() <= 5 && port[0] != '0';
-    for (char c : port)
-        digits = digits && c >= '0' && c <= '9';
+    for (char c : port) digits = digits && c >= '0' && c <= '9';
     FUZZ_CHECK(digits, "port not recorded as decimal: " + ctx);
     const long value = std::stol(port);
     FUZZ_CHECK(value >= 1024 && value <= 65535, "accepted a privileged or impossible port: " + ctx);

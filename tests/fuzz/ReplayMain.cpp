@@ -20,8 +20,7 @@ namespace {
 constexpr unsigned kInputSeconds = 30;
 
 void TimedOut(int) {
-    static const char msg[] =
-        "\n==== fuzz replay: the input above ran longer than 30 seconds (a hang)\n";
+    static const char msg[] = "\n==== fuzz replay: the input above ran longer than 30 seconds (a hang)\n";
     (void)!::write(2, msg, sizeof msg - 1);
     std::abort();
 }
@@ -50,8 +49,7 @@ int main(int argc, char** argv) {
     std::signal(SIGALRM, TimedOut);
     for (const auto& f : files) {
         std::ifstream in(f, std::ios::binary);
-        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
-                                      std::istreambuf_iterator<char>());
+        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         std::fprintf(stderr, "replay %s (%zu bytes)\n", f.c_str(), bytes.size());
         // A copy of exactly the input's size, as libFuzzer gives it: a read past the end
         // is then caught by AddressSanitizer in the sanitizer build.

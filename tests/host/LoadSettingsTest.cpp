@@ -46,8 +46,7 @@ TEST(LoadSettings, InvalidRangesStopTheLoadAtTheirStep) {
     for (const auto& c : cases) {
         TTempDir tmp;
         const TSettingsFile file(tmp.File("ftp_config.ini"));
-        WriteBytes(file.Ini().FileName(),
-                   std::string("[Setup]\r\nPort=2121\r\nHideVersion=1\r\n") + c.range + "\r\n");
+        WriteBytes(file.Ini().FileName(), std::string("[Setup]\r\nPort=2121\r\nHideVersion=1\r\n") + c.range + "\r\n");
         TFtpServer server;
         TSettings settings;
         try {
@@ -72,8 +71,7 @@ TEST(LoadSettings, InvalidRangesStopTheLoadAtTheirStep) {
 TEST(CreateFirstStartFiles, CreatesWhatIsMissingAndKeepsWhatExists) {
     TTempDir tmp;
     CreateFirstStartFiles(tmp.Dir());
-    for (const char* dir : {"log", "down"})
-        EXPECT_TRUE(std::filesystem::is_directory(tmp.File(dir)));
+    for (const char* dir : {"log", "down"}) EXPECT_TRUE(std::filesystem::is_directory(tmp.File(dir)));
     const std::string users = ReadBytes(tmp.File("ftp_users.ini"));
     EXPECT_NE(users.find("HomePath=" + tmp.Dir() + "down\r\n"), std::string::npos);
     EXPECT_EQ(ReadBytes(tmp.File("ftp_config.ini")), FirstStartSettingsText());

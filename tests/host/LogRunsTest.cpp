@@ -7,8 +7,7 @@ namespace {
 
 std::string Text(const TLogLine& line) {
     std::string s;
-    for (const auto& r : line)
-        s += r.Text;
+    for (const auto& r : line) s += r.Text;
     return s;
 }
 
@@ -27,13 +26,11 @@ TEST(StripRuns, Cases) {
         {"#zzzzzz<bad colour>", "bad colour"},
         {"", ""},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(StripRuns(c.in), c.out) << c.in;
+    for (const auto& c : cases) EXPECT_EQ(StripRuns(c.in), c.out) << c.in;
 }
 
 TEST(ParseRuns, NestedRunsTakeTheirColours) {
-    const TLogLine line =
-        ParseRuns("#112233<outer #AABBCC<inner> more #ddeeff<two> end>after", 0x000001);
+    const TLogLine line = ParseRuns("#112233<outer #AABBCC<inner> more #ddeeff<two> end>after", 0x000001);
     const TLogLine expected = {{0x112233, "outer "}, {0xAABBCC, "inner"}, {0x112233, " more "},
                                {0xDDEEFF, "two"},    {0x112233, " end"},  {0x000001, "after"}};
     EXPECT_EQ(line, expected);
@@ -51,8 +48,7 @@ TEST(ParseRuns, MalformedMarkupLosesNothing) {
         {"plain", {{0, "plain"}}},
         {"", {}},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(ParseRuns(c.in), c.runs) << c.in;
+    for (const auto& c : cases) EXPECT_EQ(ParseRuns(c.in), c.runs) << c.in;
 }
 
 TEST(LogRun, ClientTextCannotOpenCloseOrForgeRuns) {

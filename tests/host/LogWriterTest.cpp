@@ -13,8 +13,7 @@ using test::TTempDir;
 
 std::string Text(const TLogLine& line) {
     std::string s;
-    for (const auto& r : line)
-        s += r.Text;
+    for (const auto& r : line) s += r.Text;
     return s;
 }
 
@@ -35,15 +34,13 @@ struct TRecordingView : TLogView {
     std::vector<std::pair<int, std::string>> added;
     std::vector<int> removed;
     int cleared = 0;
-    void LineAdded(int pane, const TLogLine& line) override {
-        added.emplace_back(pane, Text(line));
-    }
+    void LineAdded(int pane, const TLogLine& line) override { added.emplace_back(pane, Text(line)); }
     void FirstLineRemoved(int pane) override { removed.push_back(pane); }
     void PanesCleared() override { ++cleared; }
 };
 
 class LogWriterTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         std::filesystem::create_directory(tmp.Dir() + "log");
         log.Now = [this] { return now; };
@@ -62,9 +59,8 @@ TEST_F(LogWriterTest, PaneLinesWithAndWithoutTheDate) {
     log.WriteLog(lpSystem, "FTP Port: " + LogRun(kLogPort, "2121"));
     settings.AddDate = true;
     log.WriteLog(lpConnect, "hello");
-    EXPECT_EQ(view.added, (std::vector<std::pair<int, std::string>>{
-                              {lpSystem, "[23:59:58] - FTP Port: 2121"},
-                              {lpConnect, "[2026-12-08 - 23:59:58] - hello"}}));
+    EXPECT_EQ(view.added, (std::vector<std::pair<int, std::string>>{{lpSystem, "[23:59:58] - FTP Port: 2121"},
+                                                                    {lpConnect, "[2026-12-08 - 23:59:58] - hello"}}));
     // Brackets in colour 1, the time in colour 6, the message black.
     const TLogLine& line = log.Pane(lpSystem).Lines().back();
     EXPECT_EQ(line.front(), (TColourRun{0xEA990B, "["}));
@@ -91,8 +87,7 @@ TEST_F(LogWriterTest, AnUnwritableFileIsReportedOnceAndNeverStopsTheMessage) {
     ASSERT_EQ(view.added.size(), 3u);
     EXPECT_EQ(view.added[0], (std::pair<int, std::string>{lpConnect, "[23:59:58] - one"}));
     EXPECT_EQ(view.added[1].first, lpSystem);
-    EXPECT_NE(view.added[1].second.find("The log file cannot be written: " + tmp.Dir() + "log/"),
-              std::string::npos);
+    EXPECT_NE(view.added[1].second.find("The log file cannot be written: " + tmp.Dir() + "log/"), std::string::npos);
     EXPECT_EQ(view.added[2], (std::pair<int, std::string>{lpConnect, "[23:59:58] - two"}));
 
     // Once the folder is back, a later failure is reported again.
@@ -104,10 +99,8 @@ TEST_F(LogWriterTest, AnUnwritableFileIsReportedOnceAndNeverStopsTheMessage) {
 }
 
 TEST_F(LogWriterTest, FullPanesKeepTheLatestLinesAndEveryPaneIsTrimmed) {
-    for (int i = 0; i < 4999; ++i)
-        log.WriteLog(lpSystem, "s" + std::to_string(i));
-    for (int i = 0; i < 4998; ++i)
-        log.WriteLog(lpConnect, "c");
+    for (int i = 0; i < 4999; ++i) log.WriteLog(lpSystem, "s" + std::to_string(i));
+    for (int i = 0; i < 4998; ++i) log.WriteLog(lpConnect, "c");
     EXPECT_EQ(log.Pane(lpSystem).Lines().size(), 4999u);
     EXPECT_TRUE(view.removed.empty());
 

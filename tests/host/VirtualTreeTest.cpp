@@ -29,7 +29,7 @@ TEST(VirtualTree, MappingRestrictionAndLetters) {
 
     EXPECT_TRUE(tree.IsRestricted("C:\\ftp\\secret\\x.txt"));
     EXPECT_TRUE(tree.IsRestricted("C:\\ftp\\secret\\deep\\x.txt"));
-    EXPECT_FALSE(tree.IsRestricted("C:\\ftp\\secret"));  // the folder itself is listed in its parent
+    EXPECT_FALSE(tree.IsRestricted("C:\\ftp\\secret")); // the folder itself is listed in its parent
     EXPECT_FALSE(tree.IsRestricted("C:\\ftp\\a.txt"));
 
     struct Letter {
@@ -37,11 +37,10 @@ TEST(VirtualTree, MappingRestrictionAndLetters) {
         char letter;
         bool granted;
     } letters[] = {
-        {"C:\\ftp\\a.txt", 'U', true},      {"C:\\ftp\\deep\\a.txt", 'U', true}, // S: subfolders too
-        {"C:\\ftp\\ro\\a.txt", 'D', true},  {"C:\\ftp\\ro\\a.txt", 'U', false},  // the deepest entry decides
-        {"C:\\ftp\\ro\\sub\\a.txt", 'U', true},                                          // ro has no S
-        {"D:\\mp3\\x\\s.mp3", 'E', true},   {"D:\\other\\a", 'D', false},
-        {"C:\\ftp\\a.txt", 'V', false},
+        {"C:\\ftp\\a.txt", 'U', true},          {"C:\\ftp\\deep\\a.txt", 'U', true}, // S: subfolders too
+        {"C:\\ftp\\ro\\a.txt", 'D', true},      {"C:\\ftp\\ro\\a.txt", 'U', false},  // the deepest entry decides
+        {"C:\\ftp\\ro\\sub\\a.txt", 'U', true},                                      // ro has no S
+        {"D:\\mp3\\x\\s.mp3", 'E', true},       {"D:\\other\\a", 'D', false},        {"C:\\ftp\\a.txt", 'V', false},
     };
     for (const auto& l : letters) EXPECT_EQ(tree.HasLetter(l.path, l.letter), l.granted) << l.path << l.letter;
 }
@@ -79,8 +78,8 @@ TEST(VirtualTree, ContainmentFollowsLinksAndComponents) {
     } cases[] = {
         {home + "a.txt", true},
         {home + "sub\\new.txt", true},
-        {home + "inner\\x", true},                  // a link that stays inside
-        {home + "link\\x", false},                  // a link that leads out
+        {home + "inner\\x", true}, // a link that stays inside
+        {home + "link\\x", false}, // a link that leads out
         {home + "..\\out\\x", false},
         {home + "sub\\..\\..\\out", false},
         {EnginePath((root / "homex").string()) + "\\a", false}, // the home's name as a prefix

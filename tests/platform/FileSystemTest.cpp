@@ -52,9 +52,9 @@ TEST_F(SearchFolder, AttributesOfEveryKind) {
         int attr;
         int64_t size;
     } cases[] = {
-        {".", faDirectory, 0},       {"..", faDirectory, 0},       {"a.txt", 0, 5},
-        {"noext", 0, 0},             {".hidden", faHidden, 1},     {"locked.txt", faReadOnly, 2},
-        {"sub", faDirectory, 0},     {"link.txt", 0, 5},           {"linkdir", faDirectory, 0},
+        {".", faDirectory, 0},   {"..", faDirectory, 0},   {"a.txt", 0, 5},
+        {"noext", 0, 0},         {".hidden", faHidden, 1}, {"locked.txt", faReadOnly, 2},
+        {"sub", faDirectory, 0}, {"link.txt", 0, 5},       {"linkdir", faDirectory, 0},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(all.count(c.name)) << c.name;
@@ -137,9 +137,8 @@ TEST_F(SearchFolder, ExistenceFollowsLinks) {
         const char* name;
         bool file, dir;
     } cases[] = {
-        {"a.txt", true, false},   {"sub", false, true},     {"link.txt", true, false},
-        {"linkdir", false, true}, {"dangling", false, false}, {"pipe", false, false},
-        {"missing", false, false}, {"", false, true},
+        {"a.txt", true, false},     {"sub", false, true},   {"link.txt", true, false}, {"linkdir", false, true},
+        {"dangling", false, false}, {"pipe", false, false}, {"missing", false, false}, {"", false, true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FileExists(t.Engine(c.name)), c.file) << c.name;
@@ -208,8 +207,10 @@ TEST(FileTimes, BiasAndSetTable) {
         stat(t.File("f.txt").c_str(), &st);
         EXPECT_EQ(st.st_mtime, 1709208000 + c.bias * 60) << c.tz;
     }
-    if (saved.empty()) unsetenv("TZ");
-    else setenv("TZ", saved.c_str(), 1);
+    if (saved.empty())
+        unsetenv("TZ");
+    else
+        setenv("TZ", saved.c_str(), 1);
     tzset();
     EXPECT_FALSE(SetFileLastWrite(t.Engine("missing"), noonLeapDay, true));
     EXPECT_FALSE(FileLastWrite(t.Engine("missing"), noonLeapDay));

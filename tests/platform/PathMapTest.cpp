@@ -34,11 +34,8 @@ TEST(PathMap, EnginePathTable) {
     struct Case {
         std::string native, engine;
     } cases[] = {
-        {"/srv/ftp", "C:\\srv\\ftp"},
-        {"/srv/ftp/", "C:\\srv\\ftp\\"},
-        {"/", "C:\\"},
-        {"C:\\already", "C:\\already"},
-        {"rel/x", here + "\\rel\\x"},
+        {"/srv/ftp", "C:\\srv\\ftp"},   {"/srv/ftp/", "C:\\srv\\ftp\\"}, {"/", "C:\\"},
+        {"C:\\already", "C:\\already"}, {"rel/x", here + "\\rel\\x"},
     };
     for (const Case& c : cases) EXPECT_EQ(EnginePath(c.native), c.engine) << c.native;
 }

@@ -95,7 +95,7 @@ TEST(FileStream, OpenFailuresNameTheEnginePath) {
         {"missing", TFileMode::Append, "Cannot open file \""},
         {"dir", TFileMode::Read, "Cannot open file \""},
         {"dir", TFileMode::Create, "Cannot create file \""},
-        {"pipe", TFileMode::Read, "Cannot open file \""},   // refused, and without blocking
+        {"pipe", TFileMode::Read, "Cannot open file \""}, // refused, and without blocking
         {"pipe", TFileMode::Create, "Cannot create file \""},
         {"dangling", TFileMode::Read, "Cannot open file \""},
         {"dangling", TFileMode::Create, "Cannot create file \""},
@@ -119,12 +119,18 @@ TEST(FileStream, SharingBetweenOpeners) {
         M first, second;
         bool ok;
     } cases[] = {
-        {M::Read, M::Read, true},          {M::Read, M::ReadDenyWrite, true},
-        {M::Read, M::Write, true},         {M::Read, M::Create, false},
-        {M::ReadDenyWrite, M::Read, true}, {M::ReadDenyWrite, M::Write, false},
-        {M::ReadDenyWrite, M::Append, false}, {M::Write, M::Read, true},
-        {M::Write, M::ReadDenyWrite, false}, {M::Write, M::Write, false},
-        {M::Append, M::Write, false},      {M::Create, M::Read, false},
+        {M::Read, M::Read, true},
+        {M::Read, M::ReadDenyWrite, true},
+        {M::Read, M::Write, true},
+        {M::Read, M::Create, false},
+        {M::ReadDenyWrite, M::Read, true},
+        {M::ReadDenyWrite, M::Write, false},
+        {M::ReadDenyWrite, M::Append, false},
+        {M::Write, M::Read, true},
+        {M::Write, M::ReadDenyWrite, false},
+        {M::Write, M::Write, false},
+        {M::Append, M::Write, false},
+        {M::Create, M::Read, false},
         {M::Create, M::Create, false},
     };
     for (const Case& c : cases) {

@@ -10,19 +10,35 @@ TEST(Wildcard, MatchesTable) {
         const char* mask;
         bool match;
     } cases[] = {
-        {"a.txt", "*.*", true},    {"noext", "*.*", true},     {".hidden", "*.*", true},
-        {"a.b.c", "*.*", true},    {"a.txt", "*", true},       {"a.txt", "*.txt", true},
-        {"a.txt", "*.TXT", false}, {"a.txt.bak", "*.txt", false}, {"a", "a.*", true},
-        {"ab", "a.*", false},      {"a.x", "a.*", true},       {"abc", "a?c", true},
-        {"ac", "a?c", false},      {"abbc", "a?c", false},     {"a.txt", "a.txt", true},
-        {"a.txt", "b.txt", false}, {"abcabd", "*abd", true},   {"abcabc", "*abd", false},
-        {"mississippi", "m*iss*pi", true}, {"mississippi", "m*iss*x", false},
-        {"x", "**x**", true},      {"", "*", true},            {"", "?", false},
-        {"a*b", "a*b", true},      {"aXb", "a*b", true},       {"abc", "abc*?", false},
+        {"a.txt", "*.*", true},
+        {"noext", "*.*", true},
+        {".hidden", "*.*", true},
+        {"a.b.c", "*.*", true},
+        {"a.txt", "*", true},
+        {"a.txt", "*.txt", true},
+        {"a.txt", "*.TXT", false},
+        {"a.txt.bak", "*.txt", false},
+        {"a", "a.*", true},
+        {"ab", "a.*", false},
+        {"a.x", "a.*", true},
+        {"abc", "a?c", true},
+        {"ac", "a?c", false},
+        {"abbc", "a?c", false},
+        {"a.txt", "a.txt", true},
+        {"a.txt", "b.txt", false},
+        {"abcabd", "*abd", true},
+        {"abcabc", "*abd", false},
+        {"mississippi", "m*iss*pi", true},
+        {"mississippi", "m*iss*x", false},
+        {"x", "**x**", true},
+        {"", "*", true},
+        {"", "?", false},
+        {"a*b", "a*b", true},
+        {"aXb", "a*b", true},
+        {"abc", "abc*?", false},
         {"abcd", "abc*?", true},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(MatchesMask(c.name, c.mask), c.match) << c.name << " ~ " << c.mask;
+    for (const Case& c : cases) EXPECT_EQ(MatchesMask(c.name, c.mask), c.match) << c.name << " ~ " << c.mask;
 }
 
 TEST(Wildcard, HasWildcards) {

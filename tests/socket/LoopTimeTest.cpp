@@ -43,8 +43,7 @@ TEST(LoopTime, TimerStartsWithTheDescriptorTableFull) {
     low.rlim_cur = 256;
     setrlimit(RLIMIT_NOFILE, &low);
     std::vector<int> fillers;
-    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
-        fillers.push_back(fd);
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers.push_back(fd);
     const int openError = errno;
     timer.Start(10);
     for (int i = 0; i < 100 && fired == 0; ++i) loop.RunOnce(50);

@@ -49,7 +49,9 @@ std::string ErrorOf(const std::function<void()>& f) {
 struct Recorder {
     std::vector<std::string> events;
     void Attach(TCustomWSocket& s) {
-        s.OnSessionConnected = [this](TCustomWSocket&, uint16_t e) { events.push_back("connected " + std::to_string(e)); };
+        s.OnSessionConnected = [this](TCustomWSocket&, uint16_t e) {
+            events.push_back("connected " + std::to_string(e));
+        };
         s.OnSessionClosed = [this](TCustomWSocket&, uint16_t e) { events.push_back("closed " + std::to_string(e)); };
         s.OnDataSent = [this](TCustomWSocket&, uint16_t e) { events.push_back("sent " + std::to_string(e)); };
     }
@@ -245,7 +247,10 @@ TEST(WSocket, SettersAndResolution) {
     s.SetPort("21");
     EXPECT_EQ(ErrorOf([&] { s.Connect(); }), "Connect: No IP Address Specified");
     s.SetAddr("300.1.1.1");
-    EXPECT_EQ(ErrorOf([&] { s.Connect(); }).rfind("connect: WSocketResolveHost: Cannot convert host address '300.1.1.1', Error #", 0), 0u);
+    EXPECT_EQ(ErrorOf([&] {
+                  s.Connect();
+              }).rfind("connect: WSocketResolveHost: Cannot convert host address '300.1.1.1', Error #", 0),
+              0u);
     EXPECT_EQ(WSocketResolvePort("ftp", "tcp"), 21);
     EXPECT_EQ(WSocketResolvePort("ftp-data", "tcp"), 20);
     EXPECT_EQ(WSocketResolvePort("2121abc", "tcp"), 2121);
@@ -291,8 +296,10 @@ TEST(EventLoop, RunFollowsPostedChainsAndOutsidePostsWakeTheDescriptor) {
     TEventLoop& loop = TEventLoop::Current();
     int n = 0;
     std::function<void()> step = [&] {
-        if (++n == 1000) loop.Quit();
-        else loop.Post(step);
+        if (++n == 1000)
+            loop.Quit();
+        else
+            loop.Post(step);
     };
     loop.Post(step);
     loop.Run();

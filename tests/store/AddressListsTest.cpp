@@ -48,8 +48,7 @@ TEST(MatchPattern, Cases) {
 TEST(MatchPattern, ManyStarsStayFastAndLongInputIsCut) {
     const std::string address(255, 'a');
     std::string pattern;
-    for (int i = 0; i < 120; ++i)
-        pattern += "*a";
+    for (int i = 0; i < 120; ++i) pattern += "*a";
     EXPECT_FALSE(MatchPattern(address, pattern + "b"));
     EXPECT_TRUE(MatchPattern(address, pattern));
     // Only the first 255 characters of each side take part.
@@ -85,11 +84,9 @@ TEST(AccessCheck, TheBanAppendsEvenWhenListed) {
     AppendDeny(config, "10.0.0.8");
     AppendDeny(config, "10.0.0.8");
     AppendDeny(config, "10.0.0.9");
-    EXPECT_EQ(
-        ReadBytes(config.FileName()),
-        "[Setup]\r\nPort=21\r\n[IP Deny]\r\nIP0=10.0.0.8\r\nIP1=10.0.0.8\r\nIP2=10.0.0.9\r\n");
-    EXPECT_EQ(ReadAddressList(config, kDenySection),
-              (std::vector<std::string>{"10.0.0.8", "10.0.0.8", "10.0.0.9"}));
+    EXPECT_EQ(ReadBytes(config.FileName()),
+              "[Setup]\r\nPort=21\r\n[IP Deny]\r\nIP0=10.0.0.8\r\nIP1=10.0.0.8\r\nIP2=10.0.0.9\r\n");
+    EXPECT_EQ(ReadAddressList(config, kDenySection), (std::vector<std::string>{"10.0.0.8", "10.0.0.8", "10.0.0.9"}));
     EXPECT_FALSE(AccessCheck(config, "10.0.0.9"));
 }
 

@@ -1,8 +1,8 @@
 #include "store/IniFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -59,8 +59,7 @@ TEST(IniFile, ReadsStringsWithProfileRules) {
         {"ip deny", "IP0", "10.0.0.*"},    // section names with blanks
     };
     for (const auto& c : cases)
-        EXPECT_EQ(ini.ReadString(c.section, c.key, "<def>"), c.expected)
-            << c.section << "/" << c.key;
+        EXPECT_EQ(ini.ReadString(c.section, c.key, "<def>"), c.expected) << c.section << "/" << c.key;
     EXPECT_EQ(TIniFile(tmp.File("none.ini")).ReadString("Setup", "Port", "21"), "21");
 }
 
@@ -73,8 +72,7 @@ TEST(IniFile, ReadsNumbersAndBooleans) {
         int64_t expected;
     } cases[] = {{"Port", 2121}, {"MaxUser", 7}, {"Hex", 31},   {"Dollar", 255}, {"Neg", -12},
                  {"Bad", -1},    {"Huge", -1},   {"Empty", -1}, {"Quoted", -1},  {"Missing", -1}};
-    for (const auto& c : cases)
-        EXPECT_EQ(ini.ReadInteger("Setup", c.key, -1), c.expected) << c.key;
+    for (const auto& c : cases) EXPECT_EQ(ini.ReadInteger("Setup", c.key, -1), c.expected) << c.key;
 
     WriteBytes(tmp.File("b.ini"), "[Setup]\r\nLog=5\r\nOff=0\r\nWord=abc\r\n");
     const TIniFile b(tmp.File("b.ini"));
@@ -158,7 +156,8 @@ TEST(IniFile, EveryEditCountsAndAWriteOfTheSameValuesWritesNothing) {
     EXPECT_TRUE(ini.HasSection("S"));
     EXPECT_FALSE(ini.HasSection("t"));
 
-    struct stat before {}, after {};
+    struct stat before {
+    }, after{};
     ASSERT_EQ(stat(path.c_str(), &before), 0);
     ini.Write({{"s", "k", std::string("4")}, {"S", "missing", std::nullopt}});
     ASSERT_EQ(stat(path.c_str(), &after), 0);
@@ -169,8 +168,7 @@ TEST(IniFile, EveryEditCountsAndAWriteOfTheSameValuesWritesNothing) {
 TEST(IniFile, SectionsInFileOrderEachOnce) {
     TTempDir tmp;
     WriteBytes(tmp.File("a.ini"), "x=1\r\n[b]\r\n[ A ]\r\n[B]\r\n[c\r\n");
-    EXPECT_EQ(TIniFile(tmp.File("a.ini")).ReadSections(),
-              (std::vector<std::string>{"b", "A", "c"}));
+    EXPECT_EQ(TIniFile(tmp.File("a.ini")).ReadSections(), (std::vector<std::string>{"b", "A", "c"}));
 }
 
 TEST(IniFile, ReadsACp949FileAndRewritesItAsUtf8) {
@@ -215,8 +213,7 @@ TEST(IniFile, AnInterruptedWriteLeavesTheOldFileWhole) {
     EXPECT_EQ(ReadBytes(path), old);
     // No temporary file is left beside it.
     size_t files = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(tmp.Dir()))
-        ++files;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(tmp.Dir())) ++files;
     EXPECT_EQ(files, 1u);
 }
 
@@ -228,8 +225,7 @@ TEST(IniFile, AFileThatCannotBeReadIsNeverReplaced) {
     // Write-only for everyone, in a folder anyone may write: a reader fails to open it
     // while a replacement beside it could still be made.
     std::filesystem::permissions(tmp.Dir(), std::filesystem::perms::all);
-    std::filesystem::permissions(path, std::filesystem::perms::owner_write |
-                                           std::filesystem::perms::group_write |
+    std::filesystem::permissions(path, std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
                                            std::filesystem::perms::others_write);
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);

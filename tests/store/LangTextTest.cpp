@@ -25,8 +25,7 @@ TEST(FormatText, PlaceholdersThatDoNotFitNeverBreak) {
         {"%s", {"%s"}, "%s"}, // arguments are not formatted again
         {"no placeholder", {}, "no placeholder"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(FormatText(c.text, c.args), c.expected) << c.text;
+    for (const auto& c : cases) EXPECT_EQ(FormatText(c.text, c.args), c.expected) << c.text;
 }
 
 TEST(LangText, FileOfTheStemOrTheDefault) {
@@ -56,8 +55,7 @@ TEST(LangText, KeyTableIsCompleteAndUnique) {
     for (size_t i = 0; i < std::size(kLangKeys); ++i) {
         EXPECT_TRUE(kLangKeys[i].Key.starts_with("s"));
         EXPECT_FALSE(kLangKeys[i].Default.empty());
-        for (size_t j = 0; j < i; ++j)
-            EXPECT_NE(kLangKeys[i].Key, kLangKeys[j].Key);
+        for (size_t j = 0; j < i; ++j) EXPECT_NE(kLangKeys[i].Key, kLangKeys[j].Key);
     }
     EXPECT_EQ(FormatText(sVersion.Default, {"2.0.0"}), "Nubo FTP Server Version 2.0.0");
 }

@@ -15,11 +15,10 @@ TEST(SettingsFile, FirstStartWritesTheTenLinesOnceAndNeverAgain) {
     TTempDir tmp;
     const TSettingsFile file(tmp.File("ftp_config.ini"));
     ASSERT_TRUE(file.CreateIfMissing());
-    const std::string expected =
-        "[Setup]\r\nPort=21\r\nMaxUser=0\r\nLowPASV=2020\r\nHighPASV=2040\r\n"
-        "TrayIcon=0\r\nLog=0\r\nEncryption=0\r\n"
-        "EnterMessage=Nubo FTP 서버에 접속을 환영합니다. !\r\n"
-        "ExitMessage=Nubo FTP 서버를 종료합니다.\r\n";
+    const std::string expected = "[Setup]\r\nPort=21\r\nMaxUser=0\r\nLowPASV=2020\r\nHighPASV=2040\r\n"
+                                 "TrayIcon=0\r\nLog=0\r\nEncryption=0\r\n"
+                                 "EnterMessage=Nubo FTP 서버에 접속을 환영합니다. !\r\n"
+                                 "ExitMessage=Nubo FTP 서버를 종료합니다.\r\n";
     EXPECT_EQ(ReadBytes(file.Ini().FileName()), expected);
     EXPECT_EQ(file.LowPASV(), 2020);
     EXPECT_EQ(file.HighPASV(), 2040);
@@ -81,9 +80,8 @@ TEST(UserFile, VirtualEntriesStopAtTheFirstGap) {
                                   "Dir1=/srv/pub|D_V|pub\r\nDir3=/srv/late|DV|late\r\n"
                                   "MaxUser=x\r\nTime-Out=15\r\n");
     const TUserFile users(tmp.File("u.ini"));
-    EXPECT_EQ(
-        users.VirtualEntries("bob"),
-        (std::vector<TVirtualEntry>{{"C:\\home\\bob", "DU", ""}, {"C:\\srv\\pub", "D_V", "pub"}}));
+    EXPECT_EQ(users.VirtualEntries("bob"),
+              (std::vector<TVirtualEntry>{{"C:\\home\\bob", "DU", ""}, {"C:\\srv\\pub", "D_V", "pub"}}));
     EXPECT_EQ(users.DialogEntries("bob").size(), 3u);
     EXPECT_EQ(users.DialogEntries("bob")[2].Folder, "/srv/late");
     EXPECT_EQ(users.Password("BOB"), "pw");
@@ -103,18 +101,14 @@ TEST(UserFile, VirtualEntryFieldsAndLetters) {
         {"/srv/d|U|x|extra", {"/srv/d", "U", "x"}},
         {"", {"", "", ""}},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(ParseVirtualEntry(c.value), c.entry) << c.value;
+    for (const auto& c : cases) EXPECT_EQ(ParseVirtualEntry(c.value), c.entry) << c.value;
     EXPECT_EQ(FormatVirtualEntry({"/srv/a", "DU", ""}), "/srv/a|DU|");
     EXPECT_EQ(FormatVirtualEntry({"/srv/b", "DV", "pub"}), "/srv/b|DV|pub");
 
     EXPECT_EQ(BuildLetters({}), "___________");
-    EXPECT_EQ(BuildLetters({true, true, false, true, true, true, true, false, true}),
-              kNewHomeLetters);
-    EXPECT_EQ(BuildLetters({true, true, false, true, true, true, true, true, true}),
-              kNewDirLetters);
-    EXPECT_EQ(BuildLetters({false, false, true, false, false, false, false, false, false}),
-              "__A________");
+    EXPECT_EQ(BuildLetters({true, true, false, true, true, true, true, false, true}), kNewHomeLetters);
+    EXPECT_EQ(BuildLetters({true, true, false, true, true, true, true, true, true}), kNewDirLetters);
+    EXPECT_EQ(BuildLetters({false, false, true, false, false, false, false, false, false}), "__A________");
     EXPECT_TRUE(HasLetter("U__", 'U'));
     EXPECT_FALSE(HasLetter("U__", 'D'));
     EXPECT_FALSE(HasLetter("u", 'U'));
@@ -143,8 +137,7 @@ TEST(UserFile, DialogWritesKeepOtherAccountsAndCloseGaps) {
                           "EnterMessage=\r\nExitMessage=\r\nHomePath=/home/bob\r\n"
                           "Dir0=/home/bob|DU_EMRY_S__|\r\n");
 
-    users.WriteMainPage("bob", a,
-                        {{"/home/bob", "DU", "ignored"}, {"/a", "DV", "a"}, {"/b", "UV", "b"}});
+    users.WriteMainPage("bob", a, {{"/home/bob", "DU", "ignored"}, {"/a", "DV", "a"}, {"/b", "UV", "b"}});
     EXPECT_EQ(users.VirtualEntries("bob").size(), 3u);
     a.UserDisable = true;
     users.WriteMainPage("bob", a, {{"/home/bob2", "D", ""}, {"/b", "UV", "b"}});

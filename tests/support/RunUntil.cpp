@@ -14,12 +14,12 @@ bool WaitUntil(const std::function<bool()>& done, const std::function<void()>& s
 }
 
 bool RunUntil(const std::function<bool()>& done, int ms) {
-    return WaitUntil(done, [] { TEventLoop::Current().RunOnce(10); }, ms);
+    return WaitUntil(
+        done, [] { TEventLoop::Current().RunOnce(10); }, ms);
 }
 
 void RunRounds(int rounds, int waitMs) {
-    for (int i = 0; i < rounds; ++i)
-        TEventLoop::Current().RunOnce(waitMs);
+    for (int i = 0; i < rounds; ++i) TEventLoop::Current().RunOnce(waitMs);
 }
 
 } // namespace nubo::test

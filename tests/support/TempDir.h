@@ -8,7 +8,7 @@
 namespace nubo::test {
 
 class TTempDir {
-  public:
+public:
     TTempDir();
     ~TTempDir();
     TTempDir(const TTempDir&) = delete;
@@ -24,7 +24,7 @@ class TTempDir {
     void Write(const std::string& name, const std::string& bytes) const;
     std::string Read(const std::string& name) const;
 
-  private:
+private:
     std::filesystem::path path_;
 };
 
