@@ -5,6 +5,8 @@ set -euo pipefail
 
 # Real FTP clients for the end-to-end tests: curl, lftp, wget, rclone and ncftp.
 pkgs=(cmake ninja-build g++ pkg-config libgtest-dev libssl-dev netbase python3 curl lftp wget rclone ncftp)
+# The formatting check of the test command.
+pkgs+=(clang-format)
 # clang with libFuzzer's runtime, for scripts/fuzz.sh only.
 if [ "${NUBO_FUZZ:-0}" = 1 ]; then
   pkgs+=(clang libclang-rt-dev)

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test twice: once in the normal
-# build and once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, checks the formatting, builds, and runs every test twice:
+# once in the normal build and once under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 # The console's widget tests are part of the test command, so its packages come too.
 NUBO_CONSOLE=1 "$top/scripts/deps.sh"
+
+# A formatting difference fails the run before anything is built.
+"$top/scripts/format.sh" --check
 
 jobs=$(nproc)
 "$top/scripts/build.sh" "$top/build"
