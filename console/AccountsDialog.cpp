@@ -30,6 +30,14 @@ QCheckBox* Box(const char* name, const QString& caption) {
     return c;
 }
 
+// A titled group of check boxes, one under the other.
+QGroupBox* BoxGroup(const QString& title, std::initializer_list<QCheckBox*> boxes) {
+    auto* group = new QGroupBox(title);
+    auto* column = new QVBoxLayout(group);
+    for (QCheckBox* c : boxes) column->addWidget(c);
+    return group;
+}
+
 QTreeWidget* ReportList(const char* name, const QStringList& columns) {
     auto* t = new QTreeWidget;
     t->setObjectName(name);
@@ -127,20 +135,16 @@ QWidget* Tfrm_User_Setup::BuildAccountColumn() {
     dirs->addLayout(dirButtons);
 
     auto* rights = new QHBoxLayout;
-    FileRights = new QGroupBox(QStringLiteral(" [ 파일 권한 설정 ] "));
-    auto* file = new QVBoxLayout(FileRights);
     chkRead = Box("chkRead", QStringLiteral("Download"));
     chkWrite = Box("chkWrite", QStringLiteral("Upload"));
     chkRenFile = Box("chkRenFile", QStringLiteral("이름 봐꾸기"));
     chkDel = Box("chkDel", QStringLiteral("삭제"));
-    for (QCheckBox* c : {chkRead, chkWrite, chkRenFile, chkDel}) file->addWidget(c);
-    DirRights = new QGroupBox(QStringLiteral(" [ 디렉토리 권한 설정 ] "));
-    auto* dir = new QVBoxLayout(DirRights);
+    FileRights = BoxGroup(QStringLiteral(" [ 파일 권한 설정 ] "), {chkRead, chkWrite, chkRenFile, chkDel});
     chkMake = Box("chkMake", QStringLiteral("만들기"));
     chkRemove = Box("chkRemove", QStringLiteral("삭제"));
     chkRendir = Box("chkRendir", QStringLiteral("이름 봐꾸기"));
     chkSubDir = Box("chkSubDir", QStringLiteral("서브 접근"));
-    for (QCheckBox* c : {chkMake, chkRemove, chkRendir, chkSubDir}) dir->addWidget(c);
+    DirRights = BoxGroup(QStringLiteral(" [ 디렉토리 권한 설정 ] "), {chkMake, chkRemove, chkRendir, chkSubDir});
     rights->addWidget(FileRights);
     rights->addWidget(DirRights);
     dirs->addLayout(rights);

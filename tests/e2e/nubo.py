@@ -208,6 +208,24 @@ class NuboServer:
         return c
 
 
+def scratch_dir(case, prefix):
+    """A temporary folder removed when the test ends, or the class when case is one."""
+    d = tempfile.mkdtemp(prefix=prefix)
+    if isinstance(case, type):
+        case.addClassCleanup(shutil.rmtree, d, True)
+    else:
+        case.addCleanup(shutil.rmtree, d, True)
+    return d
+
+
+def class_server(cls, **kwargs):
+    """A server for every test of a class, stopped when the class ends (before any
+    folder made earlier is removed: class clean-ups run last first)."""
+    srv = NuboServer(**kwargs).__enter__()
+    cls.addClassCleanup(srv.__exit__, None, None, None)
+    return srv
+
+
 def digest(path):
     h = hashlib.md5()
     with open(path, "rb") as f:

@@ -2,7 +2,6 @@
 copying a whole tree to and from the real server. Every copy is checked path by path
 and by SHA-256 against the tree the test made, so a lost empty file, a stripped blank
 or a short file shows as the path it happened to."""
-import ftplib
 import hashlib
 import os
 import posixpath

@@ -7,14 +7,12 @@ import io
 import os
 import re
 import resource
-import shutil
 import socket
 import subprocess
-import tempfile
 import time
 import unittest
 
-from nubo import BINARY, NuboServer, TEST_SETTINGS, account_text, free_port, recv_all
+from nubo import BINARY, NuboServer, TEST_SETTINGS, account_text, class_server, free_port, recv_all, scratch_dir
 
 
 def settings(**keys):
@@ -58,8 +56,7 @@ class DescriptorFlood(unittest.TestCase):
         def low_limit():
             resource.setrlimit(resource.RLIMIT_NOFILE, (self.LIMIT, self.LIMIT))
 
-        tmp = tempfile.mkdtemp(prefix="nubo-flood-")
-        self.addCleanup(shutil.rmtree, tmp, True)
+        tmp = scratch_dir(self, "nubo-flood-")
         with open(os.path.join(tmp, "ftp_config.ini"), "w") as f:
             f.write(settings(MaxPendingIP=0))
         port = free_port()
@@ -154,8 +151,7 @@ class HeldCommands(unittest.TestCase):
         # While the digest is computed in slices, the connection's commands wait; more
         # than a line buffer of them must neither spin the loop nor be lost.
         with NuboServer() as srv:
-            d = tempfile.mkdtemp(prefix="nubo-md5-")
-            self.addCleanup(shutil.rmtree, d, True)
+            d = scratch_dir(self, "nubo-md5-")
             big = os.path.join(d, "big.bin")
             with open(big, "wb") as f:
                 f.truncate(64 << 20)  # sparse: cheap to make, slow enough to digest
@@ -175,7 +171,7 @@ class LettersAndLinks(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.root = tempfile.mkdtemp(prefix="nubo-links-")
+        cls.root = scratch_dir(cls, "nubo-links-")
         cls.home = os.path.join(cls.root, "home")
         cls.share = os.path.join(cls.root, "vshare")
         for d in (cls.home, os.path.join(cls.share, "sub")):
@@ -187,12 +183,7 @@ class LettersAndLinks(unittest.TestCase):
                               extra="Dir1=%s|D______VS__|share\r\n" % cls.share)
                  + account_text("reader", "pw", home=cls.home, letters="D________S_")
                  + account_text("nobody", "pw", home=cls.home, letters="_________S_"))
-        cls.srv = NuboServer(users=users).__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.srv.__exit__(None, None, None)
-        shutil.rmtree(cls.root, ignore_errors=True)
+        cls.srv = class_server(cls, users=users)
 
     def setUp(self):
         for name in ("f.txt", "g.txt"):
@@ -268,8 +259,7 @@ class LettersAndLinks(unittest.TestCase):
 class UploadRaces(unittest.TestCase):
     def test_file_being_uploaded_cannot_be_deleted_or_renamed(self):
         with NuboServer() as srv:
-            d = tempfile.mkdtemp(prefix="nubo-race-")
-            self.addCleanup(shutil.rmtree, d, True)
+            d = scratch_dir(self, "nubo-race-")
             target = os.path.join(d, "growing.bin")
             a, b = srv.ftp(), srv.ftp()
             a.login("user", "pw")
@@ -306,8 +296,7 @@ class RepliesAndLogs(unittest.TestCase):
 
     def test_restart_offset_beyond_end(self):
         with NuboServer() as srv:
-            d = tempfile.mkdtemp(prefix="nubo-rest-")
-            self.addCleanup(shutil.rmtree, d, True)
+            d = scratch_dir(self, "nubo-rest-")
             path = os.path.join(d, "four.bin")
             with open(path, "wb") as f:
                 f.write(b"abcd")
@@ -324,8 +313,7 @@ class RepliesAndLogs(unittest.TestCase):
                 self.assertEqual(f.read(), b"wxyz!")
 
     def test_control_bytes_never_reach_replies_or_log_file(self):
-        tmp = tempfile.mkdtemp(prefix="nubo-forge-")
-        self.addCleanup(shutil.rmtree, tmp, True)
+        tmp = scratch_dir(self, "nubo-forge-")
         with open(os.path.join(tmp, "ftp_config.ini"), "w") as f:
             f.write(settings(Log=1))
         with open(os.path.join(tmp, "ftp_users.ini"), "w") as f:
@@ -363,8 +351,7 @@ class AccountFileAtStart(unittest.TestCase):
         ]
         for name, content, message in cases:
             with self.subTest(name):
-                tmp = tempfile.mkdtemp(prefix="nubo-broken-")
-                self.addCleanup(shutil.rmtree, tmp, True)
+                tmp = scratch_dir(self, "nubo-broken-")
                 users = os.path.join(tmp, "ftp_users.ini")
                 if content is None:
                     os.mkdir(users)
@@ -382,8 +369,7 @@ class AccountFileAtStart(unittest.TestCase):
                         self.assertEqual(f.read(), content)
 
     def test_stale_temporary_removed_and_edits_count_at_once(self):
-        tmp = tempfile.mkdtemp(prefix="nubo-stale-")
-        self.addCleanup(shutil.rmtree, tmp, True)
+        tmp = scratch_dir(self, "nubo-stale-")
         stale = os.path.join(tmp, "ftp_users.ini.Ab12Cd")
         keep = os.path.join(tmp, "ftp_users.ini.notmine")
         for p in (stale, keep):

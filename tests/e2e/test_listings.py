@@ -2,13 +2,11 @@
 data connections."""
 import datetime
 import os
-import shutil
 import subprocess
-import tempfile
 import time
 import unittest
 
-from nubo import NuboServer, recv_all
+from nubo import class_server, recv_all, scratch_dir
 
 
 def local_ts(y, mo, d, h=0, mi=0):
@@ -18,8 +16,8 @@ def local_ts(y, mo, d, h=0, mi=0):
 class Listings(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.srv = NuboServer().__enter__()
-        cls.data = d = tempfile.mkdtemp(prefix="nubo-list-")
+        cls.data = d = scratch_dir(cls, "nubo-list-")
+        cls.srv = class_server(cls)
         this_year = datetime.date.today().year
         cls.year = this_year
 
@@ -44,11 +42,6 @@ class Listings(unittest.TestCase):
         os.mkdir(os.path.join(d, "sub"))
         make("sub/inner.txt", b"i")
         os.mkdir(os.path.join(d, "empty"))
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.srv.__exit__(None, None, None)
-        shutil.rmtree(cls.data, ignore_errors=True)
 
     def listing(self, command):
         c = self.srv.raw()

@@ -1,16 +1,13 @@
 """Many clients at once on the one thread, a client that stops reading, and files
 above 4 GiB end to end."""
 import hashlib
-import io
 import os
-import shutil
 import socket
 import subprocess
-import tempfile
 import threading
 import unittest
 
-from nubo import NuboServer, digest
+from nubo import class_server, digest, scratch_dir
 
 FIVE_GIB = 5 << 30
 
@@ -18,13 +15,8 @@ FIVE_GIB = 5 << 30
 class Load(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.srv = NuboServer().__enter__()
-        cls.data = tempfile.mkdtemp(prefix="nubo-load-")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.srv.__exit__(None, None, None)
-        shutil.rmtree(cls.data, ignore_errors=True)
+        cls.data = scratch_dir(cls, "nubo-load-")
+        cls.srv = class_server(cls)
 
     def path(self, name):
         return os.path.join(self.data, name)

@@ -2,7 +2,6 @@
 permission letters, limits, address lists, totals, farewell, idle time-out,
 confinement, and the single running copy."""
 import ftplib
-import io
 import os
 import shutil
 import socket
@@ -11,7 +10,7 @@ import tempfile
 import time
 import unittest
 
-from nubo import BINARY, NuboServer, TEST_SETTINGS, account_text, free_port, recv_all
+from nubo import BINARY, NuboServer, TEST_SETTINGS, account_text, class_server, recv_all, scratch_dir
 
 GREETING = "220- Nubo FTP Server (Version 2.0.0)\r\n220 Nubo FTP Server 2.0.0 ready..."
 
@@ -75,7 +74,7 @@ class Accounts(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.root = tempfile.mkdtemp(prefix="nubo-acc-")
+        cls.root = scratch_dir(cls, "nubo-acc-")
         r = cls.root
         for d in ["home/pub", "home/secret", "music/albums", "outside"]:
             os.makedirs(os.path.join(r, d))
@@ -95,12 +94,7 @@ class Accounts(unittest.TestCase):
             + account_text("idle", "i", home, "D_________S", "Time-Out=1\r\n")
             + account_text("off", "x", home, "D_________S", "UserDisable=1\r\n")
             + account_text("nohome", "n", os.path.join(r, "missing"), "D__________"))
-        cls.srv = NuboServer(users=users).__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.srv.__exit__(None, None, None)
-        shutil.rmtree(cls.root, ignore_errors=True)
+        cls.srv = class_server(cls, users=users)
 
     def tearDown(self):
         # Each test starts with no session of its own still counted.

@@ -3,15 +3,13 @@ active mode, resumes, aborts, STOU, and the mends against bounce and theft."""
 import ftplib
 import io
 import os
-import shutil
 import socket
 import subprocess
-import tempfile
 import threading
 import time
 import unittest
 
-from nubo import NuboServer, digest, engine_path, recv_all
+from nubo import class_server, digest, recv_all, scratch_dir
 
 SIZES = {"empty.bin": 0, "one.bin": 1, "mib.bin": 1 << 20}
 
@@ -19,17 +17,12 @@ SIZES = {"empty.bin": 0, "one.bin": 1, "mib.bin": 1 << 20}
 class Transfers(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.srv = NuboServer().__enter__()
-        cls.data = tempfile.mkdtemp(prefix="nubo-xfer-")
+        cls.data = scratch_dir(cls, "nubo-xfer-")
+        cls.srv = class_server(cls)
         for name, size in SIZES.items():
             with open(os.path.join(cls.data, name), "wb") as f:
                 f.write(os.urandom(size))
         cls.url = "ftp://127.0.0.1:%d/%s" % (cls.srv.port, cls.data.strip("/"))
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.srv.__exit__(None, None, None)
-        shutil.rmtree(cls.data, ignore_errors=True)
 
     def path(self, name):
         return os.path.join(self.data, name)

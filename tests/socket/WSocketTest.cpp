@@ -66,6 +66,13 @@ std::string CongestionOf(int fd) {
     return name;
 }
 
+// Starts a connection to a port of this host.
+void ConnectLocal(TWSocket& c, const std::string& port) {
+    c.SetAddr("127.0.0.1");
+    c.SetPort(port);
+    c.Connect();
+}
+
 } // namespace
 
 TEST(WSocket, ConnectGivesOneDataSentThenOnePerDrainedSend) {
@@ -73,9 +80,7 @@ TEST(WSocket, ConnectGivesOneDataSentThenOnePerDrainedSend) {
     TWSocket c;
     Recorder r;
     r.Attach(c);
-    c.SetAddr("127.0.0.1");
-    c.SetPort(l.port());
-    c.Connect();
+    ConnectLocal(c, l.port());
     EXPECT_EQ(c.State(), wsConnecting);
     ASSERT_TRUE(RunUntil([&] { return r.Count("sent 0") == 1 && l.accepted >= 0; }));
     EXPECT_EQ(r.events, (std::vector<std::string>{"connected 0", "sent 0"}));
@@ -101,9 +106,7 @@ TEST(WSocket, LargeSendIsDeliveredInOrderWithOneDataSentAfterDraining) {
     TWSocket c;
     Recorder r;
     r.Attach(c);
-    c.SetAddr("127.0.0.1");
-    c.SetPort(l.port());
-    c.Connect();
+    ConnectLocal(c, l.port());
     ASSERT_TRUE(RunUntil([&] { return r.Count("sent 0") == 1 && l.accepted >= 0; }));
     std::string big(8 << 20, '\0');
     for (size_t i = 0; i < big.size(); ++i) big[i] = char(i * 7 + i / 4096);
@@ -131,9 +134,7 @@ TEST(WSocket, RefusedConnectGives10061ThenClosed) {
     TWSocket c;
     Recorder r;
     r.Attach(c);
-    c.SetAddr("127.0.0.1");
-    c.SetPort(std::to_string(port));
-    c.Connect();
+    ConnectLocal(c, std::to_string(port));
     ASSERT_TRUE(RunUntil([&] { return r.events.size() >= 2; }));
     EXPECT_EQ(r.events, (std::vector<std::string>{"connected 10061", "closed 0"}));
     EXPECT_EQ(c.State(), wsClosed);
@@ -200,9 +201,7 @@ TEST(WSocket, SendOutsideConnectedStateReports10057) {
     TWSocket c;
     Recorder r;
     r.Attach(c);
-    c.SetAddr("127.0.0.1");
-    c.SetPort(l.port());
-    c.Connect();
+    ConnectLocal(c, l.port());
     ASSERT_EQ(c.State(), wsConnecting);
     EXPECT_THROW(c.SendStr("x"), ESocketException);
     EXPECT_EQ(c.State(), wsClosed);
@@ -230,9 +229,7 @@ TEST(WSocket, ConnectionsWithinThisHostUseRenoOnBothEnds) {
     // Whatever the system's default: a pacing one such as BBR slows loopback transfers.
     Listener l;
     TWSocket c, adopted;
-    c.SetAddr("127.0.0.1");
-    c.SetPort(l.port());
-    c.Connect();
+    ConnectLocal(c, l.port());
     ASSERT_TRUE(RunUntil([&] { return c.State() == wsConnected && l.accepted >= 0; }));
     adopted.SetHSocket(l.accepted);
     EXPECT_EQ(CongestionOf(c.HSocket()), "reno");
