@@ -44,6 +44,19 @@ TFileMode UploadFileMode(TFtpCommandCode commandCode, const TFtpCtrlSocket& Clie
     return TFileMode::Replace;
 }
 
+// The reply to a transfer command that failed before its "150"; only inside a catch block.
+std::string RefusedTransferReply(const std::string& command) {
+    try {
+        throw;
+    } catch (const ERestartBeyondEnd& e) {
+        return Fmt("554 Cannot %s. %s.", command, e.what());
+    } catch (const EStreamError& e) {
+        return Fmt("550 Cannot %s. %s", command, e.what());
+    } catch (const std::exception& e) {
+        return Fmt("501 Cannot %s. %s", command, e.what());
+    }
+}
+
 // The file of a transfer command is opened before its "150", so that a missing file, a
 // missing folder or a name that cannot be made is refused before any data connection.
 // A transfer still running keeps its stream; the new one then opens at its connection.
@@ -381,12 +394,8 @@ void TFtpServer::CommandRETR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
             Client.StartPending = true;
             if (!delayed) PostMsg(MsgStartSend, Client);
         }
-    } catch (const ERestartBeyondEnd& e) {
-        Answer = Fmt("554 Cannot RETR. %s.", e.what());
-    } catch (const EStreamError& e) {
-        Answer = Fmt("550 Cannot RETR. %s", e.what());
-    } catch (const std::exception& e) {
-        Answer = Fmt("501 Cannot RETR. %s", e.what());
+    } catch (const std::exception&) {
+        Answer = RefusedTransferReply("RETR");
     }
     DisarmPassive(Client, Answer);
 }
@@ -422,12 +431,8 @@ void TFtpServer::CommandSTOR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
     try {
         Answer = PrepareUpload(Client, Params) ? Fmt("150 Opening data connection for %s.", Params)
                                                : "501 Permission Denied";
-    } catch (const ERestartBeyondEnd& e) {
-        Answer = Fmt("554 Cannot STOR. %s.", e.what());
-    } catch (const EStreamError& e) {
-        Answer = Fmt("550 Cannot STOR. %s", e.what());
-    } catch (const std::exception& e) {
-        Answer = Fmt("501 Cannot STOR. %s", e.what());
+    } catch (const std::exception&) {
+        Answer = RefusedTransferReply("STOR");
     }
     DisarmPassive(Client, Answer);
 }
