@@ -5,6 +5,7 @@
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
+#include <unistd.h>
 
 namespace nubo {
 
@@ -13,6 +14,8 @@ namespace {
 constexpr int kMaxGather = 64;
 // Bytes of a file range offered to one call at most.
 constexpr int64_t kMaxFileOffer = int64_t(1) << 30;
+// Bytes of a file range read for a writer at once: many records per loop round.
+constexpr size_t kWriterFileBlock = 256 * 1024;
 } // namespace
 
 void TSendChain::Append(const char* data, int len, int chunkSize) {
@@ -41,6 +44,31 @@ bool TSendChain::Empty() {
 int64_t TSendChain::SendTo(int sockFd, size_t& offered) {
     TItem& front = items_.front();
     const int64_t sent = front.Buf ? SendChunks(sockFd, offered) : SendFileRange(sockFd, front, offered);
+    if (sent > 0) Consume(size_t(sent));
+    return sent;
+}
+
+int64_t TSendChain::SendThrough(const TWriter& write, size_t& offered) {
+    TItem& front = items_.front();
+    int64_t sent;
+    if (front.Buf) {
+        int n;
+        const char* p = front.Buf->Peek(n);
+        offered = size_t(n);
+        sent = write(p, offered);
+    } else {
+        if (fileBlock_.empty()) fileBlock_.resize(kWriterFileBlock);
+        offered = size_t(std::min<int64_t>(front.FileLen, int64_t(fileBlock_.size())));
+        const ssize_t got = ::pread(front.FileFd, fileBlock_.data(), offered, off_t(front.FileOff));
+        if (got <= 0) {
+            if (got < 0) return -1;
+            front.FileLen = 0; // the file ended early (truncated meanwhile)
+            offered = 0;
+            return 0;
+        }
+        offered = size_t(got);
+        sent = write(fileBlock_.data(), offered);
+    }
     if (sent > 0) Consume(size_t(sent));
     return sent;
 }

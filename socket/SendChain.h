@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "socket/WSockBuf.h"
 
@@ -28,6 +30,11 @@ public:
     // range that ends early (its file was truncated meanwhile) is dropped: 0 is
     // returned with offered 0.
     int64_t SendTo(int sockFd, size_t& offered);
+    // The same through a writer of plaintext (a TLS stage) that returns the bytes it took
+    // or -1: the leading chunk, or a block of the leading file range read for it. A
+    // writer that took nothing is offered at least as many bytes the next time.
+    using TWriter = std::function<int64_t(const char* data, size_t len)>;
+    int64_t SendThrough(const TWriter& write, size_t& offered);
 
 private:
     struct TItem {
@@ -42,6 +49,7 @@ private:
     void Consume(size_t sent);
 
     std::deque<TItem> items_;
+    std::vector<char> fileBlock_; // file data on its way through a writer; made at first use
 };
 
 } // namespace nubo

@@ -99,6 +99,7 @@ void TCustomWSocket::ConnectionLost(int code) {
         ::close(fd_);
         fd_ = INVALID_SOCKET;
     }
+    DropTls();
     if (state_ != wsClosed) {
         bool fire = !closedFired_ && !destroying_;
         closedFired_ = true;
@@ -176,13 +177,18 @@ void TCustomWSocket::InternalClose(bool shutdownSend, uint16_t err) {
         Unregister();
         ::close(fd_);
         fd_ = INVALID_SOCKET;
+        DropTls();
         return;
     }
-    if (shutdownSend) ::shutdown(fd_, SHUT_WR);
+    if (shutdownSend) {
+        if (tls_ && tls_->Established()) tls_->Shutdown();
+        ::shutdown(fd_, SHUT_WR);
+    }
     DeleteBufferedData(); // nothing queued can leave after the close, and file ranges must not outlive it
     Unregister();
     int rc = ::close(fd_);
     fd_ = INVALID_SOCKET;
+    DropTls();
     if (rc < 0 && errno != EINTR) {
         int code = LastSysError();
         LastError = code;
@@ -213,6 +219,7 @@ void TCustomWSocket::Abort() {
 
 void TCustomWSocket::Shutdown(int how) {
     if (fd_ == INVALID_SOCKET) return;
+    if (how != 0 && tls_ && tls_->Established()) tls_->Shutdown(); // the close alert ends the data first
     ::shutdown(fd_, how == 0 ? SHUT_RD : how == 1 ? SHUT_WR : SHUT_RDWR);
 }
 
@@ -232,6 +239,7 @@ void TCustomWSocket::Pause() {
 void TCustomWSocket::Resume() {
     paused_ = false;
     if (token_) loop_.Modify(token_, events_);
+    if (tls_ && tls_->Established() && tls_->Pending() > 0) PostReadable();
 }
 
 void TCustomWSocket::AssignDefaultValue() {

@@ -18,6 +18,7 @@
 #include "socket/NameResolution.h"
 #include "socket/SendChain.h"
 #include "socket/SocketErrors.h"
+#include "socket/TlsStage.h"
 
 namespace nubo {
 
@@ -123,6 +124,15 @@ public:
     void Pause();
     void Resume();
 
+    // --- TLS ---
+    // Makes this connected socket the server side of a TLS connection. The handshake
+    // begins once everything queued so far has been sent; until it completes nothing is
+    // read, sent or reported. OnTlsDone tells its end: 0, or an error number, after
+    // which the socket is closed. Afterwards the events carry plaintext as before.
+    void StartTls(SSL_CTX* ctx);
+    bool TlsOn() const { return tls_ || tlsStart_; }
+    TTlsStage* Tls() const { return tls_.get(); }
+
     // --- events ---
     std::function<void(TCustomWSocket&, uint16_t)> OnSessionAvailable;
     std::function<void(TCustomWSocket&, uint16_t)> OnSessionConnected;
@@ -136,6 +146,7 @@ public:
     // flag says whether the socket is aborted afterwards: true when it came from a
     // readiness event, false when from OnDataAvailable (reading stops for this round).
     std::function<void(TCustomWSocket&, const std::exception&, bool&)> OnBgException;
+    std::function<void(TCustomWSocket&, uint16_t)> OnTlsDone;
 
 protected:
     // Hooks for derived classes; the defaults fire the events above.
@@ -183,6 +194,13 @@ private:
     bool PeerName(sockaddr_in& sa, const char* label);
     bool CanQueue();
     void PumpQueued();
+    int64_t SendOnce(size_t& offered);
+    void BeginTls();
+    void DriveHandshake();
+    bool Handshaking() const { return tls_ && !tls_->Established(); }
+    void PostReadable();
+    void DropTls();
+    int ReceivePlain(char* buf, int size);
 
     TEventLoop& loop_;
     std::shared_ptr<char> alive_; // guards posted calls
@@ -195,6 +213,9 @@ private:
     bool closedFired_ = false;
     int64_t readCount_ = 0;
     TSendChain chain_;
+    std::unique_ptr<TTlsStage> tls_;
+    SSL_CTX* tlsStart_ = nullptr; // a TLS start that waits for the queue to drain
+    bool dataSentOwed_ = false;   // OnDataSent held back by the handshake
 
     std::string addr_, port_, proto_ = "tcp", localAddr_ = "0.0.0.0", localPort_ = "0";
     bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = true;

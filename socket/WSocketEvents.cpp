@@ -35,6 +35,10 @@ void TCustomWSocket::HandleEvents(int fd, uint32_t ev) {
             }
         }
         bool closed = (ev & kClosedMask) != 0;
+        if (Handshaking()) {
+            if (closed) return ConnectionLost(WSAECONNABORTED); // the peer gave up before TLS was up
+            return DriveHandshake();
+        }
         if ((ev & ioRead) && !closed) {
             if (state_ != wsConnected) {
                 ChangeState(wsConnected);
@@ -145,6 +149,7 @@ int TCustomWSocket::Receive(void* buf, int size) {
         LastError = WSAENOTCONN;
         return -1;
     }
+    if (tls_ || tlsStart_) return ReceivePlain(static_cast<char*>(buf), size);
     ssize_t n = ::recv(fd_, buf, size_t(std::max(size, 0)), 0);
     if (n < 0) {
         LastError = LastSysError();
@@ -160,7 +165,37 @@ int TCustomWSocket::RcvdCount() {
         LastError = fd_ == INVALID_SOCKET ? WSAENOTSOCK : LastSysError();
         return -1;
     }
+    if (tls_ && tls_->Established()) n += tls_->Pending();
     return n;
+}
+
+// Decrypted bytes, as many records as fit and have come: a block of an upload is read
+// in one call, not one record a loop round. Nothing is read before the handshake ends.
+int TCustomWSocket::ReceivePlain(char* buf, int size) {
+    if (!tls_ || !tls_->Established()) {
+        LastError = WSAEWOULDBLOCK;
+        return -1;
+    }
+    int total = 0;
+    while (total < size) {
+        TTlsStage::TWait wait = TTlsStage::TWait::None;
+        const int n = tls_->Read(buf + total, size - total, wait);
+        if (n > 0) {
+            total += n;
+            continue;
+        }
+        if (total > 0) break; // what came is delivered; the end or the wait shows next time
+        if (n == 0) return 0;
+        if (wait == TTlsStage::TWait::None) {
+            LastError = WSAECONNRESET;
+            return -1;
+        }
+        if (wait == TTlsStage::TWait::Write) WantWrite(true);
+        LastError = WSAEWOULDBLOCK;
+        return -1;
+    }
+    readCount_ += total;
+    return total;
 }
 
 void TCustomWSocket::TriggerDataAvailable(uint16_t err) {

@@ -137,6 +137,7 @@ void TCustomWSocket::CloseForAdoption() {
 
 void TCustomWSocket::InstallHandle(int fd) {
     DeleteBufferedData();
+    DropTls();
     fd_ = fd;
     closedFired_ = false;
     readCount_ = 0;

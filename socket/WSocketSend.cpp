@@ -48,10 +48,12 @@ bool TCustomWSocket::TryToSend() {
     while (true) {
         if (chain_.Empty() || fd_ == INVALID_SOCKET) {
             allSent_ = true;
+            if (tlsStart_ && fd_ != INVALID_SOCKET) BeginTls();
             return true;
         }
+        if (Handshaking()) return true; // what is queued waits for the handshake
         size_t offered = 0;
-        const int64_t sent = chain_.SendTo(fd_, offered);
+        const int64_t sent = SendOnce(offered);
         if (sent < 0) {
             int code = LastSysError();
             if (code == WSAEWOULDBLOCK || errno == EINTR) {
@@ -79,10 +81,34 @@ bool TCustomWSocket::TryToSend() {
     }
 }
 
+// One system call's worth of the chain: straight to the descriptor, or through the TLS
+// stage. A failing stage reports itself as a reset connection.
+int64_t TCustomWSocket::SendOnce(size_t& offered) {
+    if (!tls_) return chain_.SendTo(fd_, offered);
+    int writeErr = 0;
+    const int64_t sent = chain_.SendThrough(
+        [&](const char* data, size_t len) -> int64_t {
+            TTlsStage::TWait wait = TTlsStage::TWait::None;
+            const int64_t n = tls_->Write(data, len, wait);
+            if (n < 0) writeErr = wait == TTlsStage::TWait::None ? ECONNRESET : EAGAIN;
+            return n;
+        },
+        offered);
+    if (sent < 0 && writeErr != 0) errno = writeErr; // else a file read failed: its errno stands
+    return sent;
+}
+
 void TCustomWSocket::DoWritable(uint16_t err) {
     int fd = fd_;
+    if (Handshaking()) return DriveHandshake();
     if (!TryToSend() || fd != fd_) return;
-    if (allSent_) TriggerDataSent(err);
+    if (!allSent_) return;
+    // An adoption's OnDataSent waits until the TLS start and its handshake are over.
+    if (tlsStart_ || Handshaking()) {
+        dataSentOwed_ = true;
+        return;
+    }
+    TriggerDataSent(err);
 }
 
 void TCustomWSocket::DeleteBufferedData() {

@@ -1,0 +1,53 @@
+#pragma once
+// The TLS stage of one socket: the server side of a TLS connection on the socket's own
+// descriptor, non-blocking. The socket sends, receives and closes through it once it
+// exists; a clear socket has none and pays nothing for it.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+typedef struct ssl_st SSL;
+typedef struct ssl_ctx_st SSL_CTX;
+
+namespace nubo {
+
+class TTlsStage {
+public:
+    // Throws ESocketException when the library cannot make the connection's state.
+    TTlsStage(SSL_CTX* ctx, int fd);
+    ~TTlsStage();
+    TTlsStage(const TTlsStage&) = delete;
+    TTlsStage& operator=(const TTlsStage&) = delete;
+
+    // What an operation needs before it can go on.
+    enum class TWait { None, Read, Write };
+
+    // Drives the handshake: true once it is complete. On false, wait says what the
+    // handshake waits for; TWait::None means it failed (Error() says why).
+    bool Handshake(TWait& wait);
+    bool Established() const { return established_; }
+
+    // Decrypted bytes: > 0 read, 0 the peer ended the connection, -1 nothing now (wait
+    // set) or a failure (wait None, Error() says why).
+    int Read(void* buf, int size, TWait& wait);
+    // Plaintext taken: > 0, or -1 with wait as for Read. A write that waited must be
+    // repeated with at least as many bytes.
+    int64_t Write(const void* data, size_t len, TWait& wait);
+    // Decrypted bytes held inside the stage that the descriptor no longer signals.
+    int Pending() const;
+    // Sends the close alert once, without waiting for the peer's.
+    void Shutdown();
+    const std::string& Error() const { return error_; }
+    SSL* Native() const { return ssl_; }
+
+private:
+    TWait Classify(int rc, const char* what);
+
+    SSL* ssl_ = nullptr;
+    bool established_ = false;
+    bool shutdownSent_ = false;
+    std::string error_;
+};
+
+} // namespace nubo

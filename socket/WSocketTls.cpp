@@ -1,0 +1,73 @@
+// The TLS stage's place in the socket: starting it, driving the handshake, and the
+// events that wait for it.
+#include <utility>
+
+#include "socket/WSocket.h"
+
+namespace nubo {
+
+void TCustomWSocket::StartTls(SSL_CTX* ctx) {
+    if (state_ != wsConnected || fd_ == INVALID_SOCKET || TlsOn() || !ctx) {
+        LastError = WSAEINVAL;
+        return RaiseError(WSAEINVAL, "StartTls");
+    }
+    tlsStart_ = ctx;
+    // What is queued (the reply that agrees to TLS) leaves in clear first.
+    if (chain_.Empty()) BeginTls();
+}
+
+void TCustomWSocket::BeginTls() {
+    SSL_CTX* ctx = std::exchange(tlsStart_, nullptr);
+    tls_ = std::make_unique<TTlsStage>(ctx, fd_);
+    DriveHandshake();
+}
+
+void TCustomWSocket::DriveHandshake() {
+    const int fd = fd_;
+    TTlsStage::TWait wait = TTlsStage::TWait::None;
+    if (tls_->Handshake(wait)) {
+        WantWrite(false);
+        if (OnTlsDone) OnTlsDone(*this, 0);
+        if (fd != fd_) return;
+        // What waited for the handshake goes now: queued plaintext and the held
+        // OnDataSent; decrypted bytes that came with the handshake are read.
+        if (!chain_.Empty() || dataSentOwed_) {
+            dataSentOwed_ = false;
+            PostWritable();
+        }
+        if (tls_->Pending() > 0) PostReadable();
+        return;
+    }
+    if (wait != TTlsStage::TWait::None) {
+        WantWrite(wait == TTlsStage::TWait::Write);
+        return;
+    }
+    LastError = WSAECONNABORTED;
+    if (OnTlsDone) OnTlsDone(*this, WSAECONNABORTED);
+    if (fd != fd_) return;
+    DeleteBufferedData();
+    ConnectionLost(WSAECONNABORTED);
+}
+
+// Decrypted bytes wait inside the stage, where the descriptor's readiness cannot show
+// them: a read round is posted for them.
+void TCustomWSocket::PostReadable() {
+    const int fd = fd_;
+    loop_.Post(alive_, [this, fd] {
+        if (fd != fd_ || paused_ || !tls_) return;
+        try {
+            DoReceiveLoop(0, !(ComponentOptions & wsoNoReceiveLoop));
+            if (fd == fd_ && tls_ && !paused_ && tls_->Pending() > 0) PostReadable();
+        } catch (const std::exception& e) {
+            ReportBgException(e, fd, true);
+        }
+    });
+}
+
+void TCustomWSocket::DropTls() {
+    tls_.reset();
+    tlsStart_ = nullptr;
+    dataSentOwed_ = false;
+}
+
+} // namespace nubo
