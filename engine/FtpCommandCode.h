@@ -39,6 +39,10 @@ enum class TFtpCommandCode : uint8_t {
     Mlsd = 29,
     Mfmt = 30,
     Md5 = 31,
+    Auth = 32,
+    Pbsz = 33,
+    Prot = 34,
+    Ccc = 35,
 };
 
 } // namespace nubo

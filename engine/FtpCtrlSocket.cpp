@@ -109,6 +109,10 @@ void TFtpCtrlSocket::DispatchLines() {
         // The handler cannot free this object, but it may have changed the buffer size.
         if (lineBuffer_.get() != buf) return;
         if (!DropLine(len, saved, c)) return;
+        if (std::exchange(dropPending_, false)) {
+            LineFill = 0;
+            return;
+        }
     }
 }
 

@@ -77,6 +77,13 @@ struct TTransferState {
 };
 
 // What the host keeps of the logged-in session.
+// The connection's TLS: what the client asked for its data connections.
+struct TTlsSessionState {
+    bool PbszSet = false;       // PBSZ came after TLS was up
+    bool ProtectData = false;   // PROT P: data connections under TLS
+    bool TlsAfterReply = false; // AUTH agreed: TLS starts once its reply is out
+};
+
 struct THostSession {
     bool LoggedIn = false;
     // The host granted a download or upload and counts it until its session ends.
@@ -88,7 +95,11 @@ struct THostSession {
     void EndGrant() { RetrInProgress = StorInProgress = false; }
 };
 
-class TFtpCtrlSocket : public TCustomWSocket, public TDataChannelState, public TTransferState, public THostSession {
+class TFtpCtrlSocket : public TCustomWSocket,
+                       public TDataChannelState,
+                       public TTransferState,
+                       public TTlsSessionState,
+                       public THostSession {
 public:
     explicit TFtpCtrlSocket(TEventLoop& loop = TEventLoop::Current());
     ~TFtpCtrlSocket() override;
@@ -144,12 +155,15 @@ public:
     void HoldCommands(std::shared_ptr<void> work);
     void ReleaseCommands();
     bool CommandsHeld() const { return heldBy_ != nullptr; }
+    // The lines received behind the one being handled are dropped once it is done.
+    void DropPendingLines() { dropPending_ = true; }
 
 private:
     void ReceiveLines();
     void DispatchLines();
     bool DropLine(int len, char saved, int c);
     std::shared_ptr<void> heldBy_;
+    bool dropPending_ = false;
     std::unique_ptr<TStream> ownStream_;
     TStream* lentStream_ = nullptr;
     std::unique_ptr<char[]> lineBuffer_;

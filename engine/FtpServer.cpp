@@ -30,7 +30,8 @@ TFtpServer::TFtpServer(TEventLoop& loop)
         {"XRMD", &TFtpServer::CommandRMD},  {"MDTM", &TFtpServer::CommandMDTM}, {"MODE", &TFtpServer::CommandMODE},
         {"OVER", &TFtpServer::CommandOVER}, {"STOU", &TFtpServer::CommandSTOU}, {"FEAT", &TFtpServer::CommandFEAT},
         {"MLST", &TFtpServer::CommandMLST}, {"MLSD", &TFtpServer::CommandMLSD}, {"MFMT", &TFtpServer::CommandMDTM},
-        {"MD5", &TFtpServer::CommandMD5},
+        {"MD5", &TFtpServer::CommandMD5},   {"AUTH", &TFtpServer::CommandAUTH}, {"PBSZ", &TFtpServer::CommandPBSZ},
+        {"PROT", &TFtpServer::CommandPROT}, {"CCC", &TFtpServer::CommandCCC},
     };
     for (const auto& [keyword, proc] : table) RegisterCommand(keyword, proc);
 }
@@ -201,6 +202,7 @@ void TFtpServer::ClientCommand(TFtpCtrlSocket& Client, const char* buf, int len)
             if (commands_[size_t(i)].Keyword == keyword) {
                 (this->*commands_[size_t(i)].Proc)(Client, keyword, params, answer);
                 if (!Client.CommandsHeld()) SendReply(Client, answer); // else the holder replies later
+                if (std::exchange(Client.TlsAfterReply, false)) Client.StartTls(TlsContext);
                 return;
             }
         }

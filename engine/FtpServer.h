@@ -107,6 +107,10 @@ public:
     // Seconds a passive listener waits for its client before its port goes back to
     // the pool (0: forever).
     int PasvTimeoutSec = 30;
+    // The TLS of AUTH TLS and PROT P; none: the commands are unknown, as without TLS.
+    SSL_CTX* TlsContext = nullptr;
+    // Logins only on an encrypted control connection, data only with PROT P.
+    bool TlsRequired = false;
     TConnectionFactory ConnectionClass;
 
     // --- operations ---
@@ -189,11 +193,21 @@ public:
     virtual void CommandFEAT(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
     virtual void CommandMLST(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
     virtual void CommandMLSD(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandAUTH(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandPBSZ(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandPROT(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandCCC(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
     virtual void CommandMD5(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
 
 protected:
     // The login guard: false (and the 530 reply in Answer) when not logged in.
     static bool CheckLoggedIn(TFtpCtrlSocket& Client, TFtpString& Answer);
+    // Without TLS the TLS commands are answered as unknown; false then.
+    bool CheckTlsOffered(const TFtpString& Keyword, TFtpString& Answer) const;
+    // A transfer or listing when data must be protected and PROT P was not given: 521.
+    bool CheckDataProtection(TFtpCtrlSocket& Client, TFtpString& Answer);
+    // A data connection of a PROT P session begins its TLS handshake.
+    void ProtectChannel(TFtpCtrlSocket& Client, TCustomWSocket& data);
     // Fires a validation event with Allowed entering True; returns Allowed.
     bool Validate(const TFtpSrvValidateXferEvent& ev, TFtpCtrlSocket& Client, TFtpString& FilePath);
     // Private message handlers.
@@ -242,7 +256,7 @@ private:
         std::string Keyword;
         TFtpSrvCommandProc Proc = nullptr;
     };
-    static constexpr int kMaxCommands = 37;
+    static constexpr int kMaxCommands = 64;
 
     void ServerSessionAvailable(uint16_t err);
     void AcceptFailed();

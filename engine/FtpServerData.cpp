@@ -287,6 +287,7 @@ void TFtpServer::ClientPassiveSessionAvailable(TFtpCtrlSocket& Client) {
     data.LingerOnOff = wsLingerOff;
     data.LingerTimeout = 0;
     data.SetHSocket(std::move(fd));
+    ProtectChannel(Client, data);
     Client.PassiveLinked = true;
     if (Client.PassivePending && data.OnSessionConnected) data.OnSessionConnected(data, 0);
 }
@@ -299,11 +300,17 @@ void TFtpServer::SetDataHandlers(TFtpCtrlSocket& Client, TDataHandlers set) {
     data.OnDataAvailable = nullptr;
     data.OnDataSent = nullptr;
     if (set == TDataHandlers::Stor) {
-        data.OnSessionConnected = [this, c](TCustomWSocket&, uint16_t e) { ClientStorSessionConnected(*c, e); };
+        data.OnSessionConnected = [this, c](TCustomWSocket& d, uint16_t e) {
+            ProtectChannel(*c, d);
+            ClientStorSessionConnected(*c, e);
+        };
         data.OnSessionClosed = [this, c](TCustomWSocket&, uint16_t e) { ClientStorSessionClosed(*c, e); };
         data.OnDataAvailable = [this, c](TCustomWSocket&, uint16_t e) { ClientStorDataAvailable(*c, e); };
     } else if (set == TDataHandlers::Retr) {
-        data.OnSessionConnected = [this, c](TCustomWSocket&, uint16_t e) { ClientRetrSessionConnected(*c, e); };
+        data.OnSessionConnected = [this, c](TCustomWSocket& d, uint16_t e) {
+            ProtectChannel(*c, d);
+            ClientRetrSessionConnected(*c, e);
+        };
         data.OnSessionClosed = [this, c](TCustomWSocket&, uint16_t e) { ClientRetrSessionClosed(*c, e); };
         data.OnDataSent = [this, c](TCustomWSocket&, uint16_t e) { ClientRetrDataSent(*c, e); };
     }
@@ -375,6 +382,7 @@ void TFtpServer::DisarmPassive(TFtpCtrlSocket& Client, const std::string& Answer
 void TFtpServer::CommandRETR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
     Client.LastCommandCode = TFtpCommandCode::Retr;
+    if (!CheckDataProtection(Client, Answer)) return;
     // A stale engine stream is freed; a running transfer keeps its own.
     if (!Client.DataOpen) Client.ReleaseOwnedStream();
     try {
@@ -427,6 +435,7 @@ bool TFtpServer::PrepareUpload(TFtpCtrlSocket& Client, const TFtpString& Params)
 void TFtpServer::CommandSTOR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
     Client.LastCommandCode = TFtpCommandCode::Stor;
+    if (!CheckDataProtection(Client, Answer)) return;
     if (!Client.DataOpen) Client.ReleaseOwnedStream();
     try {
         Answer = PrepareUpload(Client, Params) ? Fmt("150 Opening data connection for %s.", Params)
@@ -440,6 +449,7 @@ void TFtpServer::CommandSTOR(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
 void TFtpServer::CommandAPPE(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
     Client.LastCommandCode = TFtpCommandCode::Appe;
+    if (!CheckDataProtection(Client, Answer)) return;
     if (!Client.DataOpen) Client.ReleaseOwnedStream();
     try {
         if (PrepareUpload(Client, Params)) {
@@ -458,6 +468,7 @@ void TFtpServer::CommandAPPE(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
 void TFtpServer::CommandSTOU(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
     Client.LastCommandCode = TFtpCommandCode::Stou;
+    if (!CheckDataProtection(Client, Answer)) return;
     if (!Client.DataOpen) Client.ReleaseOwnedStream();
     // The unique name is held by an empty "<name>.TMP" until the upload's own file
     // exists; then the placeholder goes, whatever the outcome.

@@ -35,6 +35,7 @@ void TFtpServer::BuildListing(TFtpCtrlSocket& Client, const std::string& Argumen
 }
 
 void TFtpServer::ListingCommand(TFtpCtrlSocket& Client, TFtpString& Params, TFtpString& Answer, TListingKind Kind) {
+    if (!CheckDataProtection(Client, Answer)) return;
     // A transfer still running on the data channel ends first (its reply goes out),
     // so that its stream is released before the listing takes the field.
     if (Client.DataOpen) Client.DataChannel->Close();

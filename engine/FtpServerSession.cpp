@@ -54,6 +54,10 @@ void TFtpServer::CommandXPWD(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
 
 void TFtpServer::CommandUSER(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     Client.LastCommandCode = TFtpCommandCode::User;
+    if (TlsContext && TlsRequired && !Client.TlsOn()) {
+        Answer = "530 This server requires TLS: send AUTH TLS before USER.";
+        return;
+    }
     Client.UserName = TrimBlanks(Params);
     Client.FtpState = ftpcWaitingPassword;
     Answer = Fmt("331 Password required for %s.", Client.UserName);
@@ -132,8 +136,9 @@ void TFtpServer::CommandFEAT(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
              "  MDTM YYYYMMDDHHMMSS[+-TZ] filename\r\n"
              "  MLST size*;type*;perm*;create*;modify*;\r\n"
              "  MFMT\r\n"
-             "  MD5\r\n"
-             "211 END";
+             "  MD5\r\n";
+    if (TlsContext) Answer += "  AUTH TLS\r\n  PBSZ\r\n  PROT\r\n";
+    Answer += "211 END";
 }
 
 void TFtpServer::CommandOVER(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {

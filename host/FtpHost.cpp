@@ -8,6 +8,7 @@
 
 #include "host/LoadSettings.h"
 #include "host/LogRuns.h"
+#include "platform/ProcessSetup.h"
 
 namespace nubo {
 
@@ -173,6 +174,7 @@ void TFtpHost::Start() {
     CheckFilesAtStart();
     LoadSettings(ConfigFile(), server_, settings_);
     if (!portOverride_.empty()) server_.Port = portOverride_;
+    StartTls();
     if (view_) view_->TrayIconChanged(TTrayState::Stopped);
     try {
         server_.Start();
@@ -182,6 +184,14 @@ void TFtpHost::Start() {
         WriteLog(lpSystem, FormatText(lang_.LangText(sNoPort), {server_.Port}));
         WriteLog(lpSystem, lang_.LangText(sNotStart));
     }
+}
+
+// Connections already encrypted keep the context they were made with.
+void TFtpHost::StartTls() {
+    tls_ = SetUpTls(ConfigFile(), dir_, MachineName(),
+                    [this](const std::string& line) { WriteLog(lpSystem, LogRun(kLogText, line)); });
+    server_.TlsContext = tls_.Context ? tls_.Context->Native() : nullptr;
+    server_.TlsRequired = tls_.Required;
 }
 
 void TFtpHost::ReloadSettings() {

@@ -18,6 +18,7 @@
 #include "engine/FtpServer.h"
 #include "host/LogPane.h"
 #include "host/LogWriter.h"
+#include "host/TlsSetup.h"
 #include "host/TotalsLedger.h"
 #include "host/TrayState.h"
 #include "host/VirtualTree.h"
@@ -180,6 +181,7 @@ private:
     void CloseSlowLogins();
     void AcceptTrouble(int error);
     void CheckFilesAtStart();
+    void StartTls();
     bool CheckFile(TFtpCtrlSocket& Client, TFtpString& FilePath, char letter);
     void ReleaseListing(TFtpCtrlSocket& Client);
     void LogTransferEnd(const TFtpCtrlSocket& Client, const TLangKey& key, int64_t seconds, int64_t bytes);
@@ -206,6 +208,7 @@ private:
     std::vector<TTransferRow> currentTransfers_;
     TLoopTimer timer_, timerUpdown_;
     TTotalsLedger totals_;
+    TTlsSetup tls_;
     mutable std::optional<TUserFile> roundUsers_;
     std::shared_ptr<char> alive_ = std::make_shared<char>(0);
 };

@@ -32,5 +32,7 @@ void IgnoreBrokenPipes();
 void RaiseDescriptorLimit();
 // The folder of the running executable, without a trailing separator; "." when unknown.
 std::string ExecutableFolder();
+// This machine's name; "localhost" when the system has none.
+std::string MachineName();
 
 } // namespace nubo

@@ -46,4 +46,10 @@ std::string ExecutableFolder() {
     return p.substr(0, p.find_last_of('/'));
 }
 
+std::string MachineName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == 0) return "localhost";
+    return name;
+}
+
 } // namespace nubo

@@ -10,7 +10,7 @@ std::string FirstStartSettingsText() {
            "HighPASV=2040\r\n"
            "TrayIcon=0\r\n"
            "Log=0\r\n"
-           "Encryption=0\r\n"
+           "Encryption=1\r\n"
            "EnterMessage=Nubo FTP 서버에 접속을 환영합니다. !\r\n"
            "ExitMessage=Nubo FTP 서버를 종료합니다.\r\n";
 }

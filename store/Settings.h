@@ -54,6 +54,12 @@ public:
     std::string LangSpec() const { return ini_.ReadString(kSetupSection, "LangSpec", ""); }
     // The web service's base address (ending with "nuboftp/"); empty: no online calls.
     std::string ServiceURL() const { return ini_.ReadString(kSetupSection, "ServiceURL", ""); }
+    // TLS: 0 off (what a file without the key means), 1 offered, 2 required.
+    int64_t Encryption() const { return ini_.ReadInteger(kSetupSection, "Encryption", 0); }
+    // The PEM files of the server's certificate and key; a relative name is in the
+    // program folder.
+    std::string TlsCertificate() const { return ini_.ReadString(kSetupSection, "TlsCertificate", "ftp_cert.pem"); }
+    std::string TlsKey() const { return ini_.ReadString(kSetupSection, "TlsKey", "ftp_key.pem"); }
 
     // What the settings dialog stores, as its fields hold it (no checks).
     struct TDialogValues {

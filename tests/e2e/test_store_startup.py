@@ -12,7 +12,7 @@ import unittest
 from nubo import BINARY, NuboServer, free_port, recv_all
 
 CONFIG = ("[Setup]\r\nPort=21\r\nMaxUser=0\r\nLowPASV=2020\r\nHighPASV=2040\r\n"
-          "TrayIcon=0\r\nLog=0\r\nEncryption=0\r\n"
+          "TrayIcon=0\r\nLog=0\r\nEncryption=1\r\n"
           "EnterMessage=Nubo FTP 서버에 접속을 환영합니다. !\r\n"
           "ExitMessage=Nubo FTP 서버를 종료합니다.\r\n").encode("utf-8")
 

@@ -16,7 +16,7 @@ TEST(SettingsFile, FirstStartWritesTheTenLinesOnceAndNeverAgain) {
     const TSettingsFile file(tmp.File("ftp_config.ini"));
     ASSERT_TRUE(file.CreateIfMissing());
     const std::string expected = "[Setup]\r\nPort=21\r\nMaxUser=0\r\nLowPASV=2020\r\nHighPASV=2040\r\n"
-                                 "TrayIcon=0\r\nLog=0\r\nEncryption=0\r\n"
+                                 "TrayIcon=0\r\nLog=0\r\nEncryption=1\r\n"
                                  "EnterMessage=Nubo FTP 서버에 접속을 환영합니다. !\r\n"
                                  "ExitMessage=Nubo FTP 서버를 종료합니다.\r\n";
     EXPECT_EQ(ReadBytes(file.Ini().FileName()), expected);
@@ -49,7 +49,7 @@ TEST(SettingsFile, TheDialogSaveKeepsUnknownKeysAndTheAddressLists) {
     f.SaveDialog({"2121", 5, 3000, 3010, true, true, "hello", "bye"});
     EXPECT_EQ(ReadBytes(f.Ini().FileName()),
               "[Setup]\r\nPort=2121\r\nMaxUser=5\r\nLowPASV=3000\r\nHighPASV=3010\r\n"
-              "TrayIcon=1\r\nLog=1\r\nEncryption=0\r\nEnterMessage=hello\r\nExitMessage=bye\r\n"
+              "TrayIcon=1\r\nLog=1\r\nEncryption=1\r\nEnterMessage=hello\r\nExitMessage=bye\r\n"
               "[IP Deny]\r\nIP0=10.*\r\n");
 }
 
