@@ -15,6 +15,9 @@ TFtpServer::TFtpServer(TEventLoop& loop)
     listener_ = std::make_unique<TWSocket>(loop);
     listener_->Name = "ServerWSocket";
     ReportBackground(*listener_, "listener");
+    implicitListener_ = std::make_unique<TWSocket>(loop);
+    implicitListener_->Name = "ImplicitTlsWSocket";
+    ReportBackground(*implicitListener_, "implicit TLS listener");
     ConnectionClass = [](TFtpServer& s) { return std::make_unique<TFtpCtrlSocket>(s.Loop()); };
 
     const std::pair<const char*, TFtpSrvCommandProc> table[] = {
@@ -40,6 +43,7 @@ TFtpServer::~TFtpServer() {
     destroying_ = true;
     clients_.clear();
     listener_.reset();
+    implicitListener_.reset();
 }
 
 void TFtpServer::RegisterCommand(const std::string& keyword, TFtpSrvCommandProc proc) {
@@ -63,18 +67,40 @@ void TFtpServer::Start() {
     // Connections closed by the server wait on this port for a while; a restart must
     // still be able to listen on it (one listener per port stays guaranteed).
     listener_->ListenReuseAddr = true;
-    listener_->OnSessionAvailable = [this](TCustomWSocket&, uint16_t err) { ServerSessionAvailable(err); };
+    listener_->OnSessionAvailable = [this](TCustomWSocket&, uint16_t err) { ServerSessionAvailable(*listener_, err); };
     listener_->OnChangeState = [this](TCustomWSocket&, TSocketState, TSocketState s) { ServerChangeState(s); };
     listener_->ComponentOptions = wsoNoReceiveLoop;
     TCustomWSocket::ReserveSpareDescriptor();
     listener_->Listen();
+    StartImplicitTls();
     passiveSweep_.OnTimer = [this] { SweepPassive(); };
     passiveSweep_.Start(1000);
+}
+
+// The second port, where TLS begins with the first byte. Its failure costs only itself.
+void TFtpServer::StartImplicitTls() {
+    if (!TlsContext || ImplicitTlsPort.empty() || ImplicitTlsPort == "0") return;
+    TWSocket& l = *implicitListener_;
+    try {
+        l.SetPort(ImplicitTlsPort);
+        l.SetProto("tcp");
+        l.SetAddr(Addr);
+        l.ListenBacklog = kServerBacklog;
+        l.ListenReuseAddr = true;
+        l.ComponentOptions = wsoNoReceiveLoop;
+        l.OnSessionAvailable = [this](TCustomWSocket&, uint16_t err) {
+            ServerSessionAvailable(*implicitListener_, err);
+        };
+        l.Listen();
+    } catch (const std::exception& e) {
+        ReportError("implicit TLS listener on port " + ImplicitTlsPort, e.what());
+    }
 }
 
 void TFtpServer::Stop() {
     passiveSweep_.Stop();
     acceptRetry_.Stop();
+    implicitListener_->Close();
     listener_->Close();
 }
 
@@ -104,30 +130,30 @@ void TFtpServer::SetPasvPortRangeSize(int v) {
 
 // A client the server cannot take still gets an answer, and the listener stays: the
 // first failure is reported once, and the end of the episode too.
-void TFtpServer::AcceptFailed() {
+void TFtpServer::AcceptFailed(TWSocket& listener) {
     if (!acceptTrouble_) {
         acceptTrouble_ = true;
-        if (OnAcceptTrouble) OnAcceptTrouble(*this, listener_->LastError);
+        if (OnAcceptTrouble) OnAcceptTrouble(*this, listener.LastError);
     }
-    if (listener_->RefusePending("421 Too many users connected.\r\n")) return;
+    if (listener.RefusePending("421 Too many users connected.\r\n")) return;
     // Nothing could be taken, not even to refuse it: the listener rests a moment so that
     // a connection it cannot take does not spin the loop. The timer holds its
     // descriptor already.
-    listener_->Pause();
-    acceptRetry_.OnTimer = [this] {
+    listener.Pause();
+    acceptRetry_.OnTimer = [this, &listener] {
         acceptRetry_.Stop();
-        listener_->Resume();
+        listener.Resume();
     };
     acceptRetry_.Start(100);
 }
 
-void TFtpServer::ServerSessionAvailable(uint16_t err) {
+void TFtpServer::ServerSessionAvailable(TWSocket& listener, uint16_t err) {
     if (err != 0) throw FtpServerException("Session available error #" + std::to_string(err));
     TUniqueFd fd;
     try {
-        fd = listener_->Accept();
+        fd = listener.Accept();
     } catch (const ESocketException&) {
-        AcceptFailed();
+        AcceptFailed(listener);
         return;
     }
     if (!fd) return;
@@ -150,6 +176,11 @@ void TFtpServer::ServerSessionAvailable(uint16_t err) {
     } catch (const ESocketException&) {
         PostMsg(MsgClientClosed, client);
         return;
+    }
+    if (&listener == implicitListener_.get()) {
+        // Everything on this port is encrypted, its data connections too.
+        client.StartTls(TlsContext);
+        client.PbszSet = client.ProtectData = true;
     }
     client.OnCommand = [this](TFtpCtrlSocket& c, const char* buf, int len) { ClientCommand(c, buf, len); };
     client.OnSessionClosed = [this](TCustomWSocket& s, uint16_t) {

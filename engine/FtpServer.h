@@ -111,6 +111,8 @@ public:
     SSL_CTX* TlsContext = nullptr;
     // Logins only on an encrypted control connection, data only with PROT P.
     bool TlsRequired = false;
+    // The port of implicit TLS (encrypted from the first byte); empty or "0": none.
+    std::string ImplicitTlsPort;
     TConnectionFactory ConnectionClass;
 
     // --- operations ---
@@ -258,8 +260,9 @@ private:
     };
     static constexpr int kMaxCommands = 64;
 
-    void ServerSessionAvailable(uint16_t err);
-    void AcceptFailed();
+    void ServerSessionAvailable(TWSocket& listener, uint16_t err);
+    void AcceptFailed(TWSocket& listener);
+    void StartImplicitTls();
     void SweepPassive();
     void TimeOutPassive(TFtpCtrlSocket& Client);
     // reply: what the client is told; empty when it has already moved on.
@@ -275,6 +278,7 @@ private:
     std::shared_ptr<char> alive_;
     bool destroying_ = false;
     std::unique_ptr<TWSocket> listener_;
+    std::unique_ptr<TWSocket> implicitListener_;
     TLoopTimer acceptRetry_, passiveSweep_;
     bool acceptTrouble_ = false;
     std::vector<std::unique_ptr<TFtpCtrlSocket>> clients_;

@@ -192,6 +192,7 @@ void TFtpHost::StartTls() {
                     [this](const std::string& line) { WriteLog(lpSystem, LogRun(kLogText, line)); });
     server_.TlsContext = tls_.Context ? tls_.Context->Native() : nullptr;
     server_.TlsRequired = tls_.Required;
+    server_.ImplicitTlsPort = ConfigFile().ImplicitTlsPort();
 }
 
 void TFtpHost::ReloadSettings() {

@@ -59,6 +59,8 @@ public:
     // The PEM files of the server's certificate and key; a relative name is in the
     // program folder.
     std::string TlsCertificate() const { return ini_.ReadString(kSetupSection, "TlsCertificate", "ftp_cert.pem"); }
+    // The port of implicit TLS, encrypted from the first byte (commonly 990); 0: none.
+    std::string ImplicitTlsPort() const { return ini_.ReadString(kSetupSection, "ImplicitTlsPort", "0"); }
     std::string TlsKey() const { return ini_.ReadString(kSetupSection, "TlsKey", "ftp_key.pem"); }
 
     // What the settings dialog stores, as its fields hold it (no checks).

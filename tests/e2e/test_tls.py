@@ -1,0 +1,247 @@
+"""Encrypted sessions: AUTH TLS with curl, lftp and ftplib against a server that requires
+TLS, the refusals of such a server, and bad input in the middle of a handshake."""
+import ftplib
+import hashlib
+import os
+import socket
+import ssl
+import subprocess
+import time
+import unittest
+
+from nubo import TEST_SETTINGS, NuboServer, class_server, digest, scratch_dir
+
+REQUIRED = TEST_SETTINGS + "Encryption=2\r\n"
+OFFERED = TEST_SETTINGS + "Encryption=1\r\n"
+
+
+class SessionFTP(ftplib.FTP_TLS):
+    """ftplib's TLS client whose data connections resume the control connection's TLS
+    session, as FileZilla, lftp and curl do."""
+
+    def ntransfercmd(self, cmd, rest=None):
+        conn, size = ftplib.FTP.ntransfercmd(self, cmd, rest)
+        if self._prot_p:
+            conn = self.context.wrap_socket(conn, server_hostname=self.host, session=self.sock.session)
+        return conn, size
+
+
+def client_context(server_dir):
+    """Trusts exactly the certificate the server made for itself."""
+    ctx = ssl.create_default_context(cafile=os.path.join(server_dir, "ftp_cert.pem"))
+    ctx.check_hostname = False  # the certificate names the machine, the test dials 127.0.0.1
+    return ctx
+
+
+def tls_client(srv, timeout=30):
+    f = SessionFTP(context=client_context(srv.dir), timeout=timeout)
+    f.connect("127.0.0.1", srv.port)
+    srv.clients.append(f)
+    return f
+
+
+def error_of(call, *args):
+    try:
+        call(*args)
+    except ftplib.Error as e:
+        return str(e)
+    return None
+
+
+class RequiredTls(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.data = scratch_dir(cls, "nubo-tls-")
+        for name, size in (("empty.bin", 0), ("mib.bin", 1 << 20)):
+            with open(os.path.join(cls.data, name), "wb") as f:
+                f.write(os.urandom(size))
+        cls.srv = class_server(cls, settings=REQUIRED)
+        cls.cert = os.path.join(cls.srv.dir, "ftp_cert.pem")
+
+    def path(self, name):
+        return os.path.join(self.data, name)
+
+    def curl(self, *args):
+        # -k: the certificate names the machine, and the test dials 127.0.0.1.
+        out = subprocess.run(["curl", "-sS", "--max-time", "60", "--ssl-reqd", "-k", "--user", "user:pw"] + list(args),
+                             capture_output=True, timeout=90)
+        self.assertEqual(out.returncode, 0, out.stderr.decode())
+        return out.stdout
+
+    def url(self, name=""):
+        return "ftp://127.0.0.1:%d/%s/%s" % (self.srv.port, self.data.strip("/"), name)
+
+    def test_the_certificate_is_made_once_with_a_private_key(self):
+        key = os.path.join(self.srv.dir, "ftp_key.pem")
+        self.assertEqual(os.stat(key).st_mode & 0o777, 0o600)
+        with open(self.cert, "rb") as f:
+            der = ssl.PEM_cert_to_DER_cert(f.read().decode())
+        fingerprint = ":".join("%02X" % b for b in hashlib.sha256(der).digest())
+        self.assertIn(fingerprint, self.srv.output())
+
+    def test_curl_lists_downloads_uploads_and_resumes(self):
+        for active in (False, True):
+            with self.subTest(active=active):
+                mode = ["--ftp-port", "127.0.0.1"] if active else []
+                self.assertIn(b"mib.bin", self.curl(*mode, "--list-only", self.url()))
+                for name in ("empty.bin", "mib.bin"):
+                    self.assertEqual(self.curl(*mode, self.url(name)), open(self.path(name), "rb").read())
+                up = "up-%d.bin" % active
+                self.curl(*mode, "-T", self.path("mib.bin"), self.url(up))
+                self.addCleanup(os.remove, self.path(up))
+                self.assertEqual(digest(self.path(up)), digest(self.path("mib.bin")))
+        # A resumed upload continues at the file's end.
+        with open(self.path("mib.bin"), "rb") as f:
+            whole = f.read()
+        part = self.path("part.bin")
+        with open(part, "wb") as f:
+            f.write(whole[:1000])
+        self.addCleanup(os.remove, part)
+        self.curl("-C", "-", "-T", self.path("mib.bin"), self.url("part.bin"))
+        self.assertEqual(open(part, "rb").read(), whole)
+
+    def test_lftp_with_tls_forced(self):
+        target = scratch_dir(self, "nubo-tls-lftp-")
+        script = ("set ftp:ssl-force true; set ftp:ssl-protect-data true; set ssl:ca-file %s; "
+                  "set ssl:check-hostname false; set net:max-retries 1; set net:timeout 20; "
+                  "open -u user,pw -p %d 127.0.0.1; cd %s; get mib.bin -o %s/mib.bin; "
+                  "put %s/mib.bin -o up-lftp.bin; cls -1" % (
+                      self.cert, self.srv.port, self.data, target, target))
+        out = subprocess.run(["lftp", "-c", script], capture_output=True, timeout=120)
+        self.assertEqual(out.returncode, 0, out.stderr.decode())
+        self.addCleanup(os.remove, self.path("up-lftp.bin"))
+        self.assertEqual(digest(os.path.join(target, "mib.bin")), digest(self.path("mib.bin")))
+        self.assertEqual(digest(self.path("up-lftp.bin")), digest(self.path("mib.bin")))
+        self.assertIn(b"up-lftp.bin", out.stdout)
+
+    def test_ftplib_passive_and_active(self):
+        for passive in (True, False):
+            with self.subTest(passive=passive):
+                f = tls_client(self.srv)
+                f.login("user", "pw")
+                f.prot_p()
+                f.set_pasv(passive)
+                f.cwd(self.data)
+                got = []
+                f.retrbinary("RETR mib.bin", got.append)
+                self.assertEqual(b"".join(got), open(self.path("mib.bin"), "rb").read())
+                with open(self.path("mib.bin"), "rb") as src:
+                    f.storbinary("STOR up-ftplib.bin", src)
+                self.addCleanup(os.remove, self.path("up-ftplib.bin"))
+                self.assertEqual(digest(self.path("up-ftplib.bin")), digest(self.path("mib.bin")))
+                self.assertIn("mib.bin", f.nlst())
+                f.quit()
+
+    def test_refusals_of_a_server_that_requires_tls(self):
+        clear = self.srv.ftp()
+        clear.getwelcome()
+        self.assertEqual(error_of(clear.sendcmd, "USER user"),
+                         "530 This server requires TLS: send AUTH TLS before USER.")
+        self.assertEqual(error_of(clear.sendcmd, "PBSZ 0"),
+                         "503 PBSZ needs an encrypted control connection: send AUTH TLS first.")
+        self.assertEqual(error_of(clear.sendcmd, "AUTH KERBEROS"),
+                         "504 AUTH KERBEROS is not supported; use AUTH TLS.")
+        f = tls_client(self.srv)
+        f.auth()
+        self.assertEqual(error_of(f.sendcmd, "PROT P"), "503 PROT needs PBSZ first.")
+        self.assertEqual(error_of(f.sendcmd, "AUTH TLS"), "503 TLS is already active.")
+        f.login("user", "pw")  # ftplib sends no PBSZ or PROT by itself
+        self.assertEqual(error_of(f.nlst), "521 Data connections must be encrypted: send PBSZ 0 and PROT P first.")
+        self.assertEqual(f.sendcmd("PBSZ 0"), "200 PBSZ=0")
+        self.assertEqual(error_of(f.sendcmd, "PROT C"),
+                         "534 Protection level C is refused: data connections must be encrypted.")
+        self.assertEqual(error_of(f.sendcmd, "PROT E"), "536 Protection level E is not supported.")
+        self.assertEqual(error_of(f.sendcmd, "CCC"), "534 CCC is refused: the control connection stays encrypted.")
+        self.assertIn("AUTH TLS", f.sendcmd("FEAT"))
+        f.prot_p()
+        f.cwd(self.data)
+        self.assertIn("mib.bin", f.nlst())
+
+    def test_bad_handshakes_cost_only_their_connection(self):
+        def after_auth():
+            c = socket.create_connection(("127.0.0.1", self.srv.port), timeout=10)
+            self.addCleanup(c.close)
+            c.recv(1000)
+            c.sendall(b"AUTH TLS\r\n")
+            self.assertTrue(c.recv(1000).startswith(b"234"))
+            return c
+
+        def ends(c):
+            """The server closes the connection: nothing more comes, within the time-out."""
+            try:
+                while c.recv(1000):
+                    pass
+                return True
+            except ConnectionResetError:
+                return True
+
+        # Commands in clear where the handshake belongs.
+        c = after_auth()
+        c.sendall(b"USER user\r\nPASS pw\r\n")
+        self.assertTrue(ends(c))
+        # A record header that promises a handshake, then garbage.
+        c = after_auth()
+        c.sendall(b"\x16\x03\x01\x00\x10" + b"\xff" * 16)
+        self.assertTrue(ends(c))
+        # A handshake cut off: the client goes away in the middle.
+        c = after_auth()
+        c.sendall(b"\x16\x03\x01\x02\x00\x01")
+        c.close()
+        # A whole handshake, its records split into single bytes.
+        c = after_auth()
+        ctx = client_context(self.srv.dir)
+        incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+        tls = ctx.wrap_bio(incoming, outgoing)
+        deadline = time.time() + 20
+        while time.time() < deadline:
+            try:
+                tls.do_handshake()
+                break
+            except ssl.SSLWantReadError:
+                for b in outgoing.read():
+                    c.sendall(bytes([b]))
+                incoming.write(c.recv(65536))
+        for b in outgoing.read():
+            c.sendall(bytes([b]))
+        tls.write(b"NOOP\r\n")
+        for b in outgoing.read():
+            c.sendall(bytes([b]))
+        reply = b""
+        while not reply.endswith(b"\r\n") and time.time() < deadline:
+            incoming.write(c.recv(65536))
+            try:
+                reply += tls.read()
+            except ssl.SSLWantReadError:
+                pass
+        self.assertEqual(reply, b"200 Ok. Parameter was ''.\r\n")
+        # Everyone else is still served.
+        f = tls_client(self.srv)
+        f.login("user", "pw")
+        f.prot_p()
+        f.cwd(self.data)
+        self.assertIn("mib.bin", f.nlst())
+
+
+class OfferedAndOff(unittest.TestCase):
+    def test_offered_tls_leaves_clear_sessions_as_they_were(self):
+        with NuboServer(settings=OFFERED) as srv:
+            clear = srv.ftp()
+            clear.login("user", "pw")
+            self.assertIn("/", clear.pwd())
+            f = tls_client(srv)
+            f.login("user", "pw")
+            f.prot_p()
+            self.assertIn("tmp", " ".join(f.nlst("/")))
+
+    def test_tls_off_answers_auth_as_unknown(self):
+        with NuboServer(settings=TEST_SETTINGS) as srv:
+            f = srv.ftp()
+            f.getwelcome()
+            self.assertEqual(error_of(f.sendcmd, "AUTH TLS"), "500 'AUTH': command not understood.")
+            self.assertFalse(os.path.exists(os.path.join(srv.dir, "ftp_cert.pem")))
+            f.login("user", "pw")
+            self.assertNotIn("AUTH", f.sendcmd("FEAT"))
+
+
+if __name__ == "__main__":
+    unittest.main()
