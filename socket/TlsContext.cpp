@@ -31,7 +31,8 @@ using TSslCtx = std::unique_ptr<SSL_CTX, TFreeWith<SSL_CTX_free>>;
 using TGeneralNames = std::unique_ptr<GENERAL_NAMES, TFreeWith<GENERAL_NAMES_free>>;
 using TBasicConstraints = std::unique_ptr<BASIC_CONSTRAINTS, TFreeWith<BASIC_CONSTRAINTS_free>>;
 
-// Key material read or written passes through a string; it is wiped before it is freed.
+// Key text passes through a string, wiped once done with (the library's own copies are its
+// business).
 struct TSecretText {
     std::string Bytes;
     ~TSecretText() { OPENSSL_cleanse(Bytes.data(), Bytes.size()); }
