@@ -22,11 +22,13 @@ enum class TAtomicWrite { Written, KeptExisting, Failed };
 
 // Writes bytes as the file's whole new content so that a crash or a full disk leaves
 // the old file whole: a temporary file beside it (the file's name, a dot and six
-// letters or digits) with the mode of the file it replaces (0644 for a new one), flushed
-// to the disk, then renamed over it. With onlyIfMissing an existing file is kept
-// (KeptExisting). On Failed, error holds the error number, the temporary is gone and
-// any old file is untouched.
-TAtomicWrite WriteFileAtomically(const std::string& path, std::string_view bytes, bool onlyIfMissing, int& error);
+// letters or digits) with the mode of the file it replaces (newFileMode for a new one),
+// flushed to the disk, then renamed over it. The temporary is made readable by its owner
+// only, so a secret written with newFileMode 0600 is never readable by others on the way.
+// With onlyIfMissing an existing file is kept (KeptExisting). On Failed, error holds the
+// error number, the temporary is gone and any old file is untouched.
+TAtomicWrite WriteFileAtomically(const std::string& path, std::string_view bytes, bool onlyIfMissing, int& error,
+                                 int newFileMode = 0644);
 
 // Removes what an interrupted WriteFileAtomically of path left behind (its temporary
 // files beside it); returns their names.

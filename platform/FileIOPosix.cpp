@@ -56,8 +56,10 @@ int AppendToFile(const std::string& path, std::string_view bytes) {
     return err;
 }
 
-TAtomicWrite WriteFileAtomically(const std::string& path, std::string_view bytes, bool onlyIfMissing, int& error) {
+TAtomicWrite WriteFileAtomically(const std::string& path, std::string_view bytes, bool onlyIfMissing, int& error,
+                                 int newFileMode) {
     std::string tmp = path + "." + std::string(kTemporarySuffix, 'X');
+    // mkstemp makes the temporary 0600; its final mode is set before it has any content.
     const int fd = ::mkstemp(tmp.data());
     if (fd < 0) {
         error = errno;
@@ -69,9 +71,11 @@ TAtomicWrite WriteFileAtomically(const std::string& path, std::string_view bytes
         error = err;
         return TAtomicWrite::Failed;
     };
-    // The new file keeps the permissions of the one it replaces.
+    // The new file keeps the permissions of the one it replaces; one that may only be made
+    // never takes those of a file it will not replace.
     struct stat st;
-    const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    const bool replaces = !onlyIfMissing && ::stat(path.c_str(), &st) == 0;
+    const mode_t mode = replaces ? mode_t(st.st_mode & 07777) : mode_t(newFileMode);
     if (::fchmod(fd, mode) != 0) return fail(errno, true);
     if (const int err = WriteAll(fd, bytes); err != 0) return fail(err, true);
     if (::fsync(fd) != 0) return fail(errno, true);
