@@ -199,6 +199,7 @@ private:
     void DriveHandshake();
     bool Handshaking() const { return tls_ && !tls_->Established(); }
     void PostReadable();
+    void PostPeerClosed();
     void DropTls();
     int ReceivePlain(char* buf, int size);
 
@@ -216,6 +217,7 @@ private:
     std::unique_ptr<TTlsStage> tls_;
     SSL_CTX* tlsStart_ = nullptr; // a TLS start that waits for the queue to drain
     bool dataSentOwed_ = false;   // OnDataSent held back by the handshake
+    bool tlsPeerClosed_ = false;  // the peer's close alert came
 
     std::string addr_, port_, proto_ = "tcp", localAddr_ = "0.0.0.0", localPort_ = "0";
     bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = true;

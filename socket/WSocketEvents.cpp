@@ -184,8 +184,14 @@ int TCustomWSocket::ReceivePlain(char* buf, int size) {
             total += n;
             continue;
         }
-        if (total > 0) break; // what came is delivered; the end or the wait shows next time
-        if (n == 0) return 0;
+        if (n == 0) {
+            // The peer's close alert: it waits for ours before it closes, so no hang-up
+            // will come to end the connection; its end is handled as one, after what
+            // came before it.
+            PostPeerClosed();
+            if (total == 0) return 0;
+        }
+        if (total > 0) break; // what came is delivered; a wait shows next time
         if (wait == TTlsStage::TWait::None) {
             LastError = WSAECONNRESET;
             return -1;

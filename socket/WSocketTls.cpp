@@ -64,7 +64,21 @@ void TCustomWSocket::PostReadable() {
     });
 }
 
+void TCustomWSocket::PostPeerClosed() {
+    if (std::exchange(tlsPeerClosed_, true)) return;
+    const int fd = fd_;
+    loop_.Post(alive_, [this, fd] {
+        if (fd != fd_) return;
+        try {
+            DoClosedByPeer(0);
+        } catch (const std::exception& e) {
+            ReportBgException(e, fd, true);
+        }
+    });
+}
+
 void TCustomWSocket::DropTls() {
+    tlsPeerClosed_ = false;
     tls_.reset();
     tlsStart_ = nullptr;
     dataSentOwed_ = false;

@@ -80,16 +80,14 @@ class RequiredTls(unittest.TestCase):
         self.assertIn(fingerprint, self.srv.output())
 
     def test_curl_lists_downloads_uploads_and_resumes(self):
-        for active in (False, True):
-            with self.subTest(active=active):
-                mode = ["--ftp-port", "127.0.0.1"] if active else []
-                self.assertIn(b"mib.bin", self.curl(*mode, "--list-only", self.url()))
-                for name in ("empty.bin", "mib.bin"):
-                    self.assertEqual(self.curl(*mode, self.url(name)), open(self.path(name), "rb").read())
-                up = "up-%d.bin" % active
-                self.curl(*mode, "-T", self.path("mib.bin"), self.url(up))
-                self.addCleanup(os.remove, self.path(up))
-                self.assertEqual(digest(self.path(up)), digest(self.path("mib.bin")))
+        # Passive only: curl 7.87 and 7.88 never start TLS on an active data connection
+        # (their bug 10666); ftplib and lftp cover active mode.
+        self.assertIn(b"mib.bin", self.curl("--list-only", self.url()))
+        for name in ("empty.bin", "mib.bin"):
+            self.assertEqual(self.curl(self.url(name)), open(self.path(name), "rb").read())
+        self.curl("-T", self.path("mib.bin"), self.url("up-curl.bin"))
+        self.addCleanup(os.remove, self.path("up-curl.bin"))
+        self.assertEqual(digest(self.path("up-curl.bin")), digest(self.path("mib.bin")))
         # A resumed upload continues at the file's end.
         with open(self.path("mib.bin"), "rb") as f:
             whole = f.read()
@@ -105,7 +103,7 @@ class RequiredTls(unittest.TestCase):
         script = ("set ftp:ssl-force true; set ftp:ssl-protect-data true; set ssl:ca-file %s; "
                   "set ssl:check-hostname false; set net:max-retries 1; set net:timeout 20; "
                   "open -u user,pw -p %d 127.0.0.1; cd %s; get mib.bin -o %s/mib.bin; "
-                  "put %s/mib.bin -o up-lftp.bin; cls -1" % (
+                  "put %s/mib.bin -o up-lftp.bin; set ftp:passive-mode false; cls -1" % (
                       self.cert, self.srv.port, self.data, target, target))
         out = subprocess.run(["lftp", "-c", script], capture_output=True, timeout=120)
         self.assertEqual(out.returncode, 0, out.stderr.decode())
@@ -126,9 +124,9 @@ class RequiredTls(unittest.TestCase):
                 f.retrbinary("RETR mib.bin", got.append)
                 self.assertEqual(b"".join(got), open(self.path("mib.bin"), "rb").read())
                 with open(self.path("mib.bin"), "rb") as src:
-                    f.storbinary("STOR up-ftplib.bin", src)
-                self.addCleanup(os.remove, self.path("up-ftplib.bin"))
-                self.assertEqual(digest(self.path("up-ftplib.bin")), digest(self.path("mib.bin")))
+                    f.storbinary("STOR up-ftplib-%d.bin" % passive, src)
+                self.addCleanup(os.remove, self.path("up-ftplib-%d.bin" % passive))
+                self.assertEqual(digest(self.path("up-ftplib-%d.bin" % passive)), digest(self.path("mib.bin")))
                 self.assertIn("mib.bin", f.nlst())
                 f.quit()
 
@@ -159,21 +157,18 @@ class RequiredTls(unittest.TestCase):
 
     def test_bad_handshakes_cost_only_their_connection(self):
         def after_auth():
-            c = socket.create_connection(("127.0.0.1", self.srv.port), timeout=10)
-            self.addCleanup(c.close)
-            c.recv(1000)
-            c.sendall(b"AUTH TLS\r\n")
-            self.assertTrue(c.recv(1000).startswith(b"234"))
-            return c
+            raw = self.srv.raw()
+            self.assertEqual(raw.cmd("AUTH TLS"), "234 AUTH TLS successful.")
+            return raw.sock
 
         def ends(c):
-            """The server closes the connection: nothing more comes, within the time-out."""
+            """The server closes the connection (a time-out fails the test)."""
             try:
                 while c.recv(1000):
                     pass
-                return True
             except ConnectionResetError:
-                return True
+                pass
+            return True
 
         # Commands in clear where the handshake belongs.
         c = after_auth()
