@@ -210,6 +210,7 @@ protected:
     bool CheckDataProtection(TFtpCtrlSocket& Client, TFtpString& Answer);
     // A data connection of a PROT P session begins its TLS handshake.
     void ProtectChannel(TFtpCtrlSocket& Client, TCustomWSocket& data);
+    void CheckDataResumption(TFtpCtrlSocket& Client, TCustomWSocket& data);
     // Fires a validation event with Allowed entering True; returns Allowed.
     bool Validate(const TFtpSrvValidateXferEvent& ev, TFtpCtrlSocket& Client, TFtpString& FilePath);
     // Private message handlers.

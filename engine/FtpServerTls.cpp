@@ -79,9 +79,28 @@ bool TFtpServer::CheckDataProtection(TFtpCtrlSocket& Client, TFtpString& Answer)
     return false;
 }
 
+// The data connection must resume the control connection's TLS session: a thief who
+// reaches the data port first cannot, as he does not hold that session.
 void TFtpServer::ProtectChannel(TFtpCtrlSocket& Client, TCustomWSocket& data) {
-    if (!TlsContext || !Client.ProtectData || data.TlsOn() || data.State() != wsConnected) return;
-    data.StartTls(TlsContext);
+    if (!TlsContext || !Client.ProtectData || !Client.Tls() || data.TlsOn() || data.State() != wsConnected) return;
+    TFtpCtrlSocket* c = &Client;
+    data.OnTlsDone = [this, c](TCustomWSocket& d, uint16_t err) {
+        if (err == 0) CheckDataResumption(*c, d);
+    };
+    data.StartTls(TlsContext, Client.Tls()->SessionMark());
+}
+
+void TFtpServer::CheckDataResumption(TFtpCtrlSocket& Client, TCustomWSocket& data) {
+    if (data.Tls() && Client.Tls() && data.Tls()->ResumedWith(Client.Tls()->SessionMark())) return;
+    ReportError("data connection of [" + std::to_string(Client.ConnectionId) + "] " + Client.PeerAddr(),
+                "its TLS session is not the control connection's; the data connection is refused.");
+    if (Client.PassiveOn && !Client.PassivePending && !Client.DataOpen) {
+        // No command waits for it yet: it goes, and the command that comes finds it gone.
+        data.OnSessionClosed = nullptr;
+        data.Close();
+        return;
+    }
+    FailTransfer(Client, "Data connection refused: it must resume the TLS session of the control connection");
 }
 
 } // namespace nubo

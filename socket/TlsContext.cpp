@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/FileIO.h"
+#include "socket/TlsStage.h"
 
 namespace nubo {
 
@@ -119,6 +120,7 @@ bool Configure(SSL_CTX* ctx) {
     SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     SSL_CTX_clear_mode(ctx, SSL_MODE_RELEASE_BUFFERS);
     SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_SERVER);
+    InstallSessionMarks(ctx);
     return SSL_CTX_set_session_id_context(ctx, reinterpret_cast<const unsigned char*>(kSessionIdContext),
                                           sizeof kSessionIdContext - 1) == 1;
 }

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 #include <openssl/err.h>
+#include <openssl/rand.h>
 #include <openssl/ssl.h>
 
 #include "socket/SocketErrors.h"
@@ -25,11 +26,50 @@ std::string LibraryReason(int sysErr) {
     return "the connection ended";
 }
 
+// Where a connection's state keeps its stage, for the ticket callback.
+int StageIndex() {
+    static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
+}
+
+void SetMark(SSL_SESSION* session, const std::string& mark) {
+    if (session) SSL_SESSION_set1_ticket_appdata(session, mark.data(), mark.size());
+}
+
+// Tickets decrypted as the library would decide by itself.
+SSL_TICKET_RETURN DecideTicket(SSL*, SSL_SESSION*, const unsigned char*, size_t, SSL_TICKET_STATUS status, void*) {
+    switch (status) {
+    case SSL_TICKET_SUCCESS: return SSL_TICKET_RETURN_USE;
+    case SSL_TICKET_SUCCESS_RENEW: return SSL_TICKET_RETURN_USE_RENEW;
+    case SSL_TICKET_EMPTY:
+    case SSL_TICKET_NO_DECRYPT:
+    case SSL_TICKET_NONE: return SSL_TICKET_RETURN_IGNORE_RENEW;
+    default: return SSL_TICKET_RETURN_ABORT;
+    }
+}
+
+std::string RandomMark() {
+    unsigned char bytes[16];
+    if (RAND_bytes(bytes, sizeof bytes) != 1) throw ESocketException("TLS: no random bytes for a session", WSAEINVAL);
+    return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
+}
+
 } // namespace
 
-TTlsStage::TTlsStage(SSL_CTX* ctx, int fd) {
+int MarkTicket(SSL* ssl, void*) {
+    if (auto* stage = static_cast<TTlsStage*>(SSL_get_ex_data(ssl, StageIndex())))
+        SetMark(SSL_get_session(ssl), stage->mark_);
+    return 1;
+}
+
+void InstallSessionMarks(SSL_CTX* ctx) {
+    SSL_CTX_set_session_ticket_cb(ctx, MarkTicket, DecideTicket, nullptr);
+}
+
+TTlsStage::TTlsStage(SSL_CTX* ctx, int fd, std::string sessionMark)
+    : mark_(sessionMark.empty() ? RandomMark() : std::move(sessionMark)) {
     ssl_ = ctx ? SSL_new(ctx) : nullptr;
-    if (!ssl_ || SSL_set_fd(ssl_, fd) != 1) {
+    if (!ssl_ || SSL_set_fd(ssl_, fd) != 1 || SSL_set_ex_data(ssl_, StageIndex(), this) != 1) {
         if (ssl_) SSL_free(ssl_);
         ERR_clear_error();
         throw ESocketException("TLS: cannot make the connection's state", WSAEINVAL);
@@ -41,7 +81,18 @@ TTlsStage::TTlsStage(SSL_CTX* ctx, int fd) {
 }
 
 TTlsStage::~TTlsStage() {
+    // A connection dropped without its close alert would take its session out of the
+    // cache, and with it the resumption of the data connections still to come.
+    if (established_) SSL_set_shutdown(ssl_, SSL_SENT_SHUTDOWN);
     SSL_free(ssl_);
+}
+
+bool TTlsStage::ResumedWith(const std::string& mark) const {
+    if (!established_ || !SSL_session_reused(ssl_)) return false;
+    void* data = nullptr;
+    size_t len = 0;
+    if (SSL_SESSION_get0_ticket_appdata(SSL_get0_session(ssl_), &data, &len) != 1 || !data) return false;
+    return std::string(static_cast<const char*>(data), len) == mark;
 }
 
 TTlsStage::TWait TTlsStage::Classify(int rc, const char* what) {
@@ -60,6 +111,8 @@ bool TTlsStage::Handshake(TWait& wait) {
     if (rc == 1) {
         established_ = true;
         wait = TWait::None;
+        // A session cached by id carries the mark too (tickets got it when made).
+        if (!SSL_session_reused(ssl_)) SetMark(SSL_get_session(ssl_), mark_);
         return true;
     }
     wait = Classify(rc, "TLS handshake");

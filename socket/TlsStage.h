@@ -12,10 +12,16 @@ typedef struct ssl_ctx_st SSL_CTX;
 
 namespace nubo {
 
+// Marks every session that a stage's connection makes (its tickets, its cached session)
+// with the stage's session mark, so that a later connection can prove that it resumed
+// this one's session. Once for each context.
+void InstallSessionMarks(SSL_CTX* ctx);
+
 class TTlsStage {
 public:
     // Throws ESocketException when the library cannot make the connection's state.
-    TTlsStage(SSL_CTX* ctx, int fd);
+    // sessionMark: the mark its sessions carry; empty: a new random one.
+    TTlsStage(SSL_CTX* ctx, int fd, std::string sessionMark = {});
     ~TTlsStage();
     TTlsStage(const TTlsStage&) = delete;
     TTlsStage& operator=(const TTlsStage&) = delete;
@@ -39,6 +45,9 @@ public:
     // Sends the close alert once, without waiting for the peer's.
     void Shutdown();
     const std::string& Error() const { return error_; }
+    const std::string& SessionMark() const { return mark_; }
+    // The handshake resumed a session that carries this mark.
+    bool ResumedWith(const std::string& mark) const;
     SSL* Native() const { return ssl_; }
 
 private:
@@ -48,6 +57,9 @@ private:
     bool established_ = false;
     bool shutdownSent_ = false;
     std::string error_;
+    std::string mark_;
+
+    friend int MarkTicket(SSL* ssl, void*);
 };
 
 } // namespace nubo

@@ -129,7 +129,9 @@ public:
     // begins once everything queued so far has been sent; until it completes nothing is
     // read, sent or reported. OnTlsDone tells its end: 0, or an error number, after
     // which the socket is closed. Afterwards the events carry plaintext as before.
-    void StartTls(SSL_CTX* ctx);
+    // sessionMark: what its sessions carry (another connection's, to be resumed); empty:
+    // a new one.
+    void StartTls(SSL_CTX* ctx, std::string sessionMark = {});
     bool TlsOn() const { return tls_ || tlsStart_; }
     TTlsStage* Tls() const { return tls_.get(); }
 
@@ -216,8 +218,9 @@ private:
     TSendChain chain_;
     std::unique_ptr<TTlsStage> tls_;
     SSL_CTX* tlsStart_ = nullptr; // a TLS start that waits for the queue to drain
-    bool dataSentOwed_ = false;   // OnDataSent held back by the handshake
-    bool tlsPeerClosed_ = false;  // the peer's close alert came
+    std::string tlsMark_;
+    bool dataSentOwed_ = false;  // OnDataSent held back by the handshake
+    bool tlsPeerClosed_ = false; // the peer's close alert came
 
     std::string addr_, port_, proto_ = "tcp", localAddr_ = "0.0.0.0", localPort_ = "0";
     bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = true;

@@ -6,19 +6,20 @@
 
 namespace nubo {
 
-void TCustomWSocket::StartTls(SSL_CTX* ctx) {
+void TCustomWSocket::StartTls(SSL_CTX* ctx, std::string sessionMark) {
     if (state_ != wsConnected || fd_ == INVALID_SOCKET || TlsOn() || !ctx) {
         LastError = WSAEINVAL;
         return RaiseError(WSAEINVAL, "StartTls");
     }
     tlsStart_ = ctx;
+    tlsMark_ = std::move(sessionMark);
     // What is queued (the reply that agrees to TLS) leaves in clear first.
     if (chain_.Empty()) BeginTls();
 }
 
 void TCustomWSocket::BeginTls() {
     SSL_CTX* ctx = std::exchange(tlsStart_, nullptr);
-    tls_ = std::make_unique<TTlsStage>(ctx, fd_);
+    tls_ = std::make_unique<TTlsStage>(ctx, fd_, std::exchange(tlsMark_, {}));
     DriveHandshake();
 }
 

@@ -40,6 +40,11 @@ def tls_client(srv, timeout=30):
     return f
 
 
+def content(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def error_of(call, *args):
     try:
         call(*args)
@@ -84,7 +89,7 @@ class RequiredTls(unittest.TestCase):
         # (their bug 10666); ftplib and lftp cover active mode.
         self.assertIn(b"mib.bin", self.curl("--list-only", self.url()))
         for name in ("empty.bin", "mib.bin"):
-            self.assertEqual(self.curl(self.url(name)), open(self.path(name), "rb").read())
+            self.assertEqual(self.curl(self.url(name)), content(self.path(name)))
         self.curl("-T", self.path("mib.bin"), self.url("up-curl.bin"))
         self.addCleanup(os.remove, self.path("up-curl.bin"))
         self.assertEqual(digest(self.path("up-curl.bin")), digest(self.path("mib.bin")))
@@ -96,7 +101,7 @@ class RequiredTls(unittest.TestCase):
             f.write(whole[:1000])
         self.addCleanup(os.remove, part)
         self.curl("-C", "-", "-T", self.path("mib.bin"), self.url("part.bin"))
-        self.assertEqual(open(part, "rb").read(), whole)
+        self.assertEqual(content(part), whole)
 
     def test_lftp_with_tls_forced(self):
         target = scratch_dir(self, "nubo-tls-lftp-")
@@ -122,13 +127,49 @@ class RequiredTls(unittest.TestCase):
                 f.cwd(self.data)
                 got = []
                 f.retrbinary("RETR mib.bin", got.append)
-                self.assertEqual(b"".join(got), open(self.path("mib.bin"), "rb").read())
+                self.assertEqual(b"".join(got), content(self.path("mib.bin")))
                 with open(self.path("mib.bin"), "rb") as src:
                     f.storbinary("STOR up-ftplib-%d.bin" % passive, src)
                 self.addCleanup(os.remove, self.path("up-ftplib-%d.bin" % passive))
                 self.assertEqual(digest(self.path("up-ftplib-%d.bin" % passive)), digest(self.path("mib.bin")))
                 self.assertIn("mib.bin", f.nlst())
                 f.quit()
+
+    def test_a_data_connection_that_does_not_resume_the_session_is_refused(self):
+        f = ftplib.FTP_TLS(context=client_context(self.srv.dir), timeout=30)  # no session reuse
+        f.connect("127.0.0.1", self.srv.port)
+        self.srv.clients.append(f)
+        f.login("user", "pw")
+        f.prot_p()
+        f.cwd(self.data)
+        with open(self.path("keep.bin"), "wb") as out:
+            out.write(b"old content")
+        self.addCleanup(os.remove, self.path("keep.bin"))
+        source = open(self.path("mib.bin"), "rb")
+        self.addCleanup(source.close)
+        for call in (lambda: f.retrbinary("RETR mib.bin", lambda b: None),
+                     lambda: f.storbinary("STOR keep.bin", source)):
+            try:
+                call()
+                self.fail("a data connection without the control connection's session was taken")
+            except (ftplib.Error, ssl.SSLError, OSError):
+                pass
+            # In step again: the transfer's 426 may still wait when the data side failed first.
+            f.putcmd("NOOP")
+            while True:
+                try:
+                    if f.getresp().startswith("200"):
+                        break
+                except ftplib.error_temp as e:
+                    self.assertTrue(str(e).startswith("426 "), str(e))
+        self.assertEqual(content(self.path("keep.bin")), b"old content")
+        self.assertTrue(self.srv.wait_output("TLS session is not the control connection's"))
+        # The same client with its session resumed is served.
+        g = tls_client(self.srv)
+        g.login("user", "pw")
+        g.prot_p()
+        g.cwd(self.data)
+        self.assertIn("mib.bin", g.nlst())
 
     def test_refusals_of_a_server_that_requires_tls(self):
         clear = self.srv.ftp()
