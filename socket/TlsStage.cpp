@@ -67,7 +67,7 @@ void InstallSessionMarks(SSL_CTX* ctx) {
 }
 
 TTlsStage::TTlsStage(SSL_CTX* ctx, int fd, std::string sessionMark)
-    : mark_(sessionMark.empty() ? RandomMark() : std::move(sessionMark)) {
+    : mark_(sessionMark.empty() ? RandomMark() : sessionMark) {
     ssl_ = ctx ? SSL_new(ctx) : nullptr;
     if (!ssl_ || SSL_set_fd(ssl_, fd) != 1 || SSL_set_ex_data(ssl_, StageIndex(), this) != 1) {
         if (ssl_) SSL_free(ssl_);
@@ -77,6 +77,7 @@ TTlsStage::TTlsStage(SSL_CTX* ctx, int fd, std::string sessionMark)
     // An upload ends with the peer's close; clients that skip the close alert still
     // end it in order, and the transfer's own length checks stay with the caller.
     SSL_set_options(ssl_, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    if (!sessionMark.empty()) SSL_set_num_tickets(ssl_, 0);
     SSL_set_accept_state(ssl_);
 }
 

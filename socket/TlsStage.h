@@ -20,7 +20,10 @@ void InstallSessionMarks(SSL_CTX* ctx);
 class TTlsStage {
 public:
     // Throws ESocketException when the library cannot make the connection's state.
-    // sessionMark: the mark its sessions carry; empty: a new random one.
+    // sessionMark: the mark its sessions carry; empty: a new random one. A stage given
+    // another connection's mark (a data connection) issues no tickets of its own: an
+    // upload's client never reads them, and unread bytes turn its close into a reset
+    // that can cost the upload its last bytes.
     TTlsStage(SSL_CTX* ctx, int fd, std::string sessionMark = {});
     ~TTlsStage();
     TTlsStage(const TTlsStage&) = delete;
