@@ -6,6 +6,8 @@ data set in a temporary folder (one large file, a folder of small files), measur
 
   large download   RETR of the large file with curl            (MB/s, median and best)
   large upload     STOR of the large file with curl            (MB/s, median and best)
+  TLS download     the large download under AUTH TLS and PROT P (curl --ssl-reqd)
+  TLS upload       the large upload under AUTH TLS and PROT P
   small download   RETR of every small file on one connection  (files/s)
   small upload     STOR of as many small files on one connection (files/s)
 
@@ -65,10 +67,11 @@ class Client:
     def __init__(self, port, user, password, root):
         self.port, self.user, self.password, self.root = port, user, password, root
 
-    def curl(self, args, name):
+    def curl(self, args, name, tls=False):
         url = "ftp://%s:%d/%s" % (HOST, self.port, name)
+        # -k: the server's self-signed certificate names the machine, not 127.0.0.1.
         cmd = ["curl", "-s", "-S", "--disable-epsv", "--max-time", str(CURL_MAX),
-               "-u", "%s:%s" % (self.user, self.password)] + args + [url]
+               "-u", "%s:%s" % (self.user, self.password)] + (["--ssl-reqd", "-k"] if tls else []) + args + [url]
         try:
             r = subprocess.run(cmd, capture_output=True, text=True, timeout=CURL_MAX + 15)
         except subprocess.TimeoutExpired:
@@ -84,16 +87,16 @@ class Client:
         f.voidcmd("TYPE I")
         return f
 
-    def large_download(self, size):
-        r, err = self.curl(["-o", "/dev/null", "-w", "%{speed_download} %{size_download}"], "large.bin")
+    def large_download(self, size, tls=False):
+        r, err = self.curl(["-o", "/dev/null", "-w", "%{speed_download} %{size_download}"], "large.bin", tls)
         if err or int(float(r[1])) != size:
             return None, err or "short download: %s bytes" % r[1]
         return float(r[0]) / MB, None
 
-    def large_upload(self, size):
+    def large_upload(self, size, tls=False):
         src, name = os.path.join(self.root, "large.bin"), "up/large.bin"
         os.sync()     # no dirty pages of an earlier run pending
-        r, err = self.curl(["-T", src, "-o", "/dev/null", "-w", "%{speed_upload} %{size_upload}"], name)
+        r, err = self.curl(["-T", src, "-o", "/dev/null", "-w", "%{speed_upload} %{size_upload}"], name, tls)
         dest = os.path.join(self.root, name)
         stored = os.path.getsize(dest) if os.path.exists(dest) else None
         if os.path.exists(dest):
@@ -167,15 +170,15 @@ def main():
     ap.add_argument("--small-size", type=int, default=4096, help="size of a small file (bytes, default 4096)")
     ap.add_argument("--runs", type=int, default=3, help="runs of each workload (default 3)")
     ap.add_argument("--only", default="", help="workloads to run, by number: 1 large download, 2 large upload, "
-                    "3 small download, 4 small upload (default all), e.g. --only 12")
+                    "3 small download, 4 small upload, 5 TLS download, 6 TLS upload (default all), e.g. --only 12")
     ap.add_argument("--data-dir", help="folder for the temporary data set (default: the system's)")
     a = ap.parse_args()
     if not shutil.which("curl"):
         sys.exit("nubobench: curl not found")
     if not (1 <= a.runs <= 40 and 1 <= a.large_mib <= 16384 and 1 <= a.small <= 10000
-            and 1 <= a.small_size <= 64 * MIB and 1 <= len(a.server) <= 4 and set(a.only) <= set("1234")):
+            and 1 <= a.small_size <= 64 * MIB and 1 <= len(a.server) <= 4 and set(a.only) <= set("123456")):
         sys.exit("nubobench: runs 1..40, large-mib 1..16384, small 1..10000, small-size 1..64 MiB, "
-                 "1..4 servers, --only of the digits 1234")
+                 "1..4 servers, --only of the digits 123456")
 
     root = tempfile.mkdtemp(prefix="nubobench-data-", dir=a.data_dir)
     rows, failed = [], False
@@ -188,7 +191,9 @@ def main():
             servers = []
             for path in a.server:
                 nubo.BINARY = os.path.abspath(path)   # read when the server starts
-                servers.append(stack.enter_context(nubo.NuboServer(users=nubo.account_text(USER, PASSWORD, home=root))))
+                # TLS offered: the clear workloads run as without it, the TLS ones ask for it.
+                servers.append(stack.enter_context(nubo.NuboServer(settings=nubo.TEST_SETTINGS + "Encryption=1\r\n",
+                                                                   users=nubo.account_text(USER, PASSWORD, home=root))))
             clients = [Client(srv.port, USER, PASSWORD, root) for srv in servers]
             large = a.large_mib * MIB
             # (number, label, one uncounted run first, one run)
@@ -201,6 +206,8 @@ def main():
                  lambda c: c.small_download(a.small, a.small_size)),
                 ("4", "small upload %d x %d B (files/s)" % (a.small, a.small_size), False,
                  lambda c: c.small_upload(a.small, a.small_size)),
+                ("5", "TLS download %d MiB (MB/s)" % a.large_mib, False, lambda c: c.large_download(large, True)),
+                ("6", "TLS upload %d MiB (MB/s)" % a.large_mib, True, lambda c: c.large_upload(large, True)),
             ]
             for number, label, warmup, one in work:
                 if a.only and number not in a.only:
