@@ -16,6 +16,9 @@ void TFtpServer::CommandAUTH(TFtpCtrlSocket& Client, TFtpString& Keyword, TFtpSt
     const std::string mechanism = UpperCase(TrimBlanks(Params));
     if (Client.TlsOn()) {
         Answer = "503 TLS is already active.";
+    } else if (Client.FtpState == ftpcReady) {
+        // The session that logged in in clear stays what it is: its login is counted.
+        Answer = "503 AUTH comes before the login.";
     } else if (mechanism != "TLS" && mechanism != "SSL" && mechanism != "TLS-C") {
         Answer = Fmt("504 AUTH %s is not supported; use AUTH TLS.", PrintableText(Params));
     } else {

@@ -264,6 +264,7 @@ class OfferedAndOff(unittest.TestCase):
             clear = srv.ftp()
             clear.login("user", "pw")
             self.assertIn("/", clear.pwd())
+            self.assertEqual(error_of(clear.sendcmd, "AUTH TLS"), "503 AUTH comes before the login.")
             f = tls_client(srv)
             f.login("user", "pw")
             f.prot_p()
