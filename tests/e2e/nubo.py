@@ -208,6 +208,15 @@ class NuboServer:
         return c
 
 
+def error_of(fn, *args):
+    """The error reply that fn(*args) raised; None when it succeeded."""
+    try:
+        fn(*args)
+    except ftplib.all_errors as e:
+        return str(e)
+    return None
+
+
 def scratch_dir(case, prefix):
     """A temporary folder removed when the test ends, or the class when case is one."""
     d = tempfile.mkdtemp(prefix=prefix)

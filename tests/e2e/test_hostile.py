@@ -12,19 +12,11 @@ import subprocess
 import time
 import unittest
 
-from nubo import BINARY, NuboServer, TEST_SETTINGS, account_text, class_server, free_port, recv_all, scratch_dir
+from nubo import BINARY, NuboServer, TEST_SETTINGS, account_text, class_server, error_of, free_port, recv_all, scratch_dir
 
 
 def settings(**keys):
     return TEST_SETTINGS + "".join("%s=%s\r\n" % kv for kv in keys.items())
-
-
-def error_of(fn, *args):
-    try:
-        fn(*args)
-    except ftplib.all_errors as e:
-        return str(e)
-    return None
 
 
 def read_greeting(sock, timeout=5):

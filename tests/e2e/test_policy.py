@@ -10,17 +10,9 @@ import tempfile
 import time
 import unittest
 
-from nubo import BINARY, NuboServer, TEST_SETTINGS, account_text, class_server, recv_all, scratch_dir
+from nubo import BINARY, NuboServer, TEST_SETTINGS, account_text, class_server, error_of, recv_all, scratch_dir
 
 GREETING = "220- Nubo FTP Server (Version 2.0.0)\r\n220 Nubo FTP Server 2.0.0 ready..."
-
-
-def ftp_error(fn, *args):
-    try:
-        fn(*args)
-    except ftplib.all_errors as e:
-        return str(e)
-    return None
 
 
 class DefaultFiles(unittest.TestCase):

@@ -9,7 +9,7 @@ import subprocess
 import time
 import unittest
 
-from nubo import TEST_SETTINGS, NuboServer, class_server, digest, scratch_dir
+from nubo import NuboServer, TEST_SETTINGS, class_server, digest, error_of, scratch_dir
 
 REQUIRED = TEST_SETTINGS + "Encryption=2\r\n"
 OFFERED = TEST_SETTINGS + "Encryption=1\r\n"
@@ -43,14 +43,6 @@ def tls_client(srv, timeout=30):
 def content(path):
     with open(path, "rb") as f:
         return f.read()
-
-
-def error_of(call, *args):
-    try:
-        call(*args)
-    except ftplib.Error as e:
-        return str(e)
-    return None
 
 
 class RequiredTls(unittest.TestCase):
