@@ -1,7 +1,6 @@
 """The server policy end to end: default files, accounts, the virtual tree and its
 permission letters, limits, address lists, totals, farewell, idle time-out,
 confinement, and the single running copy."""
-import ftplib
 import os
 import shutil
 import socket
@@ -10,7 +9,7 @@ import tempfile
 import time
 import unittest
 
-from nubo import BINARY, NuboServer, TEST_SETTINGS, account_text, class_server, error_of, recv_all, scratch_dir
+from nubo import BINARY, NuboServer, TEST_SETTINGS, account_text, class_server, recv_all, scratch_dir
 
 GREETING = "220- Nubo FTP Server (Version 2.0.0)\r\n220 Nubo FTP Server 2.0.0 ready..."
 

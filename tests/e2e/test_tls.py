@@ -3,7 +3,6 @@ TLS, the refusals of such a server, and bad input in the middle of a handshake."
 import ftplib
 import hashlib
 import os
-import socket
 import ssl
 import subprocess
 import time
