@@ -3,12 +3,13 @@ TLS, the refusals of such a server, and bad input in the middle of a handshake."
 import ftplib
 import hashlib
 import os
+import socket
 import ssl
 import subprocess
 import time
 import unittest
 
-from nubo import NuboServer, TEST_SETTINGS, class_server, digest, error_of, scratch_dir
+from nubo import NuboServer, TEST_SETTINGS, class_server, digest, error_of, free_port, scratch_dir
 
 REQUIRED = TEST_SETTINGS + "Encryption=2\r\n"
 OFFERED = TEST_SETTINGS + "Encryption=1\r\n"
@@ -247,6 +248,29 @@ class RequiredTls(unittest.TestCase):
         f.prot_p()
         f.cwd(self.data)
         self.assertIn("mib.bin", f.nlst())
+
+
+class ImplicitTls(unittest.TestCase):
+    def test_the_implicit_port_is_encrypted_from_the_first_byte(self):
+        port = free_port()
+        data = scratch_dir(self, "nubo-implicit-")
+        with open(os.path.join(data, "f.bin"), "wb") as f:
+            f.write(os.urandom(100000))
+        with NuboServer(settings=REQUIRED + "ImplicitTlsPort=%d\r\n" % port) as srv:
+            url = "ftps://127.0.0.1:%d/%s/" % (port, data.strip("/"))
+            out = subprocess.run(["curl", "-sS", "-k", "--max-time", "30", "--user", "user:pw", url + "f.bin"],
+                                 capture_output=True, timeout=60)
+            self.assertEqual(out.returncode, 0, out.stderr.decode())
+            self.assertEqual(out.stdout, content(os.path.join(data, "f.bin")))
+            # A clear client on that port gets no greeting, only the end of a failed handshake.
+            raw = socket.create_connection(("127.0.0.1", port), timeout=10)
+            self.addCleanup(raw.close)
+            raw.sendall(b"USER user\r\n")
+            try:
+                got = raw.recv(1000)
+            except ConnectionResetError:
+                got = b""
+            self.assertNotIn(b"220", got)
 
 
 class OfferedAndOff(unittest.TestCase):
