@@ -179,7 +179,7 @@ void TFtpServer::ServerSessionAvailable(TWSocket& listener, uint16_t err) {
     }
     if (&listener == implicitListener_.get()) {
         // Everything on this port is encrypted, its data connections too.
-        client.StartTls(TlsContext);
+        SecureControl(client);
         client.PbszSet = client.ProtectData = true;
     }
     client.OnCommand = [this](TFtpCtrlSocket& c, const char* buf, int len) { ClientCommand(c, buf, len); };
@@ -233,7 +233,7 @@ void TFtpServer::ClientCommand(TFtpCtrlSocket& Client, const char* buf, int len)
             if (commands_[size_t(i)].Keyword == keyword) {
                 (this->*commands_[size_t(i)].Proc)(Client, keyword, params, answer);
                 if (!Client.CommandsHeld()) SendReply(Client, answer); // else the holder replies later
-                if (std::exchange(Client.TlsAfterReply, false)) Client.StartTls(TlsContext);
+                if (std::exchange(Client.TlsAfterReply, false)) SecureControl(Client);
                 return;
             }
         }

@@ -145,6 +145,9 @@ public:
     // failed): where it happened and what it said, for the operator's log.
     std::function<void(TFtpServer& Sender, const std::string& Where, const std::string& What)> OnCaughtError;
     TFtpSrvClientConnectEvent OnClientConnect, OnClientDisconnect;
+    // A control connection's TLS handshake ended: AError 0, or the error after which the
+    // connection closes (Client.Tls() still tells what happened).
+    TFtpSrvClientConnectEvent OnClientSecured;
     TFtpSrvClientCommandEvent OnClientCommand;
     TFtpSrvAnswerToClientEvent OnAnswerToClient;
     TFtpSrvAuthenticateEvent OnAuthenticate;
@@ -210,6 +213,7 @@ protected:
     bool CheckDataProtection(TFtpCtrlSocket& Client, TFtpString& Answer);
     // A data connection of a PROT P session begins its TLS handshake.
     void ProtectChannel(TFtpCtrlSocket& Client, TCustomWSocket& data);
+    void SecureControl(TFtpCtrlSocket& Client);
     void CheckDataResumption(TFtpCtrlSocket& Client, TCustomWSocket& data);
     // Fires a validation event with Allowed entering True; returns Allowed.
     bool Validate(const TFtpSrvValidateXferEvent& ev, TFtpCtrlSocket& Client, TFtpString& FilePath);

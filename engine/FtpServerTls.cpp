@@ -82,6 +82,13 @@ bool TFtpServer::CheckDataProtection(TFtpCtrlSocket& Client, TFtpString& Answer)
     return false;
 }
 
+void TFtpServer::SecureControl(TFtpCtrlSocket& Client) {
+    Client.OnTlsDone = [this](TCustomWSocket& s, uint16_t err) {
+        if (OnClientSecured) OnClientSecured(*this, static_cast<TFtpCtrlSocket&>(s), err);
+    };
+    Client.StartTls(TlsContext);
+}
+
 // The data connection must resume the control connection's TLS session: a thief who
 // reaches the data port first cannot, as he does not hold that session.
 void TFtpServer::ProtectChannel(TFtpCtrlSocket& Client, TCustomWSocket& data) {

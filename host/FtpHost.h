@@ -141,6 +141,7 @@ public:
     void FtpServerStart(TFtpServer& Sender);
     void FtpServerStop(TFtpServer& Sender);
     void FtpServerClientConnect(TFtpServer& Sender, TFtpCtrlSocket& Client, int AError);
+    void FtpServerClientSecured(TFtpServer& Sender, TFtpCtrlSocket& Client, int AError);
     void FtpServerClientDisconnect(TFtpServer& Sender, TFtpCtrlSocket& Client, int AError);
     void FtpServerAuthenticate(TFtpServer& Sender, TFtpCtrlSocket& Client, const TFtpString& UserName,
                                const TFtpString& Password, bool& Authenticated);

@@ -64,6 +64,15 @@ void TFtpHost::FtpServerClientConnect(TFtpServer&, TFtpCtrlSocket& Client, int) 
     WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sConnectTo), {AddressArg(Client)})));
 }
 
+// Whether a session is encrypted, and with what, is for the operator to see.
+void TFtpHost::FtpServerClientSecured(TFtpServer&, TFtpCtrlSocket& Client, int AError) {
+    const TTlsStage* tls = Client.Tls();
+    if (!tls) return;
+    WriteLog(lpConnect,
+             ClientLine(Client, LogRun(kLogText, AError == 0 ? "Encrypted: " + tls->Description() + "."
+                                                             : "TLS handshake failed: " + tls->Error() + ".")));
+}
+
 int64_t TFtpHost::PendingFrom(TFtpCtrlSocket& Client) const {
     const std::string address = Client.PeerAddr();
     int64_t n = 0;

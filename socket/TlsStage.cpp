@@ -88,6 +88,11 @@ TTlsStage::~TTlsStage() {
     SSL_free(ssl_);
 }
 
+std::string TTlsStage::Description() const {
+    if (!established_) return "";
+    return std::string(SSL_get_version(ssl_)) + ", " + SSL_get_cipher_name(ssl_);
+}
+
 bool TTlsStage::ResumedWith(const std::string& mark) const {
     if (!established_ || !SSL_session_reused(ssl_)) return false;
     void* data = nullptr;

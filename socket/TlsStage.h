@@ -49,6 +49,8 @@ public:
     void Shutdown();
     const std::string& Error() const { return error_; }
     const std::string& SessionMark() const { return mark_; }
+    // The protocol version and cipher of an established connection ("TLSv1.3, TLS_AES_...").
+    std::string Description() const;
     // The handshake resumed a session that carries this mark.
     bool ResumedWith(const std::string& mark) const;
     SSL* Native() const { return ssl_; }

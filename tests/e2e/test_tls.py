@@ -76,6 +76,11 @@ class RequiredTls(unittest.TestCase):
         fingerprint = ":".join("%02X" % b for b in hashlib.sha256(der).digest())
         self.assertIn(fingerprint, self.srv.output())
 
+    def test_the_connect_pane_says_a_session_is_encrypted(self):
+        f = tls_client(self.srv)
+        f.login("user", "pw")
+        self.assertTrue(self.srv.wait_output(r"connect: .*Encrypted: TLSv1\.3, TLS_"))
+
     def test_curl_lists_downloads_uploads_and_resumes(self):
         # Passive only: curl 7.87 and 7.88 never start TLS on an active data connection
         # (their bug 10666); ftplib and lftp cover active mode.
@@ -207,6 +212,7 @@ class RequiredTls(unittest.TestCase):
         c = after_auth()
         c.sendall(b"USER user\r\nPASS pw\r\n")
         self.assertTrue(ends(c))
+        self.assertTrue(self.srv.wait_output(r"connect: .*TLS handshake failed: "))
         # A record header that promises a handshake, then garbage.
         c = after_auth()
         c.sendall(b"\x16\x03\x01\x00\x10" + b"\xff" * 16)
