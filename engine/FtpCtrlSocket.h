@@ -82,6 +82,7 @@ struct TTlsSessionState {
     bool PbszSet = false;       // PBSZ came after TLS was up
     bool ProtectData = false;   // PROT P: data connections under TLS
     bool TlsAfterReply = false; // AUTH agreed: TLS starts once its reply is out
+    uint64_t DataTlsTick = 0;   // when the data connection's handshake began
 };
 
 struct THostSession {

@@ -215,6 +215,7 @@ protected:
     void ProtectChannel(TFtpCtrlSocket& Client, TCustomWSocket& data);
     void SecureControl(TFtpCtrlSocket& Client);
     void CheckDataResumption(TFtpCtrlSocket& Client, TCustomWSocket& data);
+    void RefuseDataChannel(TFtpCtrlSocket& Client, TCustomWSocket& data, const std::string& reason);
     // Fires a validation event with Allowed entering True; returns Allowed.
     bool Validate(const TFtpSrvValidateXferEvent& ev, TFtpCtrlSocket& Client, TFtpString& FilePath);
     // Private message handlers.

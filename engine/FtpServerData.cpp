@@ -224,6 +224,9 @@ void TFtpServer::SweepPassive() {
         if (c->PassiveOn && !c->PassiveLinked && c->DataChannel->State() == wsListening &&
             TicksSince(c->PasvListenTick) >= uint64_t(PasvTimeoutSec) * 1000)
             TimeOutPassive(*c);
+        // A data connection whose TLS handshake never ends holds its transfer as long.
+        else if (c->DataChannel->TlsHandshaking() && TicksSince(c->DataTlsTick) >= uint64_t(PasvTimeoutSec) * 1000)
+            RefuseDataChannel(*c, *c->DataChannel, "the TLS handshake of the data connection timed out");
     }
 }
 

@@ -97,20 +97,25 @@ void TFtpServer::ProtectChannel(TFtpCtrlSocket& Client, TCustomWSocket& data) {
     data.OnTlsDone = [this, c](TCustomWSocket& d, uint16_t err) {
         if (err == 0) CheckDataResumption(*c, d);
     };
+    Client.DataTlsTick = TickCount();
     data.StartTls(TlsContext, Client.Tls()->SessionMark());
 }
 
 void TFtpServer::CheckDataResumption(TFtpCtrlSocket& Client, TCustomWSocket& data) {
     if (data.Tls() && Client.Tls() && data.Tls()->ResumedWith(Client.Tls()->SessionMark())) return;
+    RefuseDataChannel(Client, data, "its TLS session is not the control connection's");
+}
+
+void TFtpServer::RefuseDataChannel(TFtpCtrlSocket& Client, TCustomWSocket& data, const std::string& reason) {
     ReportError("data connection of [" + std::to_string(Client.ConnectionId) + "] " + Client.PeerAddr(),
-                "its TLS session is not the control connection's; the data connection is refused.");
+                reason + "; the data connection is refused.");
     if (Client.PassiveOn && !Client.PassivePending && !Client.DataOpen) {
         // No command waits for it yet: it goes, and the command that comes finds it gone.
         data.OnSessionClosed = nullptr;
         data.Close();
         return;
     }
-    FailTransfer(Client, "Data connection refused: it must resume the TLS session of the control connection");
+    FailTransfer(Client, "Data connection refused: " + reason);
 }
 
 } // namespace nubo

@@ -134,6 +134,7 @@ public:
     void StartTls(SSL_CTX* ctx, std::string sessionMark = {});
     bool TlsOn() const { return tls_ || tlsStart_; }
     TTlsStage* Tls() const { return tls_.get(); }
+    bool TlsHandshaking() const { return Handshaking() || tlsStart_; }
 
     // --- events ---
     std::function<void(TCustomWSocket&, uint16_t)> OnSessionAvailable;

@@ -256,6 +256,29 @@ class RequiredTls(unittest.TestCase):
         self.assertIn("mib.bin", f.nlst())
 
 
+class DataHandshakeTimeOut(unittest.TestCase):
+    def test_a_data_connection_that_never_starts_tls_ends_its_transfer(self):
+        data = scratch_dir(self, "nubo-tls-stall-")
+        with open(os.path.join(data, "f.bin"), "wb") as f:
+            f.write(b"x" * 1000)
+        with NuboServer(settings=REQUIRED + "PasvTimeOut=2\r\n") as srv:
+            f = tls_client(srv)
+            f.login("user", "pw")
+            f.prot_p()
+            f.cwd(data)
+            reply = f.sendcmd("PASV")
+            nums = reply[reply.index("(") + 1:reply.index(")")].split(",")
+            silent = socket.create_connection(("127.0.0.1", int(nums[4]) * 256 + int(nums[5])), timeout=10)
+            self.addCleanup(silent.close)
+            self.assertTrue(f.sendcmd("RETR f.bin").startswith("150"))
+            # The data connection never says a word of TLS.
+            with self.assertRaises(ftplib.error_perm) as refused:
+                f.getresp()
+            self.assertEqual(str(refused.exception), "501 Cannot RETR. Data connection refused: "
+                             "the TLS handshake of the data connection timed out")
+            self.assertEqual(f.sendcmd("NOOP"), "200 Ok. Parameter was ''.")
+
+
 class ImplicitTls(unittest.TestCase):
     def test_the_implicit_port_is_encrypted_from_the_first_byte(self):
         port = free_port()
