@@ -13,24 +13,12 @@
 #include <vector>
 
 #include "platform/FileIO.h"
+#include "socket/OpenSslOwners.h"
 #include "socket/TlsStage.h"
 
 namespace nubo {
 
 namespace {
-
-// The library's objects, each freed by its own function.
-template <auto Free> struct TFreeWith {
-    template <class T> void operator()(T* p) const { Free(p); }
-};
-using TBio = std::unique_ptr<BIO, TFreeWith<BIO_free>>;
-using TX509 = std::unique_ptr<X509, TFreeWith<X509_free>>;
-using TPkey = std::unique_ptr<EVP_PKEY, TFreeWith<EVP_PKEY_free>>;
-using TPkeyCtx = std::unique_ptr<EVP_PKEY_CTX, TFreeWith<EVP_PKEY_CTX_free>>;
-using TBignum = std::unique_ptr<BIGNUM, TFreeWith<BN_free>>;
-using TSslCtx = std::unique_ptr<SSL_CTX, TFreeWith<SSL_CTX_free>>;
-using TGeneralNames = std::unique_ptr<GENERAL_NAMES, TFreeWith<GENERAL_NAMES_free>>;
-using TBasicConstraints = std::unique_ptr<BASIC_CONSTRAINTS, TFreeWith<BASIC_CONSTRAINTS_free>>;
 
 // Key text passes through a string, wiped once done with (the library's own copies are its
 // business).

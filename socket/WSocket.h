@@ -203,6 +203,7 @@ private:
     bool Handshaking() const { return tls_ && !tls_->Established(); }
     void PostReadable();
     void PostPeerClosed();
+    void PostForHandle(std::function<void(int fd)> step);
     void DropTls();
     int ReceivePlain(char* buf, int size);
 

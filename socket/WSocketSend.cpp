@@ -100,10 +100,6 @@ int64_t TCustomWSocket::SendOnce(size_t& offered) {
 
 void TCustomWSocket::DoWritable(uint16_t err) {
     int fd = fd_;
-    if (Handshaking()) {
-        dataSentOwed_ = true; // a posted OnDataSent: it comes once TLS is up
-        return;
-    }
     if (!TryToSend() || fd != fd_) return;
     if (!allSent_) return;
     // An adoption's OnDataSent waits until the TLS start and its handshake are over.

@@ -53,25 +53,26 @@ void TCustomWSocket::DriveHandshake() {
 // Decrypted bytes wait inside the stage, where the descriptor's readiness cannot show
 // them: a read round is posted for them.
 void TCustomWSocket::PostReadable() {
-    const int fd = fd_;
-    loop_.Post(alive_, [this, fd] {
-        if (fd != fd_ || paused_ || !tls_) return;
-        try {
-            DoReceiveLoop(0, !(ComponentOptions & wsoNoReceiveLoop));
-            if (fd == fd_ && tls_ && !paused_ && tls_->Pending() > 0) PostReadable();
-        } catch (const std::exception& e) {
-            ReportBgException(e, fd, true);
-        }
+    PostForHandle([this](int fd) {
+        if (paused_ || !tls_) return;
+        DoReceiveLoop(0, !(ComponentOptions & wsoNoReceiveLoop));
+        if (fd == fd_ && tls_ && !paused_ && tls_->Pending() > 0) PostReadable();
     });
 }
 
 void TCustomWSocket::PostPeerClosed() {
     if (std::exchange(tlsPeerClosed_, true)) return;
+    PostForHandle([this](int) { DoClosedByPeer(0); });
+}
+
+// A step run from the loop while the socket still has the handle it has now; what the
+// step lets out is reported as a readiness event's would be.
+void TCustomWSocket::PostForHandle(std::function<void(int fd)> step) {
     const int fd = fd_;
-    loop_.Post(alive_, [this, fd] {
+    loop_.Post(alive_, [this, fd, step = std::move(step)] {
         if (fd != fd_) return;
         try {
-            DoClosedByPeer(0);
+            step(fd);
         } catch (const std::exception& e) {
             ReportBgException(e, fd, true);
         }

@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include "platform/UniqueFd.h"
+#include "socket/OpenSslOwners.h"
 #include "socket/TlsContext.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/TempDir.h"
@@ -34,16 +35,6 @@ using nubo::test::TTempDir;
 using nubo::test::WriteBytes;
 
 namespace {
-
-template <auto Free> struct TFreeWith {
-    template <class T> void operator()(T* p) const { Free(p); }
-};
-using TSsl = std::unique_ptr<SSL, TFreeWith<SSL_free>>;
-using TSslCtx = std::unique_ptr<SSL_CTX, TFreeWith<SSL_CTX_free>>;
-using TSession = std::unique_ptr<SSL_SESSION, TFreeWith<SSL_SESSION_free>>;
-using TX509 = std::unique_ptr<X509, TFreeWith<X509_free>>;
-using TPkey = std::unique_ptr<EVP_PKEY, TFreeWith<EVP_PKEY_free>>;
-using TBio = std::unique_ptr<BIO, TFreeWith<BIO_free>>;
 
 constexpr char kHost[] = "nubo.test";
 
