@@ -11,7 +11,8 @@ namespace {
 // Which columns compare as numbers (1), as text (0); -1 keeps the last mode.
 int ColumnMode(TMonitorList which, int column) {
     switch (which) {
-    case TMonitorList::CurrentUsers: return column == 0 || column == 2 ? 1 : column == 1 || column == 3 ? 0 : -1;
+    case TMonitorList::CurrentUsers:
+        return column == 0 || column == 2 ? 1 : column == 1 || column == 3 || column == 8 ? 0 : -1;
     case TMonitorList::Users: return column == 0 ? 1 : column >= 1 && column <= 3 ? 0 : -1;
     case TMonitorList::Transfers: return column == 0 || column == 6 ? 1 : column >= 1 && column <= 5 ? 0 : -1;
     }

@@ -14,7 +14,7 @@ enum class TMonitorList { CurrentUsers, Users, Transfers };
 
 class TListSorter {
 public:
-    static constexpr int kColumns = 8;
+    static constexpr int kColumns = 9;
 
     // Sorts the list by the column, then flips that column position's flag.
     void ColumnClick(QTreeWidget& list, TMonitorList which, int column);

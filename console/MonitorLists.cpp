@@ -2,6 +2,8 @@
 #include "console/QtText.h"
 
 #include <QHeaderView>
+#include <QPainter>
+#include <QPixmap>
 #include <unordered_map>
 
 namespace nubo {
@@ -46,6 +48,25 @@ QTreeWidgetItem* NewRow(int id, const QStringList& texts) {
     return item;
 }
 
+// A closed padlock, drawn so that it looks the same with every icon theme.
+const QIcon& LockIcon() {
+    static const QIcon icon = [] {
+        QPixmap pixmap(16, 16);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(0x60, 0x60, 0x60), 2));
+        p.drawArc(QRectF(4.5, 1.5, 7, 9), 0, 180 * 16);
+        p.drawLine(QPointF(4.5, 6), QPointF(4.5, 8));
+        p.drawLine(QPointF(11.5, 6), QPointF(11.5, 8));
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0xd4, 0xa0, 0x17));
+        p.drawRoundedRect(QRectF(2, 7, 12, 8), 1.5, 1.5);
+        return QIcon(pixmap);
+    }();
+    return icon;
+}
+
 } // namespace
 
 QTreeWidget* NewCurrentUserBox(QWidget* parent) {
@@ -57,7 +78,8 @@ QTreeWidget* NewCurrentUserBox(QWidget* parent) {
                           {"대기시간", 100},
                           {"접속 IP", 80},
                           {"Ratio", 50},
-                          {"총 Up/Down 용량", 200}});
+                          {"총 Up/Down 용량", 200},
+                          {"암호화", 110}});
     list->header()->setSectionResizeMode(6, QHeaderView::Fixed); // minimum and maximum 50
     return list;
 }
@@ -85,10 +107,18 @@ QTreeWidget* NewUserBox(QWidget* parent) {
 
 void FillCurrentUsers(QTreeWidget& list, const std::vector<TConnectionRow>& rows) {
     list.clear();
-    for (const auto& r : rows)
-        list.addTopLevelItem(
-            NewRow(r.ConnectionId, {QString::number(r.ConnectionId), Q(r.User), Q(r.Status), Q(r.ConnectTime),
-                                    Q(r.IdleTime), Q(r.Address), Q(r.Ratio), Q(r.Totals)}));
+    for (const auto& r : rows) {
+        // The column shows the protocol; the cipher is in its tooltip.
+        const QString tls = Q(r.Encryption);
+        auto* item = NewRow(r.ConnectionId,
+                            {QString::number(r.ConnectionId), Q(r.User), Q(r.Status), Q(r.ConnectTime), Q(r.IdleTime),
+                             Q(r.Address), Q(r.Ratio), Q(r.Totals), tls.section(QLatin1Char(','), 0, 0)});
+        if (!tls.isEmpty()) {
+            item->setIcon(kEncryptionColumn, LockIcon());
+            item->setToolTip(kEncryptionColumn, tls);
+        }
+        list.addTopLevelItem(item);
+    }
 }
 
 void FillTransfers(QTreeWidget& list, const std::vector<TTransferRow>& rows) {

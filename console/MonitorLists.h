@@ -9,6 +9,9 @@
 
 namespace nubo {
 
+// The column of Current_UserBox that marks an encrypted session with a lock.
+inline constexpr int kEncryptionColumn = 8;
+
 // Current_UserBox, Current_UpDownBox and UserBox with their captions and widths.
 QTreeWidget* NewCurrentUserBox(QWidget* parent);
 QTreeWidget* NewCurrentUpDownBox(QWidget* parent);

@@ -7,6 +7,9 @@
 #include <QVBoxLayout>
 
 #include "console/QtText.h"
+#include "socket/TlsContext.h"
+
+#include <filesystem>
 
 namespace nubo {
 
@@ -61,6 +64,7 @@ TfrmSetupFTP::TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTex
     lblPortError = ErrorLabel("lblPortError", this);
     lblMaxUserError = ErrorLabel("lblMaxUserError", this);
     lblPASVError = ErrorLabel("lblPASVError", this);
+    lblImplicitError = ErrorLabel("lblImplicitError", this);
 
     auto* grid = new QGridLayout;
     grid->addWidget(txtPort, 0, 0);
@@ -83,6 +87,26 @@ TfrmSetupFTP::TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTex
     pasvBox->addLayout(pasvRow);
     pasvBox->addWidget(lblPASVError);
 
+    auto* tls = new QGroupBox(QStringLiteral("암호화 (FTPS)"), this);
+    cmbEncryption = new QComboBox(tls);
+    cmbEncryption->setObjectName("cmbEncryption");
+    cmbEncryption->addItems({QStringLiteral("사용 안 함"), QStringLiteral("허용 (클라이언트가 선택)"),
+                             QStringLiteral("필수 (암호화하지 않은 로그인 거부)")});
+    txtImplicitPort = edit("txtImplicitPort", 70);
+    lblCertificate = new QLabel(tls);
+    lblCertificate->setObjectName("lblCertificate");
+    lblCertificate->setWordWrap(true);
+    lblCertificate->setTextInteractionFlags(Qt::TextSelectableByMouse); // the fingerprint can be copied
+    auto* tlsGrid = new QGridLayout(tls);
+    tlsGrid->addWidget(cmbEncryption, 0, 0, 1, 2);
+    tlsGrid->addWidget(txtImplicitPort, 1, 0);
+    tlsGrid->addWidget(new QLabel(QStringLiteral(": 암시적 FTPS 포트 ( 0 = 사용 안 함, 보통 990 )"), tls), 1, 1);
+    tlsGrid->addWidget(lblImplicitError, 2, 0, 1, 2);
+    tlsGrid->addWidget(lblCertificate, 3, 0, 1, 2);
+    tlsGrid->setColumnStretch(1, 1);
+    connect(cmbEncryption, &QComboBox::currentIndexChanged, this,
+            [this](int index) { txtImplicitPort->setEnabled(index != 0); });
+
     chkStart = new QCheckBox(QStringLiteral("윈도우 시작시 자동실행"), this);
     chkStart->setObjectName("chkStart");
     chkTray = new QCheckBox(QStringLiteral("실행시 자동 숨기기"), this);
@@ -103,6 +127,7 @@ TfrmSetupFTP::TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTex
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addWidget(pasv);
+    layout->addWidget(tls);
     layout->addWidget(new QLabel(QStringLiteral("[ 서버 접속 환영 메세지 ]"), this));
     layout->addWidget(txtEnterMessage);
     layout->addWidget(new QLabel(QStringLiteral("[ 서버 종료 메세지 ]"), this));
@@ -112,8 +137,10 @@ TfrmSetupFTP::TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTex
     setMinimumWidth(460);
 
     FormShow();
-    for (QLineEdit* e : {txtPort, txtMaxUser, txtLowPASV, txtHighPASV, txtEnterMessage, txtExitMessage})
+    for (QLineEdit* e :
+         {txtPort, txtMaxUser, txtLowPASV, txtHighPASV, txtEnterMessage, txtExitMessage, txtImplicitPort})
         connect(e, &QLineEdit::textChanged, this, &TfrmSetupFTP::txtPortChange);
+    connect(cmbEncryption, &QComboBox::currentIndexChanged, this, &TfrmSetupFTP::txtPortChange);
     for (QCheckBox* c : {chkStart, chkTray, chkLog})
         connect(c, &QCheckBox::toggled, this, &TfrmSetupFTP::txtPortChange);
     connect(btn_save, &QPushButton::clicked, this, &TfrmSetupFTP::btn_saveClick);
@@ -133,6 +160,34 @@ void TfrmSetupFTP::FormShow() {
     txtLowPASV->setText(Q(ini.ReadString(kSetupSection, "LowPASV", "0")));
     txtHighPASV->setText(Q(ini.ReadString(kSetupSection, "HighPASV", "0")));
     chkStart->setChecked(autoStart_.Enabled());
+    // A value the server does not know leaves TLS off, and the dialog says so.
+    const int64_t encryption = file_.Encryption();
+    cmbEncryption->setCurrentIndex(encryption == 1 || encryption == 2 ? int(encryption) : 0);
+    txtImplicitPort->setText(Q(file_.ImplicitTlsPort()));
+    txtImplicitPort->setEnabled(cmbEncryption->currentIndex() != 0);
+    ShowCertificate();
+}
+
+// What the server will present, read from the files it will load.
+void TfrmSetupFTP::ShowCertificate() {
+    const std::string cert = file_.TlsCertificatePath(), key = file_.TlsKeyPath();
+    std::error_code ec;
+    if (!std::filesystem::exists(cert, ec) && !std::filesystem::exists(key, ec)) {
+        lblCertificate->setText(QStringLiteral("인증서가 아직 없습니다. 암호화를 켜고 서버를 시작하면 자체 서명 "
+                                               "인증서가 만들어집니다: ") +
+                                Q(cert));
+        return;
+    }
+    std::string error;
+    const auto context = TTlsContext::Load(cert, key, error);
+    if (!context) {
+        lblCertificate->setText(QStringLiteral("인증서를 쓸 수 없습니다: ") + Q(error));
+        return;
+    }
+    const TCertificateInfo& info = context->Certificate();
+    lblCertificate->setText(QStringLiteral("인증서: ") + Q(info.Subject) + QStringLiteral("\n유효기간: ") +
+                            Q(info.NotBefore) + QStringLiteral(" ~ ") + Q(info.NotAfter) +
+                            QStringLiteral("\nSHA-256: ") + Q(info.Fingerprint));
 }
 
 void TfrmSetupFTP::txtPortChange() {
@@ -144,12 +199,17 @@ std::optional<TSettingsFile::TDialogValues> TfrmSetupFTP::CheckedValues() {
     const auto maxUser = FieldNumber(txtMaxUser, 0, INT32_MAX);
     const auto low = FieldNumber(txtLowPASV, 0, 65535);
     const auto high = FieldNumber(txtHighPASV, low.value_or(0), 65535);
+    const auto implicitPort = FieldNumber(txtImplicitPort, 0, 65535);
+    const bool implicitOk = implicitPort && (*implicitPort == 0 || *implicitPort != port.value_or(0));
     ShowError(lblPortError, port ? QString() : QStringLiteral("포트는 1에서 65535 사이의 숫자입니다."));
     ShowError(lblMaxUserError, maxUser ? QString() : QStringLiteral("접속 허용 인원은 0 이상의 숫자입니다."));
     ShowError(lblPASVError, low && high ? QString()
                                         : QStringLiteral("Low는 0에서 65535, High는 Low에서 65535 "
                                                          "사이의 숫자입니다."));
-    if (!port || !maxUser || !low || !high) return std::nullopt;
+    ShowError(lblImplicitError, implicitOk ? QString()
+                                           : QStringLiteral("암시적 FTPS 포트는 0에서 65535 사이의 숫자이고 "
+                                                            "FTP 포트와 달라야 합니다."));
+    if (!port || !maxUser || !low || !high || !implicitOk) return std::nullopt;
     return TSettingsFile::TDialogValues{txtPort->text().trimmed().toStdString(),
                                         *maxUser,
                                         *low,
@@ -157,7 +217,9 @@ std::optional<TSettingsFile::TDialogValues> TfrmSetupFTP::CheckedValues() {
                                         chkTray->isChecked(),
                                         chkLog->isChecked(),
                                         txtEnterMessage->text().toStdString(),
-                                        txtExitMessage->text().toStdString()};
+                                        txtExitMessage->text().toStdString(),
+                                        cmbEncryption->currentIndex(),
+                                        std::to_string(*implicitPort)};
 }
 
 bool TfrmSetupFTP::btn_saveClick() {

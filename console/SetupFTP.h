@@ -4,11 +4,13 @@
 // tells the operator that the changes need a restart.
 //
 // Fields that the server could not start with (a port outside 1..65535, a passive
-// range that is reversed or leaves the port space, a negative user limit) are shown
+// range that is reversed or leaves the port space, a negative user limit, an implicit
+// TLS port that is the FTP port) are shown
 // as errors beside them and nothing is saved; closing with such a field asks whether
 // to throw the changes away.
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,10 +45,14 @@ public:
     QCheckBox* chkStart;
     QCheckBox* chkTray;
     QCheckBox* chkLog;
+    QComboBox* cmbEncryption; // off, offered, required: the key's 0, 1, 2
+    QLineEdit* txtImplicitPort;
+    QLabel* lblCertificate; // the certificate's subject, validity and fingerprint, or why there is none
     QPushButton* btn_save;
     QLabel* lblPortError;
     QLabel* lblMaxUserError;
     QLabel* lblPASVError;
+    QLabel* lblImplicitError;
 
     // --- handlers ---
     void FormShow();
@@ -61,6 +67,7 @@ public:
 
 private:
     std::optional<TSettingsFile::TDialogValues> CheckedValues();
+    void ShowCertificate();
 
     TSettingsFile file_;
     TSettings& memory_;

@@ -190,7 +190,7 @@ void TFtpHost::Start() {
 
 // Connections already encrypted keep the context they were made with.
 void TFtpHost::StartTls() {
-    tls_ = SetUpTls(ConfigFile(), dir_, MachineName(),
+    tls_ = SetUpTls(ConfigFile(), MachineName(),
                     [this](const std::string& line) { WriteLog(lpSystem, LogRun(kLogText, line)); });
     server_.TlsContext = tls_.Context ? tls_.Context->Native() : nullptr;
     server_.TlsRequired = tls_.Required;

@@ -41,6 +41,7 @@ struct TUserRow {
 struct TConnectionRow {
     int ConnectionId = 0;
     std::string User, Status, ConnectTime, IdleTime, Address, Ratio, Totals;
+    std::string Encryption; // protocol and cipher of an encrypted session ("TLSv1.3, ..."); empty: clear
 };
 
 // One row of Current_UpDownBox: transfers now, rebuilt every second.

@@ -73,6 +73,7 @@ void TFtpHost::TimerTimer() {
         row.Ratio = "1:1";
         row.Totals =
             FormatThousands(c->TotalDownload / 1024) + " MB / " + FormatThousands(c->TotalUpload / 1024) + " MB";
+        if (const TTlsStage* tls = c->Tls()) row.Encryption = tls->Description();
         currentUsers_.push_back(std::move(row));
         const int64_t timeOut = users.TimeOut(c->UserName);
         if (timeOut != 0 && idle > timeOut * 60) {

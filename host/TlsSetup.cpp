@@ -4,21 +4,13 @@
 
 namespace nubo {
 
-namespace {
-
-std::string InFolder(const std::string& programDir, const std::string& name) {
-    return std::filesystem::path(name).is_absolute() ? name : programDir + name;
-}
-
-} // namespace
-
-TTlsSetup SetUpTls(const TSettingsFile& file, const std::string& programDir, const std::string& hostName,
+TTlsSetup SetUpTls(const TSettingsFile& file, const std::string& hostName,
                    const std::function<void(const std::string&)>& report) {
     TTlsSetup setup;
     const int64_t mode = file.Encryption();
     if (mode != 1 && mode != 2) return setup;
-    const std::string cert = InFolder(programDir, file.TlsCertificate());
-    const std::string key = InFolder(programDir, file.TlsKey());
+    const std::string cert = file.TlsCertificatePath();
+    const std::string key = file.TlsKeyPath();
     std::error_code ec;
     std::string error;
     if (!std::filesystem::exists(cert, ec) && !std::filesystem::exists(key, ec)) {

@@ -17,8 +17,8 @@ struct TTlsSetup {
     bool Required = false;
 };
 
-// programDir ends with a separator; hostName names a certificate made here.
-TTlsSetup SetUpTls(const TSettingsFile& file, const std::string& programDir, const std::string& hostName,
+// hostName names a certificate made here.
+TTlsSetup SetUpTls(const TSettingsFile& file, const std::string& hostName,
                    const std::function<void(const std::string&)>& report);
 
 } // namespace nubo

@@ -1,5 +1,7 @@
 #include "store/Settings.h"
 
+#include <filesystem>
+
 namespace nubo {
 
 std::string FirstStartSettingsText() {
@@ -21,14 +23,24 @@ bool TSettingsFile::CreateIfMissing() const {
 
 void TSettingsFile::SaveDialog(const TDialogValues& v) {
     const std::string s(kSetupSection);
-    ini_.Write({{s, "Port", v.Port},
-                {s, "MaxUser", std::to_string(v.MaxUser)},
-                {s, "LowPASV", std::to_string(v.LowPASV)},
-                {s, "HighPASV", std::to_string(v.HighPASV)},
-                {s, "TrayIcon", v.TrayIcon ? "1" : "0"},
-                {s, "Log", v.Log ? "1" : "0"},
-                {s, "EnterMessage", v.EnterMessage},
-                {s, "ExitMessage", v.ExitMessage}});
+    std::vector<TIniFile::TEntry> entries = {{s, "Port", v.Port},
+                                             {s, "MaxUser", std::to_string(v.MaxUser)},
+                                             {s, "LowPASV", std::to_string(v.LowPASV)},
+                                             {s, "HighPASV", std::to_string(v.HighPASV)},
+                                             {s, "TrayIcon", v.TrayIcon ? "1" : "0"},
+                                             {s, "Log", v.Log ? "1" : "0"},
+                                             {s, "EnterMessage", v.EnterMessage},
+                                             {s, "ExitMessage", v.ExitMessage}};
+    // The TLS keys are written only when they change what the file means, so that a file
+    // without them stays byte for byte what it was.
+    if (v.Encryption != Encryption()) entries.push_back({s, "Encryption", std::to_string(v.Encryption)});
+    if (v.ImplicitTlsPort != ImplicitTlsPort()) entries.push_back({s, "ImplicitTlsPort", v.ImplicitTlsPort});
+    ini_.Write(entries);
+}
+
+std::string TSettingsFile::Beside(const std::string& name) const {
+    const std::filesystem::path p(name);
+    return p.is_absolute() ? name : (std::filesystem::path(ini_.FileName()).parent_path() / p).string();
 }
 
 } // namespace nubo

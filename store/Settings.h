@@ -56,12 +56,14 @@ public:
     std::string ServiceURL() const { return ini_.ReadString(kSetupSection, "ServiceURL", ""); }
     // TLS: 0 off (what a file without the key means), 1 offered, 2 required.
     int64_t Encryption() const { return ini_.ReadInteger(kSetupSection, "Encryption", 0); }
-    // The PEM files of the server's certificate and key; a relative name is in the
-    // program folder.
+    // The PEM files of the server's certificate and key, as the file names them.
     std::string TlsCertificate() const { return ini_.ReadString(kSetupSection, "TlsCertificate", "ftp_cert.pem"); }
+    std::string TlsKey() const { return ini_.ReadString(kSetupSection, "TlsKey", "ftp_key.pem"); }
+    // The same as paths: a relative name is in this file's folder (the program folder).
+    std::string TlsCertificatePath() const { return Beside(TlsCertificate()); }
+    std::string TlsKeyPath() const { return Beside(TlsKey()); }
     // The port of implicit TLS, encrypted from the first byte (commonly 990); 0: none.
     std::string ImplicitTlsPort() const { return ini_.ReadString(kSetupSection, "ImplicitTlsPort", "0"); }
-    std::string TlsKey() const { return ini_.ReadString(kSetupSection, "TlsKey", "ftp_key.pem"); }
 
     // What the settings dialog stores, as its fields hold it (no checks).
     struct TDialogValues {
@@ -73,6 +75,8 @@ public:
         bool Log = false;
         std::string EnterMessage;
         std::string ExitMessage;
+        int64_t Encryption = 0;
+        std::string ImplicitTlsPort = "0";
     };
     void SaveDialog(const TDialogValues& v);
 
@@ -81,6 +85,8 @@ public:
     const TIniFile& Ini() const { return ini_; }
 
 private:
+    std::string Beside(const std::string& name) const;
+
     TIniFile ini_;
 };
 

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "console/Main.h"
+#include "console/MonitorLists.h"
 #include "store/IniFile.h"
 #include "tests/console/ConsoleTestUtil.h"
 #include "tests/support/TempDir.h"
@@ -183,6 +184,28 @@ TEST_F(MainWindowTest, APortInUseIsLoggedAndStartStaysEnabled) {
     EXPECT_TRUE(messages_.isEmpty()); // logged, no dialog
 }
 
+// A first start offers TLS with a certificate it made; an encrypted session is marked.
+TEST_F(MainWindowTest, AnEncryptedSessionShowsItsLockAndProtocol) {
+    {
+        std::ofstream big(dir_ + "down/big.bin", std::ios::binary);
+        big << std::string(8 << 20, 'x');
+    }
+    const std::string url = "ftp://127.0.0.1:" + std::to_string(port_) + "/big.bin";
+    const char* argv[] = {"curl",       "-s", "--ssl-reqd", "-k",        "--limit-rate", "1m",
+                          "--max-time", "60", "-o",         "/dev/null", url.c_str(),    nullptr};
+    ASSERT_EQ(posix_spawnp(&curl_, "curl", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+
+    ASSERT_TRUE(Pump([&] {
+        return frm_->Current_UserBox->topLevelItemCount() == 1 &&
+               !frm_->Current_UserBox->topLevelItem(0)->text(kEncryptionColumn).isEmpty();
+    }));
+    QTreeWidgetItem* u = frm_->Current_UserBox->topLevelItem(0);
+    EXPECT_TRUE(u->text(kEncryptionColumn).startsWith(QStringLiteral("TLSv1."))) << u->text(8).toStdString();
+    EXPECT_FALSE(u->icon(kEncryptionColumn).isNull());
+    EXPECT_TRUE(u->toolTip(kEncryptionColumn).startsWith(u->text(kEncryptionColumn) + QStringLiteral(", TLS_")))
+        << u->toolTip(kEncryptionColumn).toStdString();
+}
+
 TEST_F(MainWindowTest, MonitorShowsARunningDownloadAndDisconnectEndsIt) {
     {
         std::ofstream big(dir_ + "down/big.bin", std::ios::binary);
@@ -209,6 +232,8 @@ TEST_F(MainWindowTest, MonitorShowsARunningDownloadAndDisconnectEndsIt) {
     EXPECT_EQ(u->text(4), QStringLiteral("--:--:--"));
     EXPECT_EQ(u->text(5), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(u->text(6), QStringLiteral("1:1"));
+    EXPECT_EQ(u->text(kEncryptionColumn), QString()); // a clear session has no lock
+    EXPECT_TRUE(u->icon(kEncryptionColumn).isNull());
     EXPECT_EQ(frm_->Iblc_user->text(), QStringLiteral("1"));
     EXPECT_EQ(frm_->StatusPanels[0]->text(), QStringLiteral("1 Users"));
     EXPECT_EQ(frm_->Tray.Image(), TTrayState::Busy);

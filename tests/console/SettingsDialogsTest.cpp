@@ -5,11 +5,13 @@
 #include <QKeyEvent>
 #include <QStandardPaths>
 #include <QTimer>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include "console/IPAccess.h"
 #include "console/Main.h"
 #include "console/SetupFTP.h"
+#include "socket/TlsContext.h"
 #include "tests/console/ConsoleTestUtil.h"
 #include "tests/support/TempDir.h"
 
@@ -106,6 +108,54 @@ TEST_F(SetupDialogTest, OpenAndCloseRewritesTheSameValuesWithOneNotice) {
     EXPECT_EQ(ReadBytes(Config()), before);
     EXPECT_EQ(messages_, QStringList{kRestartNotice});
     EXPECT_TRUE(questions_.isEmpty());
+}
+
+TEST_F(SetupDialogTest, EncryptionModeImplicitPortAndTheCertificate) {
+    auto dlg = Open();
+    dlg->show();
+    EXPECT_EQ(dlg->cmbEncryption->currentIndex(), 0); // a file without the key: off
+    EXPECT_FALSE(dlg->txtImplicitPort->isEnabled());
+    EXPECT_TRUE(dlg->lblCertificate->text().contains(QString::fromStdString(dir_.File("ftp_cert.pem"))))
+        << dlg->lblCertificate->text().toStdString();
+
+    dlg->cmbEncryption->setCurrentIndex(2);
+    EXPECT_TRUE(dlg->btn_save->isEnabled());
+    EXPECT_TRUE(dlg->txtImplicitPort->isEnabled());
+    dlg->txtImplicitPort->setText(QStringLiteral("2100")); // the FTP port itself
+    EXPECT_FALSE(dlg->btn_saveClick());
+    EXPECT_TRUE(dlg->lblImplicitError->isVisibleTo(dlg.get()));
+    dlg->txtImplicitPort->setText(QStringLiteral("990"));
+    EXPECT_TRUE(dlg->btn_saveClick());
+    EXPECT_FALSE(dlg->lblImplicitError->isVisibleTo(dlg.get()));
+    const std::string saved = ReadBytes(Config());
+    EXPECT_NE(saved.find("\r\nEncryption=2\r\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\r\nImplicitTlsPort=990\r\n"), std::string::npos) << saved;
+    dlg->reject();
+
+    // With a certificate pair: what a client will be shown, to compare.
+    std::string error;
+    ASSERT_TRUE(CreateSelfSignedCertificate(dir_.File("ftp_cert.pem"), dir_.File("ftp_key.pem"), "nubo.test", error))
+        << error;
+    const auto context = TTlsContext::Load(dir_.File("ftp_cert.pem"), dir_.File("ftp_key.pem"), error);
+    ASSERT_TRUE(context) << error;
+    dlg = Open();
+    EXPECT_EQ(dlg->cmbEncryption->currentIndex(), 2);
+    EXPECT_EQ(dlg->txtImplicitPort->text(), QStringLiteral("990"));
+    const QString shown = dlg->lblCertificate->text();
+    for (const std::string& part :
+         {context->Certificate().Subject, context->Certificate().NotAfter, context->Certificate().Fingerprint})
+        EXPECT_TRUE(shown.contains(QString::fromStdString(part))) << part << " in " << shown.toStdString();
+    dlg->reject();
+
+    // The key of another certificate: the dialog says the pair cannot be used.
+    TTempDir other;
+    ASSERT_TRUE(CreateSelfSignedCertificate(other.File("c.pem"), other.File("k.pem"), "other", error)) << error;
+    std::filesystem::copy_file(other.File("k.pem"), dir_.File("ftp_key.pem"),
+                               std::filesystem::copy_options::overwrite_existing);
+    dlg = Open();
+    EXPECT_TRUE(dlg->lblCertificate->text().startsWith(QStringLiteral("인증서를 쓸 수 없습니다: ")))
+        << dlg->lblCertificate->text().toStdString();
+    dlg->reject();
 }
 
 TEST_F(SetupDialogTest, InvalidFieldsAreShownAndNeverSaved) {

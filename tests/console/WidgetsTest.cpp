@@ -72,8 +72,8 @@ TEST(ListSort, ClicksFlipSharedFlagsAndKeepModeForUnlistedColumns) {
 
     // Column 7 is in no table: the mode stays what the last click set (text).
     std::unique_ptr<QTreeWidget> current(NewCurrentUserBox(nullptr));
-    FillCurrentUsers(*current, {{1, "a", "대기중", "", "", "", "1:1", "2 MB / 0 MB"},
-                                {2, "b", "대기중", "", "", "", "1:1", "10 MB / 0 MB"}});
+    FillCurrentUsers(*current, {{1, "a", "대기중", "", "", "", "1:1", "2 MB / 0 MB", ""},
+                                {2, "b", "대기중", "", "", "", "1:1", "10 MB / 0 MB", ""}});
     sorter.ColumnClick(*current, TMonitorList::CurrentUsers, 7);
     EXPECT_FALSE(sorter.NumberMode());
     EXPECT_EQ(Column(*current, 7), QStringList({"10 MB / 0 MB", "2 MB / 0 MB"}));

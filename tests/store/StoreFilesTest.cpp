@@ -46,11 +46,22 @@ TEST(SettingsFile, TheDialogSaveKeepsUnknownKeysAndTheAddressLists) {
     TSettingsFile f(tmp.File("ftp_config.ini"));
     f.CreateIfMissing();
     f.Ini().WriteString("IP Deny", "IP0", "10.*");
-    f.SaveDialog({"2121", 5, 3000, 3010, true, true, "hello", "bye"});
+    f.SaveDialog({"2121", 5, 3000, 3010, true, true, "hello", "bye", 2, "990"});
     EXPECT_EQ(ReadBytes(f.Ini().FileName()),
               "[Setup]\r\nPort=2121\r\nMaxUser=5\r\nLowPASV=3000\r\nHighPASV=3010\r\n"
-              "TrayIcon=1\r\nLog=1\r\nEncryption=1\r\nEnterMessage=hello\r\nExitMessage=bye\r\n"
-              "[IP Deny]\r\nIP0=10.*\r\n");
+              "TrayIcon=1\r\nLog=1\r\nEncryption=2\r\nEnterMessage=hello\r\nExitMessage=bye\r\n"
+              "ImplicitTlsPort=990\r\n[IP Deny]\r\nIP0=10.*\r\n");
+}
+
+TEST(SettingsFile, CertificateFilesAreBesideTheSettingsUnlessNamedAbsolutely) {
+    TTempDir tmp;
+    TSettingsFile f(tmp.File("ftp_config.ini"));
+    EXPECT_EQ(f.TlsCertificatePath(), tmp.File("ftp_cert.pem"));
+    EXPECT_EQ(f.TlsKeyPath(), tmp.File("ftp_key.pem"));
+    f.Ini().WriteString("Setup", "TlsCertificate", "tls/server.pem");
+    f.Ini().WriteString("Setup", "TlsKey", "/etc/nubo/key.pem");
+    EXPECT_EQ(f.TlsCertificatePath(), tmp.File("tls/server.pem"));
+    EXPECT_EQ(f.TlsKeyPath(), "/etc/nubo/key.pem");
 }
 
 TEST(UserFile, FirstStartWritesTheAnonymousAccount) {

@@ -1,6 +1,6 @@
-// Writes a picture of each account dialog, filled from a sample user file, into the
-// folder given on the command line. Run it on a real display (Xvfb does) to look at
-// the captions; it is not a test.
+// Writes a picture of each account dialog, filled from a sample user file, and of the
+// settings dialog with a certificate into the folder given on the command line. Run it on a real display (Xvfb does) to
+// look at the captions; it is not a test.
 #include <QApplication>
 #include <QDir>
 #include <QPainter>
@@ -8,6 +8,8 @@
 #include <filesystem>
 
 #include "console/AccountsDialog.h"
+#include "console/SetupFTP.h"
+#include "socket/TlsContext.h"
 
 using namespace nubo;
 
@@ -58,6 +60,15 @@ int main(int argc, char** argv) {
     setup.bt_user_edit->click(); // reloads the account: select the directory again
     setup.Dir_list->setCurrentItem(setup.Dir_list->topLevelItem(1));
     setup.bt_dir_edit->click();
+
+    TSettingsFile config(dir + "ftp_config.ini");
+    config.CreateIfMissing();
+    std::string error;
+    CreateSelfSignedCertificate(config.TlsCertificatePath(), config.TlsKeyPath(), "nubo.example", error);
+    TSettings memory;
+    const TLangTexts lang(dir);
+    TfrmSetupFTP settings(config, memory, lang, TAutoStart(QString::fromStdString(dir + "autostart.desktop"), {}));
+    shoot(settings, "dialog-settings.png");
     std::filesystem::remove_all(dir);
     return 0;
 }
