@@ -37,7 +37,10 @@ void TSendChain::AppendFile(int fd, int64_t offset, int64_t len) {
 }
 
 bool TSendChain::Empty() {
-    while (!items_.empty() && items_.front().Empty()) items_.pop_front();
+    while (!items_.empty() && items_.front().Empty()) {
+        if (!items_.front().Buf) blockLen_ = 0; // the block belonged to this range
+        items_.pop_front();
+    }
     return items_.empty();
 }
 
@@ -58,16 +61,22 @@ int64_t TSendChain::SendThrough(const TWriter& write, size_t& offered) {
         sent = write(p, offered);
     } else {
         if (fileBlock_.empty()) fileBlock_.resize(kWriterFileBlock);
-        offered = size_t(std::min<int64_t>(front.FileLen, int64_t(fileBlock_.size())));
-        const ssize_t got = ::pread(front.FileFd, fileBlock_.data(), offered, off_t(front.FileOff));
-        if (got <= 0) {
-            if (got < 0) return -1;
-            front.FileLen = 0; // the file ended early (truncated meanwhile)
-            offered = 0;
-            return 0;
+        if (front.FileOff < blockOff_ || front.FileOff >= blockOff_ + int64_t(blockLen_)) {
+            blockLen_ = 0;
+            const size_t want = size_t(std::min<int64_t>(front.FileLen, int64_t(fileBlock_.size())));
+            const ssize_t got = ::pread(front.FileFd, fileBlock_.data(), want, off_t(front.FileOff));
+            if (got <= 0) {
+                offered = 0;
+                if (got < 0) return -1;
+                front.FileLen = 0; // the file ended early (truncated meanwhile)
+                return 0;
+            }
+            blockOff_ = front.FileOff;
+            blockLen_ = size_t(got);
         }
-        offered = size_t(got);
-        sent = write(fileBlock_.data(), offered);
+        const size_t at = size_t(front.FileOff - blockOff_);
+        offered = std::min(blockLen_ - at, size_t(front.FileLen));
+        sent = write(fileBlock_.data() + at, offered);
     }
     if (sent > 0) Consume(size_t(sent));
     return sent;

@@ -23,7 +23,10 @@ public:
     void AppendFile(int fd, int64_t offset, int64_t len);
     // Nothing left to send (what was sent is dropped on the way).
     bool Empty();
-    void Clear() { items_.clear(); }
+    void Clear() {
+        items_.clear();
+        blockLen_ = 0;
+    }
     // One system call that gives the socket what leads the chain: the chunks up to the
     // next file range, or the leading file range. Returns the bytes taken, which leave
     // the chain, or -1 with errno set; offered tells how many were offered. A file
@@ -50,6 +53,10 @@ private:
 
     std::deque<TItem> items_;
     std::vector<char> fileBlock_; // file data on its way through a writer; made at first use
+    // The part of the leading file range that fileBlock_ holds, kept until it is sent: a
+    // writer that takes part of a block (the socket is full) does not cost a new read.
+    int64_t blockOff_ = 0;
+    size_t blockLen_ = 0;
 };
 
 } // namespace nubo

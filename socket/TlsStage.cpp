@@ -14,6 +14,9 @@ namespace nubo {
 
 namespace {
 
+// Bytes a data connection reads at once: about sixteen full records.
+constexpr size_t kDataReadBuffer = 256 * 1024;
+
 // The library's reason for the last failure of this thread, or what the system said.
 std::string LibraryReason(int sysErr) {
     const unsigned long e = ERR_peek_last_error();
@@ -77,7 +80,13 @@ TTlsStage::TTlsStage(SSL_CTX* ctx, int fd, std::string sessionMark)
     // An upload ends with the peer's close; clients that skip the close alert still
     // end it in order, and the transfer's own length checks stay with the caller.
     SSL_set_options(ssl_, SSL_OP_IGNORE_UNEXPECTED_EOF);
-    if (!sessionMark.empty()) SSL_set_num_tickets(ssl_, 0);
+    if (!sessionMark.empty()) {
+        SSL_set_num_tickets(ssl_, 0);
+        // A data connection reads many records per system call, not a header and a body
+        // for each; the control connection's few bytes keep the small default buffer.
+        SSL_set_read_ahead(ssl_, 1);
+        SSL_set_default_read_buffer_len(ssl_, kDataReadBuffer);
+    }
     SSL_set_accept_state(ssl_);
 }
 
@@ -130,24 +139,43 @@ int TTlsStage::Read(void* buf, int size, TWait& wait) {
     if (size <= 0) return 0;
     ERR_clear_error();
     const int rc = SSL_read(ssl_, buf, size);
+    starved_ = false;
     if (rc > 0) return rc;
     if (SSL_get_error(ssl_, rc) == SSL_ERROR_ZERO_RETURN) return 0;
     wait = Classify(rc, "TLS read");
+    starved_ = wait == TWait::Read;
     return -1;
 }
 
+// In partial-write mode one call takes one record: the loop goes on until everything is
+// taken or the socket is full, so that one round of the event loop sends a whole block.
 int64_t TTlsStage::Write(const void* data, size_t len, TWait& wait) {
     wait = TWait::None;
-    if (len == 0) return 0;
-    ERR_clear_error();
-    const int rc = SSL_write(ssl_, data, int(std::min<size_t>(len, INT_MAX)));
-    if (rc > 0) return rc;
-    wait = Classify(rc, "TLS write");
-    return -1;
+    const char* p = static_cast<const char*>(data);
+    size_t taken = 0;
+    while (taken < len) {
+        ERR_clear_error();
+        const int rc = SSL_write(ssl_, p + taken, int(std::min<size_t>(len - taken, INT_MAX)));
+        if (rc <= 0) {
+            // What was taken counts; a failure shows again at the next call.
+            const TWait w = Classify(rc, "TLS write");
+            if (taken > 0) return int64_t(taken);
+            wait = w;
+            return -1;
+        }
+        taken += size_t(rc);
+    }
+    return int64_t(taken);
 }
 
 int TTlsStage::Pending() const {
     return SSL_pending(ssl_);
+}
+
+// Read-ahead may hold whole records that no readiness of the descriptor will announce;
+// a part of a record that a read found too short waits for the descriptor instead.
+bool TTlsStage::Buffered() const {
+    return established_ && (SSL_pending(ssl_) > 0 || (!starved_ && SSL_has_pending(ssl_) == 1));
 }
 
 void TTlsStage::Shutdown() {

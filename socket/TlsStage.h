@@ -45,6 +45,9 @@ public:
     int64_t Write(const void* data, size_t len, TWait& wait);
     // Decrypted bytes held inside the stage that the descriptor no longer signals.
     int Pending() const;
+    // Bytes held inside the stage, decrypted or not yet, that a read can deliver without
+    // the descriptor: the owner must read again on its own.
+    bool Buffered() const;
     // Sends the close alert once, without waiting for the peer's.
     void Shutdown();
     const std::string& Error() const { return error_; }
@@ -61,6 +64,7 @@ private:
     SSL* ssl_ = nullptr;
     bool established_ = false;
     bool shutdownSent_ = false;
+    bool starved_ = false; // the last read waited for the descriptor
     std::string error_;
     std::string mark_;
 

@@ -239,7 +239,7 @@ void TCustomWSocket::Pause() {
 void TCustomWSocket::Resume() {
     paused_ = false;
     if (token_) loop_.Modify(token_, events_);
-    if (tls_ && tls_->Established() && tls_->Pending() > 0) PostReadable();
+    if (tls_ && tls_->Buffered()) PostReadable();
 }
 
 void TCustomWSocket::AssignDefaultValue() {

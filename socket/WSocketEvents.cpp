@@ -47,8 +47,8 @@ void TCustomWSocket::HandleEvents(int fd, uint32_t ev) {
             }
             DoReceiveLoop(0, !(ComponentOptions & wsoNoReceiveLoop));
             if (fd != fd_) return;
-            // Decrypted bytes left inside the stage would not wake the loop again.
-            if (tls_ && !paused_ && tls_->Pending() > 0) PostReadable();
+            // Bytes left inside the stage would not wake the loop again.
+            if (tls_ && !paused_ && tls_->Buffered()) PostReadable();
         }
         if (ev & ioWrite) {
             WantWrite(false);

@@ -36,7 +36,7 @@ void TCustomWSocket::DriveHandshake() {
             dataSentOwed_ = false;
             PostWritable();
         }
-        if (tls_->Pending() > 0) PostReadable();
+        if (tls_->Buffered()) PostReadable();
         return;
     }
     if (wait != TTlsStage::TWait::None) {
@@ -50,13 +50,13 @@ void TCustomWSocket::DriveHandshake() {
     ConnectionLost(WSAECONNABORTED);
 }
 
-// Decrypted bytes wait inside the stage, where the descriptor's readiness cannot show
-// them: a read round is posted for them.
+// Bytes wait inside the stage, where the descriptor's readiness cannot show them: a
+// read round is posted for them.
 void TCustomWSocket::PostReadable() {
     PostForHandle([this](int fd) {
         if (paused_ || !tls_) return;
         DoReceiveLoop(0, !(ComponentOptions & wsoNoReceiveLoop));
-        if (fd == fd_ && tls_ && !paused_ && tls_->Pending() > 0) PostReadable();
+        if (fd == fd_ && tls_ && !paused_ && tls_->Buffered()) PostReadable();
     });
 }
 

@@ -11,6 +11,7 @@ import unittest
 
 from nubo import NuboServer, TEST_SETTINGS, class_server, digest, error_of, free_port, scratch_dir
 
+FIVE_GIB = 5 << 30
 REQUIRED = TEST_SETTINGS + "Encryption=2\r\n"
 OFFERED = TEST_SETTINGS + "Encryption=1\r\n"
 
@@ -131,6 +132,76 @@ class RequiredTls(unittest.TestCase):
                 self.assertEqual(digest(self.path("up-ftplib-%d.bin" % passive)), digest(self.path("mib.bin")))
                 self.assertIn("mib.bin", f.nlst())
                 f.quit()
+
+    @unittest.skipIf(os.environ.get("NUBO_SANITIZE") == "1", "bulk volume: normal build only")
+    def test_a_five_gib_file_both_ways_and_resumed_past_four_gib(self):
+        big = self.path("five.bin")
+        with open(big, "wb") as f:
+            f.write(b"head")
+            f.seek(FIVE_GIB - 4)
+            f.write(b"tail")
+        self.addCleanup(os.remove, big)
+        curl = ["curl", "-sS", "--max-time", "600", "--ssl-reqd", "-k", "--user", "user:pw"]
+        # Downloaded straight into cmp against the file.
+        down = subprocess.Popen(curl + [self.url("five.bin")], stdout=subprocess.PIPE)
+        cmp = subprocess.run(["cmp", "-", big], stdin=down.stdout, capture_output=True, timeout=700)
+        down.stdout.close()
+        self.assertEqual(down.wait(60), 0)
+        self.assertEqual(cmp.returncode, 0, cmp.stdout + cmp.stderr)
+        up = subprocess.run(curl + ["-T", big, self.url("five-up.bin")], capture_output=True, timeout=700)
+        self.assertEqual(up.returncode, 0, up.stderr)
+        self.addCleanup(os.remove, self.path("five-up.bin"))
+        self.assertEqual(os.path.getsize(self.path("five-up.bin")), FIVE_GIB)
+        self.assertEqual(subprocess.run(["cmp", big, self.path("five-up.bin")]).returncode, 0)
+        # A download resumed past 4 GiB, passive and active.
+        for passive in (True, False):
+            with self.subTest(passive=passive):
+                f = tls_client(self.srv)
+                f.login("user", "pw")
+                f.prot_p()
+                f.set_pasv(passive)
+                f.cwd(self.data)
+                got = []
+                f.retrbinary("RETR five.bin", got.append, rest=FIVE_GIB - 8)
+                self.assertEqual(b"".join(got), b"\0\0\0\0tail")
+                f.quit()
+
+    def test_a_client_that_goes_away_mid_upload_keeps_what_it_sent(self):
+        sent = os.urandom(300_000)
+        # The data connection ends without TLS's close alert: like a clear one that
+        # closes, the bytes received are the file and the transfer is answered.
+        f = tls_client(self.srv)
+        f.login("user", "pw")
+        f.prot_p()
+        f.cwd(self.data)
+        conn = f.transfercmd("STOR cut.bin")
+        conn.sendall(sent)
+        conn.close()  # no unwrap(): no close_notify
+        self.assertEqual(f.voidresp(), "226 File received ok")
+        self.addCleanup(os.remove, self.path("cut.bin"))
+        self.assertEqual(content(self.path("cut.bin")), sent)
+        # The whole client vanishes, control connection included: the file keeps its bytes.
+        g = tls_client(self.srv)
+        g.login("user", "pw")
+        g.prot_p()
+        g.cwd(self.data)
+        conn = g.transfercmd("STOR gone.bin")
+        conn.sendall(sent)
+        conn.close()
+        g.sock.close()
+        self.addCleanup(os.remove, self.path("gone.bin"))
+        deadline = time.time() + 20
+        while time.time() < deadline and os.path.getsize(self.path("gone.bin")) < len(sent):
+            time.sleep(0.05)
+        self.assertEqual(content(self.path("gone.bin")), sent)
+        # And the server serves on.
+        h = tls_client(self.srv)
+        h.login("user", "pw")
+        h.prot_p()
+        h.cwd(self.data)
+        got = []
+        h.retrbinary("RETR gone.bin", got.append)
+        self.assertEqual(b"".join(got), sent)
 
     def test_a_data_connection_that_does_not_resume_the_session_is_refused(self):
         f = ftplib.FTP_TLS(context=client_context(self.srv.dir), timeout=30)  # no session reuse
