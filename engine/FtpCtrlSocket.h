@@ -39,6 +39,7 @@ struct TDataChannelState {
     // the channel carries the count and is dropped when the channel has moved on.
     uint32_t DataSession = 0;
     std::string ActiveAddr, ActivePort;
+    bool EpsvAll = false; // EPSV ALL: no other command sets up a data connection
 
     // The channel's life is over: nothing is open, linked or awaited (the pool port is
     // given back by the server before).

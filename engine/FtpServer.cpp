@@ -34,7 +34,8 @@ TFtpServer::TFtpServer(TEventLoop& loop)
         {"OVER", &TFtpServer::CommandOVER}, {"STOU", &TFtpServer::CommandSTOU}, {"FEAT", &TFtpServer::CommandFEAT},
         {"MLST", &TFtpServer::CommandMLST}, {"MLSD", &TFtpServer::CommandMLSD}, {"MFMT", &TFtpServer::CommandMDTM},
         {"MD5", &TFtpServer::CommandMD5},   {"AUTH", &TFtpServer::CommandAUTH}, {"PBSZ", &TFtpServer::CommandPBSZ},
-        {"PROT", &TFtpServer::CommandPROT}, {"CCC", &TFtpServer::CommandCCC},
+        {"PROT", &TFtpServer::CommandPROT}, {"CCC", &TFtpServer::CommandCCC},   {"EPSV", &TFtpServer::CommandEPSV},
+        {"EPRT", &TFtpServer::CommandEPRT},
     };
     for (const auto& [keyword, proc] : table) RegisterCommand(keyword, proc);
 }
@@ -62,7 +63,7 @@ void TFtpServer::Start() {
     if (listener_->State() == wsListening) return;
     listener_->SetPort(Port);
     listener_->SetProto("tcp");
-    listener_->SetAddr(Addr);
+    listener_->SetAddr(ListenAddr());
     listener_->ListenBacklog = kServerBacklog;
     // Connections closed by the server wait on this port for a while; a restart must
     // still be able to listen on it (one listener per port stays guaranteed).
@@ -77,6 +78,12 @@ void TFtpServer::Start() {
     passiveSweep_.Start(1000);
 }
 
+// Every address: the IPv6 wildcard takes IPv4 clients too, where the system has IPv6.
+std::string TFtpServer::ListenAddr() const {
+    if (!Addr.empty()) return Addr;
+    return SystemHasIpv6() ? "::" : "0.0.0.0";
+}
+
 // The second port, where TLS begins with the first byte. Its failure costs only itself.
 void TFtpServer::StartImplicitTls() {
     if (!TlsContext || ImplicitTlsPort.empty() || ImplicitTlsPort == "0") return;
@@ -84,7 +91,7 @@ void TFtpServer::StartImplicitTls() {
     try {
         l.SetPort(ImplicitTlsPort);
         l.SetProto("tcp");
-        l.SetAddr(Addr);
+        l.SetAddr(ListenAddr());
         l.ListenBacklog = kServerBacklog;
         l.ListenReuseAddr = true;
         l.ComponentOptions = wsoNoReceiveLoop;

@@ -91,7 +91,8 @@ public:
 
     // --- properties ---
     std::string Name = "FtpServer";
-    std::string Addr = "0.0.0.0";
+    // The listeners' address; empty: every address of both families.
+    std::string Addr;
     std::string Port = "ftp";
     std::string Banner = "Nubo FTP Server (Version %s)";
     int UserData = 0;
@@ -187,6 +188,8 @@ public:
     virtual void CommandRMD(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
     virtual void CommandABOR(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
     virtual void CommandPASV(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandEPSV(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandEPRT(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
     virtual void CommandNOOP(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
     virtual void CommandCDUP(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
     virtual void CommandAPPE(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
@@ -231,6 +234,11 @@ protected:
     void LeavePassive(TFtpCtrlSocket& Client);
     void FreePoolPort(int port);
     void ListenOnPoolPort(TFtpCtrlSocket& Client, TWSocket& data);
+    std::string ListenAddr() const;
+    // PASV (extended: EPSV): a pool port's listener, announced in Answer.
+    void OpenPassive(TFtpCtrlSocket& Client, bool extended, TFtpString& Answer);
+    bool SetActiveAddress(TFtpCtrlSocket& Client, const std::string& addr, uint64_t port);
+    static bool RefusedAfterEpsvAll(TFtpCtrlSocket& Client, TFtpString& Answer);
     virtual void StartSend(TFtpCtrlSocket& Client);
     virtual void AbortData(TFtpCtrlSocket& Client);
     virtual void CloseData(TFtpCtrlSocket& Client);

@@ -78,7 +78,7 @@ void OpenTransferFile(TFtpCtrlSocket& Client, TFileMode mode) {
 // --- PORT and PASV ----------------------------------------------------------
 
 void TFtpServer::CommandPORT(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
-    if (!CheckLoggedIn(Client, Answer)) return;
+    if (!CheckLoggedIn(Client, Answer) || RefusedAfterEpsvAll(Client, Answer)) return;
     Client.LastCommandCode = TFtpCommandCode::Port;
     try {
         size_t pos = 0;
@@ -90,16 +90,60 @@ void TFtpServer::CommandPORT(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
             if (v > 255) throw FtpServerException("bad number");
         std::string addr =
             std::to_string(n[0]) + "." + std::to_string(n[1]) + "." + std::to_string(n[2]) + "." + std::to_string(n[3]);
-        uint64_t port = n[4] * 256 + n[5];
-        if (addr != Client.PeerAddr() || port < 1024) throw FtpServerException("refused address");
-        Client.ActiveAddr = addr;
-        Client.ActivePort = std::to_string(port);
-        // PORT after PASV: the next transfer connects out, and the passive port goes back.
-        if (Client.PassiveOn && !Client.DataOpen) DropPassive(Client);
+        if (!SetActiveAddress(Client, addr, n[4] * 256 + n[5])) throw FtpServerException("refused address");
         Answer = "200 Port command successful.";
     } catch (const std::exception&) {
         Answer = "501 Invalid PORT command.";
     }
+}
+
+// EPRT <d><family><d><address><d><port><d>, any printable delimiter: the same defences as
+// PORT, for IPv4 (1) and IPv6 (2).
+void TFtpServer::CommandEPRT(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
+    if (!CheckLoggedIn(Client, Answer) || RefusedAfterEpsvAll(Client, Answer)) return;
+    Client.LastCommandCode = TFtpCommandCode::Port;
+    const std::string arg = TrimBlanks(Params);
+    std::vector<std::string> fields;
+    if (arg.size() >= 2 && arg[0] > ' ' && arg[0] < 127 && arg.back() == arg[0]) {
+        size_t from = 1;
+        for (size_t at; (at = arg.find(arg[0], from)) != std::string::npos; from = at + 1)
+            fields.push_back(arg.substr(from, at - from));
+    }
+    Answer = "501 Invalid EPRT command.";
+    if (fields.size() != 3) return;
+    const std::string& family = fields[0];
+    if (family != "1" && family != "2") {
+        Answer = "522 Network protocol not supported, use (1,2)";
+        return;
+    }
+    TInetAddress addr;
+    // The address in its own family's plain form: no IPv4 inside an IPv6 text.
+    const bool v6 = family == "2";
+    if (!TInetAddress::Parse(fields[1], addr) || addr.Family() != (v6 ? AF_INET6 : AF_INET) ||
+        (v6 && fields[1].find_first_of(".[") != std::string::npos))
+        return;
+    const std::string& port = fields[2];
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return;
+    if (!SetActiveAddress(Client, addr.Text(), std::stoull(port))) return;
+    Answer = "200 EPRT command successful.";
+}
+
+// The next transfer connects out to the client's own address, never below port 1024 or
+// above the port space; false (nothing changed) otherwise.
+bool TFtpServer::SetActiveAddress(TFtpCtrlSocket& Client, const std::string& addr, uint64_t port) {
+    if (addr != Client.PeerAddr() || port < 1024 || port > 65535) return false;
+    Client.ActiveAddr = addr;
+    Client.ActivePort = std::to_string(port);
+    // PORT after PASV: the next transfer connects out, and the passive port goes back.
+    if (Client.PassiveOn && !Client.DataOpen) DropPassive(Client);
+    return true;
+}
+
+// After EPSV ALL only EPSV may set up a data connection.
+bool TFtpServer::RefusedAfterEpsvAll(TFtpCtrlSocket& Client, TFtpString& Answer) {
+    if (!Client.EpsvAll) return false;
+    Answer = "503 Only EPSV is accepted after EPSV ALL.";
+    return true;
 }
 
 std::string TFtpServer::TakePasvPort() {
@@ -162,19 +206,50 @@ std::string TFtpServer::PassiveReplyAddress(TFtpCtrlSocket& Client, const std::s
     // A client on the loop-back interface is told the loop-back address: the public
     // address announced to others may not be reachable from this machine itself.
     if (Client.PeerAddr() == "127.0.0.1") return "127.0.0.1";
-    uint32_t a;
+    TInetAddress a;
     try {
-        a = WSocketResolveHost(PasvIpAddr);
+        a = WSocketResolveHost(PasvIpAddr, AF_INET);
     } catch (const ESocketException&) {
         throw FtpServerException("Invalid PASV IP Address");
     }
-    std::string d = DottedAddress(a);
+    const std::string d = a.Text();
     if (d != TrimBlanks(PasvIpAddr)) throw FtpServerException("Invalid PASV IP Address");
     return d;
 }
 
 void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
+    if (!CheckLoggedIn(Client, Answer) || RefusedAfterEpsvAll(Client, Answer)) return;
+    // PASV's reply carries four bytes of address: an IPv6 client is sent to EPSV.
+    if (Client.LocalName().Addr.find(':') != std::string::npos) {
+        Answer = "522 PASV works over IPv4 only; use EPSV.";
+        return;
+    }
+    OpenPassive(Client, false, Answer);
+}
+
+// EPSV: the same passive listener as PASV, announced by its port alone (the client
+// connects to the address it already talks to); "EPSV ALL" keeps the session passive.
+void TFtpServer::CommandEPSV(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
+    const std::string arg = UpperCase(TrimBlanks(Params));
+    const bool v6 = Client.LocalName().Addr.find(':') != std::string::npos;
+    if (arg == "ALL") {
+        Client.EpsvAll = true;
+        Answer = "200 EPSV ALL command successful.";
+        return;
+    }
+    if (!arg.empty() && arg != "1" && arg != "2") {
+        Answer = "501 Invalid EPSV command.";
+        return;
+    }
+    if (!arg.empty() && arg != (v6 ? "2" : "1")) {
+        Answer = v6 ? "522 Network protocol not supported, use (2)" : "522 Network protocol not supported, use (1)";
+        return;
+    }
+    OpenPassive(Client, true, Answer);
+}
+
+void TFtpServer::OpenPassive(TFtpCtrlSocket& Client, bool extended, TFtpString& Answer) {
     TWSocket& data = *Client.DataChannel;
     try {
         const std::string local = Client.LocalName().Addr;
@@ -187,7 +262,7 @@ void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
         FreePasvPort(Client);
         data.Close();
         Client.EndChannel();
-        data.SetAddr("0.0.0.0");
+        data.SetAddr(local.find(':') != std::string::npos ? "::" : "0.0.0.0");
         data.SetProto("tcp");
         data.OnSessionAvailable = [this, &Client](TCustomWSocket&, uint16_t) { ClientPassiveSessionAvailable(Client); };
         data.OnSessionConnected = nullptr;
@@ -197,15 +272,19 @@ void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
         data.ListenReuseAddr = true; // a pool of one port serves the next transfer at once
         ListenOnPoolPort(Client, data);
         const unsigned p = data.LocalName().Port;
-        std::string addr = PassiveReplyAddress(Client, local);
-        for (auto& c : addr)
-            if (c == '.') c = ',';
-        Answer =
-            "227 Entering Passive Mode (" + addr + "," + std::to_string(p / 256) + "," + std::to_string(p % 256) + ").";
+        if (extended) {
+            Answer = "229 Entering Extended Passive Mode (|||" + std::to_string(p) + "|)";
+        } else {
+            std::string addr = PassiveReplyAddress(Client, local);
+            for (auto& c : addr)
+                if (c == '.') c = ',';
+            Answer = "227 Entering Passive Mode (" + addr + "," + std::to_string(p / 256) + "," +
+                     std::to_string(p % 256) + ").";
+        }
         Client.PassiveOn = true;
         Client.PasvListenTick = TickCount();
     } catch (const std::exception& e) {
-        Answer = Fmt("500 PASV exception: '%s'.", e.what());
+        Answer = Fmt(extended ? "500 EPSV exception: '%s'." : "500 PASV exception: '%s'.", e.what());
         try {
             data.Close();
         } catch (...) {

@@ -21,6 +21,7 @@ void LoadSettings(const TSettingsFile& file, TFtpServer& server, TSettings& sett
     settings.AddDate = file.AddDate();
     settings.Log = file.Log();
     server.Port = file.Port();
+    server.Addr = file.ListenAddress();
     settings.MaxUser = file.MaxUser();
     server.SetPasvPortRangeStart(ClampToInt(file.LowPASV()));
     const int64_t size = file.HighPASV() - server.PasvPortRangeStart();

@@ -5,69 +5,35 @@
 #include <cstdlib>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include "platform/Text.h"
 #include "socket/SocketErrors.h"
 
 namespace nubo {
 
-namespace {
-
-// Exactly four decimal parts of at most 255, single dots, nothing empty.
-bool ParseDotted(const std::string& text, uint32_t& out) {
-    unsigned parts[4];
-    int n = 0;
-    size_t i = 0;
-    while (n < 4) {
-        if (i >= text.size() || !std::isdigit((unsigned char)text[i])) return false;
-        unsigned v = 0;
-        int digits = 0;
-        while (i < text.size() && std::isdigit((unsigned char)text[i])) {
-            v = v * 10 + unsigned(text[i] - '0');
-            if (++digits > 3 || v > 255) return false;
-            ++i;
-        }
-        parts[n++] = v;
-        if (n < 4) {
-            if (i >= text.size() || text[i] != '.') return false;
-            ++i;
-        }
-    }
-    if (i != text.size()) return false;
-    out = htonl(parts[0] << 24 | parts[1] << 16 | parts[2] << 8 | parts[3]);
-    return true;
-}
-
-} // namespace
-
-std::string DottedAddress(uint32_t netOrder) {
-    char buf[INET_ADDRSTRLEN];
-    const in_addr a{netOrder};
-    inet_ntop(AF_INET, &a, buf, sizeof buf);
-    return buf;
-}
-
-uint32_t WSocketResolveHost(const std::string& host) {
+TInetAddress WSocketResolveHost(const std::string& host, int family) {
     if (host.empty() || host.size() > 256)
         throw ESocketException("WSocketResolveHost: '" + host + "' Invalid Hostname.", WSAEINVAL);
-    std::string t = TrimBlanks(host);
-    uint32_t a;
-    if (ParseDotted(t, a)) {
-        if (a == INADDR_NONE && t != "255.255.255.255")
+    const std::string t = TrimBlanks(host);
+    TInetAddress a;
+    if (TInetAddress::Parse(t, a)) {
+        if (family != AF_UNSPEC && a.Family() != family)
             throw ESocketException("WSocketResolveHost: '" + host + "' Invalid IP address.", WSAEINVAL);
         return a;
     }
     addrinfo hints{}, *res = nullptr;
-    hints.ai_family = AF_INET;
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
     int rc = getaddrinfo(t.c_str(), nullptr, &hints, &res);
     if (rc != 0 || !res) {
         int code = rc == EAI_NONAME ? 11001 : rc == EAI_AGAIN ? 11002 : 11003;
         throw ESocketException(
             "WSocketResolveHost: Cannot convert host address '" + host + "', Error #" + std::to_string(code), code);
     }
-    uint32_t v = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
+    a = TInetAddress(res->ai_addr, res->ai_addrlen);
     freeaddrinfo(res);
-    return v;
+    return a;
 }
 
 uint16_t WSocketResolvePort(const std::string& port, const std::string& proto) {

@@ -1,16 +1,19 @@
 #pragma once
 // Host, port and protocol names turned into numbers, with the layer's error texts; each
-// throws ESocketException. IPv4 only.
+// throws ESocketException.
 
 #include <cstdint>
 #include <string>
+#include <sys/socket.h>
+
+#include "socket/InetAddress.h"
 
 namespace nubo {
 
-uint32_t WSocketResolveHost(const std::string& host); // network order
+// Numeric text (IPv4, or IPv6 with or without brackets) as it stands, else the name
+// resolved: the system's first address of the family (AF_UNSPEC: either). Port 0.
+TInetAddress WSocketResolveHost(const std::string& host, int family = AF_UNSPEC);
 uint16_t WSocketResolvePort(const std::string& port, const std::string& proto);
 int WSocketResolveProto(const std::string& proto);
-// An address in network order as dotted text.
-std::string DottedAddress(uint32_t netOrder);
 
 } // namespace nubo

@@ -12,9 +12,7 @@
 
 namespace nubo {
 
-TCustomWSocket::TCustomWSocket(TEventLoop& loop) : loop_(loop), alive_(std::make_shared<char>(0)) {
-    remote_.sin_family = AF_INET;
-}
+TCustomWSocket::TCustomWSocket(TEventLoop& loop) : loop_(loop), alive_(std::make_shared<char>(0)) {}
 
 TCustomWSocket::~TCustomWSocket() {
     destroying_ = true;
@@ -39,23 +37,23 @@ void TCustomWSocket::CheckClosedFor(const char* what) const {
 // A remote setting: trimmed, marked assigned when not empty, and resolved afresh at the
 // next use unless it is unchanged.
 void TCustomWSocket::Assign(const char* what, const std::string& v, std::string& field, bool& assigned,
-                            Resolved& resolved) {
+                            bool& resolved) {
     CheckClosedFor(what);
     std::string t = TrimBlanks(v);
     if (assigned && t == field) return;
     field = t;
     assigned = !t.empty();
-    resolved = {};
+    resolved = false;
 }
 
 void TCustomWSocket::SetAddr(const std::string& v) {
-    Assign("Addr", v, addr_, addrAssigned_, addrRes_);
+    Assign("Addr", v, addr_, addrAssigned_, addrRes_.ok);
 }
 void TCustomWSocket::SetPort(const std::string& v) {
-    Assign("Port", v, port_, portAssigned_, portRes_);
+    Assign("Port", v, port_, portAssigned_, portRes_.ok);
 }
 void TCustomWSocket::SetProto(const std::string& v) {
-    Assign("Proto", v, proto_, protoAssigned_, protoRes_);
+    Assign("Proto", v, proto_, protoAssigned_, protoRes_.ok);
 }
 
 void TCustomWSocket::SetLocalAddr(const std::string& v) {
@@ -243,11 +241,11 @@ void TCustomWSocket::Resume() {
 }
 
 void TCustomWSocket::AssignDefaultValue() {
-    remote_ = sockaddr_in{};
-    remote_.sin_family = AF_INET;
+    remote_ = {};
     addrAssigned_ = false;
     portAssigned_ = false;
-    addrRes_ = portRes_ = protoRes_ = localPortRes_ = {};
+    addrRes_ = {};
+    portRes_ = protoRes_ = localPortRes_ = {};
     proto_ = "tcp";
     protoAssigned_ = true;
     localPort_ = "0";
@@ -262,56 +260,56 @@ void TCustomWSocket::AssignDefaultValue() {
     closedFired_ = false;
 }
 
-bool TCustomWSocket::PeerName(sockaddr_in& sa, const char* label) {
+bool TCustomWSocket::PeerName(TInetAddress& sa, const char* label) {
     if (state_ != wsConnected) return false;
-    socklen_t l = sizeof sa;
-    if (getpeername(fd_, reinterpret_cast<sockaddr*>(&sa), &l) < 0) {
+    sockaddr_storage ss{};
+    socklen_t l = sizeof ss;
+    if (getpeername(fd_, reinterpret_cast<sockaddr*>(&ss), &l) < 0) {
         RaiseError(LastSysError(), label);
         return false;
     }
+    sa = TInetAddress(reinterpret_cast<sockaddr*>(&ss), l);
     return true;
 }
 
 std::string TCustomWSocket::PeerAddr() {
-    sockaddr_in sa{};
+    TInetAddress sa;
     if (!PeerName(sa, "GetPeerAddr")) return "error";
-    char buf[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &sa.sin_addr, buf, sizeof buf);
-    return buf;
+    return sa.Text();
 }
 
 std::string TCustomWSocket::PeerPort() {
-    sockaddr_in sa{};
+    TInetAddress sa;
     if (!PeerName(sa, "GetPeerPort")) return "error";
-    return std::to_string(ntohs(sa.sin_port));
+    return std::to_string(sa.Port());
 }
 
 std::string TCustomWSocket::BoundAddr() const {
-    sockaddr_in sa{};
+    TInetAddress sa;
     if (state_ != wsBound && state_ != wsConnected && state_ != wsListening) return "error";
     if (SockName(sa) != 0) return "error";
-    char buf[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &sa.sin_addr, buf, sizeof buf);
-    return buf;
+    return sa.Text();
 }
 
 std::string TCustomWSocket::BoundPort() const {
-    sockaddr_in sa{};
+    TInetAddress sa;
     if (state_ != wsBound && state_ != wsConnected && state_ != wsListening) return "error";
     if (SockName(sa) != 0) return "error";
-    return std::to_string(ntohs(sa.sin_port));
+    return std::to_string(sa.Port());
 }
 
 TCustomWSocket::TSockName TCustomWSocket::LocalName() const {
-    sockaddr_in sa{};
+    TInetAddress sa;
     if (int rc = SockName(sa)) throw ESocketException(SocketErrorMessage(rc, "getsockname"), rc);
-    return {DottedAddress(sa.sin_addr.s_addr), ntohs(sa.sin_port)};
+    return {sa.Text(), sa.Port()};
 }
 
-int TCustomWSocket::SockName(sockaddr_in& addr) const {
-    socklen_t l = sizeof addr;
+int TCustomWSocket::SockName(TInetAddress& addr) const {
     if (fd_ == INVALID_SOCKET) return WSAENOTSOCK;
-    if (getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &l) < 0) return MapSystemError(errno);
+    sockaddr_storage ss{};
+    socklen_t l = sizeof ss;
+    if (getsockname(fd_, reinterpret_cast<sockaddr*>(&ss), &l) < 0) return MapSystemError(errno);
+    addr = TInetAddress(reinterpret_cast<sockaddr*>(&ss), l);
     return 0;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// Non-blocking IPv4 TCP socket objects that report readiness, data, completion and
+// Non-blocking TCP socket objects (IPv4 and IPv6) that report readiness, data, completion and
 // closing as events on the one event loop, with a send-buffer chain.
 //
 // Ownership: a socket owns its handle and its chain. Event handlers must not destroy
@@ -15,6 +15,7 @@
 
 #include "platform/UniqueFd.h"
 #include "socket/EventLoop.h"
+#include "socket/InetAddress.h"
 #include "socket/NameResolution.h"
 #include "socket/SendChain.h"
 #include "socket/SocketErrors.h"
@@ -161,13 +162,17 @@ protected:
     bool destroying_ = false;
 
 private:
-    int SockName(sockaddr_in& addr) const; // 0 or the socket error number
+    int SockName(TInetAddress& addr) const; // 0 or the socket error number
     void CheckAdoptable(int fd);
     void CloseForAdoption();
     void InstallHandle(int fd);
     struct Resolved {
         bool ok = false;
         uint32_t value = 0;
+    };
+    struct ResolvedAddr {
+        bool ok = false;
+        TInetAddress value;
     };
     void ChangeState(TSocketState s);
     void RaiseError(int code, const std::string& label);  // "Error N in function Label"
@@ -188,13 +193,12 @@ private:
     void DeleteBufferedData();
     void ApplyLinger();
     bool ApplyConnectOptions();
-    bool BindLocal(uint32_t localAddr);
-    void TuneForLocalPeer();
+    bool BindLocal(TInetAddress local);
     void ResolveForUse(const char* prefix, bool withLocal);
     void CheckClosedFor(const char* what) const;
-    void Assign(const char* what, const std::string& v, std::string& field, bool& assigned, Resolved& resolved);
+    void Assign(const char* what, const std::string& v, std::string& field, bool& assigned, bool& resolved);
     void ConnectionLost(int code);
-    bool PeerName(sockaddr_in& sa, const char* label);
+    bool PeerName(TInetAddress& sa, const char* label);
     bool CanQueue();
     void PumpQueued();
     int64_t SendOnce(size_t& offered);
@@ -226,8 +230,9 @@ private:
 
     std::string addr_, port_, proto_ = "tcp", localAddr_ = "0.0.0.0", localPort_ = "0";
     bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = true;
-    Resolved addrRes_, portRes_, protoRes_, localPortRes_;
-    sockaddr_in remote_{};
+    ResolvedAddr addrRes_;
+    Resolved portRes_, protoRes_, localPortRes_;
+    TInetAddress remote_;
     int sndBufSize_ = 0, rcvBufSize_ = 0;
 };
 
@@ -236,8 +241,8 @@ public:
     using TCustomWSocket::TCustomWSocket;
 };
 
-// The dotted address of a connected descriptor's peer; empty when it has none (the
-// peer is already gone).
+// The address text of a connected descriptor's peer (an IPv4-mapped one as IPv4); empty
+// when it has none (the peer is already gone).
 std::string PeerAddrOf(const TUniqueFd& fd);
 
 } // namespace nubo

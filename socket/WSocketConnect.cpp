@@ -22,14 +22,19 @@ void TCustomWSocket::Connect() {
         if (OnError) return;
         throw;
     }
-    uint32_t localAddr;
+    remote_ = addrRes_.value;
+    remote_.SetPort(uint16_t(portRes_.value));
+    TInetAddress local;
     try {
-        localAddr = WSocketResolveHost(localAddr_);
+        local = WSocketResolveHost(localAddr_);
     } catch (const ESocketException& e) {
         return RaiseText(std::string("connect: ") + e.what(), e.ErrorCode);
     }
+    // The default local address is IPv4's wildcard: it stands for any address of the
+    // family the remote one has.
+    if (local.IsAny() && local.Family() != remote_.Family()) local = TInetAddress::Any(remote_.Family());
     DeleteBufferedData();
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    fd_ = ::socket(remote_.Family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd_ < 0) {
         fd_ = INVALID_SOCKET;
         return RaiseError(LastSysError(), "Connect (socket)");
@@ -41,12 +46,9 @@ void TCustomWSocket::Connect() {
         LastError = WSAEINVAL;
         return RaiseText("Connect (Invalid operation in OnChangeState)", WSAEINVAL);
     }
-    if (!ApplyConnectOptions() || !BindLocal(localAddr)) return;
-    remote_.sin_family = AF_INET;
-    remote_.sin_port = htons(uint16_t(portRes_.value));
-    remote_.sin_addr.s_addr = addrRes_.value;
+    if (!ApplyConnectOptions() || !BindLocal(local)) return;
     Register(ioRead | ioWrite | ioPeerClosed);
-    int rc = ::connect(fd_, reinterpret_cast<sockaddr*>(&remote_), sizeof remote_);
+    int rc = ::connect(fd_, remote_.Raw(), remote_.Length());
     if (rc < 0 && errno != EINPROGRESS && errno != EWOULDBLOCK) {
         int code = LastSysError();
         LastError = code;
@@ -84,17 +86,13 @@ bool TCustomWSocket::ApplyConnectOptions() {
 // Binds the chosen local address and port before connecting (with neither chosen the
 // system picks them at the connect) and records the port taken. False when refused (and
 // reported).
-bool TCustomWSocket::BindLocal(uint32_t localAddr) {
-    if (localPortRes_.value == 0 && localAddr == htonl(INADDR_ANY)) return true;
-    sockaddr_in la{};
-    la.sin_family = AF_INET;
-    la.sin_port = htons(uint16_t(localPortRes_.value));
-    la.sin_addr.s_addr = localAddr;
+bool TCustomWSocket::BindLocal(TInetAddress local) {
+    if (localPortRes_.value == 0 && local.IsAny()) return true;
+    local.SetPort(uint16_t(localPortRes_.value));
     const char* failed = nullptr;
-    socklen_t l = sizeof la;
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&la), sizeof la) < 0)
+    if (bind(fd_, local.Raw(), local.Length()) < 0)
         failed = "bind";
-    else if (getsockname(fd_, reinterpret_cast<sockaddr*>(&la), &l) < 0)
+    else if (SockName(local) != 0)
         failed = "getsockname";
     if (failed) {
         int code = LastSysError();
@@ -102,8 +100,8 @@ bool TCustomWSocket::BindLocal(uint32_t localAddr) {
         RaiseText(std::string("winsock.") + failed + " failed, error #" + std::to_string(code), code);
         return false;
     }
-    localPort_ = std::to_string(ntohs(la.sin_port));
-    localPortRes_ = {true, ntohs(la.sin_port)};
+    localPort_ = std::to_string(local.Port());
+    localPortRes_ = {true, local.Port()};
     return true;
 }
 
@@ -111,24 +109,6 @@ void TCustomWSocket::SetNonBlocking(int fd) {
     int fl = fcntl(fd, F_GETFL, 0);
     fcntl(fd, F_SETFL, fl | O_NONBLOCK);
     fcntl(fd, F_SETFD, FD_CLOEXEC);
-}
-
-// A peer on this same host is reached without a network in between, so the pacing and
-// bandwidth probing of a congestion control such as BBR only hold the connection back
-// (a loopback download ran at two thirds of the speed it reaches without them). Reno is
-// built into every kernel and open to every process; remote peers keep the system's choice.
-void TCustomWSocket::TuneForLocalPeer() {
-#ifdef TCP_CONGESTION
-    sockaddr_in peer{}, self{};
-    socklen_t pl = sizeof peer, sl = sizeof self;
-    if (getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &pl) < 0 || peer.sin_family != AF_INET) return;
-    // Only a peer outside 127/8 costs the second call: it is local when it is this socket's own address.
-    bool local =
-        (ntohl(peer.sin_addr.s_addr) >> 24) == 127 || (getsockname(fd_, reinterpret_cast<sockaddr*>(&self), &sl) == 0 &&
-                                                       peer.sin_addr.s_addr == self.sin_addr.s_addr);
-    static const char kReno[] = "reno";
-    if (local) setsockopt(fd_, IPPROTO_TCP, TCP_CONGESTION, kReno, socklen_t(sizeof kReno - 1));
-#endif
 }
 
 void TCustomWSocket::ApplyLinger() {

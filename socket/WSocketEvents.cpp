@@ -91,7 +91,6 @@ void TCustomWSocket::ReportBgException(const std::exception& e, int fd, bool can
 
 void TCustomWSocket::DoConnectComplete(uint16_t err) {
     if (state_ == wsConnected) return;
-    if (err == 0) TuneForLocalPeer();
     ChangeState(wsConnected);
     TriggerSessionConnected(err);
     if (err != 0 && state_ != wsClosed) Close();

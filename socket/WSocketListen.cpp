@@ -21,7 +21,9 @@ void TCustomWSocket::Listen() {
         throw;
     }
     DeleteBufferedData();
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    TInetAddress sa = addrRes_.value;
+    sa.SetPort(uint16_t(portRes_.value));
+    fd_ = ::socket(sa.Family(), SOCK_STREAM, 0);
     if (fd_ < 0) {
         fd_ = INVALID_SOCKET;
         return RaiseError(LastSysError(), "socket");
@@ -32,11 +34,14 @@ void TCustomWSocket::Listen() {
         if (setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) < 0)
             return RaiseError(LastSysError(), "setsockopt(SO_REUSEADDR)");
     }
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(uint16_t(portRes_.value));
-    sa.sin_addr.s_addr = addrRes_.value;
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0) {
+    // The IPv6 wildcard takes IPv4 clients too (one listener for both families); a given
+    // IPv6 address takes only its own family, whatever the system's default.
+    if (sa.Family() == AF_INET6) {
+        const int only = sa.IsAny() ? 0 : 1;
+        if (setsockopt(fd_, IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only) < 0)
+            return RaiseError(LastSysError(), "setsockopt(IPV6_V6ONLY)");
+    }
+    if (bind(fd_, sa.Raw(), sa.Length()) < 0) {
         int code = LastSysError();
         ::close(fd_);
         fd_ = INVALID_SOCKET;
@@ -59,8 +64,10 @@ TUniqueFd TCustomWSocket::Accept() {
         RaiseText("not a listening socket", WSAEINVAL);
         return TUniqueFd();
     }
-    socklen_t len = sizeof remote_;
-    TUniqueFd fd(::accept4(fd_, reinterpret_cast<sockaddr*>(&remote_), &len, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    sockaddr_storage peer{};
+    socklen_t len = sizeof peer;
+    TUniqueFd fd(::accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (fd) remote_ = TInetAddress(reinterpret_cast<sockaddr*>(&peer), len);
     if (!fd) {
         int code = LastSysError();
         LastError = code;
@@ -70,12 +77,10 @@ TUniqueFd TCustomWSocket::Accept() {
 }
 
 std::string PeerAddrOf(const TUniqueFd& fd) {
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     socklen_t len = sizeof peer;
     if (getpeername(fd.Get(), reinterpret_cast<sockaddr*>(&peer), &len) != 0) return "";
-    char buf[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &peer.sin_addr, buf, sizeof buf);
-    return buf;
+    return TInetAddress(reinterpret_cast<sockaddr*>(&peer), len).Text();
 }
 
 namespace {
@@ -151,7 +156,6 @@ void TCustomWSocket::InstallHandle(int fd) {
         int one = 1;
         setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     }
-    TuneForLocalPeer();
     Register(ioRead | ioPeerClosed);
     ChangeState(wsConnected);
     PostWritable(); // one OnDataSent follows an adoption

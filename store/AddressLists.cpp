@@ -1,8 +1,62 @@
 #include "store/AddressLists.h"
 
+#include <arpa/inet.h>
+#include <cstring>
+
 namespace nubo {
 
 namespace {
+
+// An address as its bytes: 4 for IPv4, 16 for IPv6 (an IPv4-mapped IPv6 address counts
+// as its IPv4 address). False for any other text.
+bool AddressBytes(std::string_view text, std::string& bytes) {
+    const std::string t(text);
+    unsigned char buf[16];
+    if (t.find(':') == std::string::npos) {
+        if (inet_pton(AF_INET, t.c_str(), buf) != 1) return false;
+        bytes.assign(reinterpret_cast<char*>(buf), 4);
+        return true;
+    }
+    if (inet_pton(AF_INET6, t.c_str(), buf) != 1) return false;
+    static const unsigned char kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    if (std::memcmp(buf, kMapped, 12) == 0)
+        bytes.assign(reinterpret_cast<char*>(buf) + 12, 4);
+    else
+        bytes.assign(reinterpret_cast<char*>(buf), 16);
+    return true;
+}
+
+// "address/bits": the network's bytes and its prefix length.
+bool ParsePrefix(std::string_view entry, std::string& net, size_t& bits) {
+    const size_t slash = entry.find('/');
+    if (slash == std::string_view::npos || !AddressBytes(entry.substr(0, slash), net)) return false;
+    const std::string_view len = entry.substr(slash + 1);
+    if (len.empty() || len.size() > 3 || len.find_first_not_of("0123456789") != std::string_view::npos) return false;
+    bits = size_t(std::stoul(std::string(len)));
+    return bits <= net.size() * 8;
+}
+
+bool HasWildcard(std::string_view entry) {
+    return entry.find_first_of("*?") != std::string_view::npos;
+}
+
+// One list entry against a client's address: an IPv6 address or a prefix ("2001:db8::/32",
+// "10.0.0.0/8") by their bytes, whatever their spelling; anything else as a pattern.
+bool EntryMatches(std::string_view address, std::string_view entry) {
+    const bool prefix = entry.find('/') != std::string_view::npos;
+    if (!prefix && (entry.find(':') == std::string_view::npos || HasWildcard(entry)))
+        return MatchPattern(address, entry);
+    std::string want, have;
+    size_t bits = 0;
+    if (prefix ? !ParsePrefix(entry, want, bits) : !AddressBytes(entry, want)) return false;
+    if (!prefix) bits = want.size() * 8;
+    if (!AddressBytes(address, have) || have.size() != want.size()) return false;
+    const size_t whole = bits / 8, rest = bits % 8;
+    if (have.compare(0, whole, want, 0, whole) != 0) return false;
+    const auto mask = static_cast<unsigned char>(0xff00u >> rest);
+    return rest == 0 ||
+           ((static_cast<unsigned char>(have[whole]) ^ static_cast<unsigned char>(want[whole])) & mask) == 0;
+}
 
 std::string IpKey(size_t n) {
     return "IP" + std::to_string(n);
@@ -14,7 +68,7 @@ bool AnyMatches(const TIniFile& config, std::string_view section, std::string_vi
     bool matched = false;
     for (size_t n = 0;; ++n) {
         const std::string v = config.ReadString(section, IpKey(n), "");
-        matched = MatchPattern(address, v) || matched;
+        matched = EntryMatches(address, v) || matched;
         if (v.empty()) return matched;
     }
 }
@@ -46,6 +100,15 @@ bool MatchPattern(std::string_view t, std::string_view p) {
         }
     }
     return at(0, 0);
+}
+
+bool ValidAddressEntry(std::string_view entry) {
+    if (entry.empty() || entry.size() > kMaxPatternLength) return false;
+    std::string bytes;
+    size_t bits = 0;
+    if (entry.find('/') != std::string_view::npos) return ParsePrefix(entry, bytes, bits);
+    if (entry.find(':') != std::string_view::npos && !HasWildcard(entry)) return AddressBytes(entry, bytes);
+    return true;
 }
 
 bool AccessCheck(const TIniFile& config, std::string_view address) {

@@ -18,7 +18,13 @@ inline constexpr size_t kMaxPatternLength = 255;
 // case-sensitively. Address and pattern count up to 255 characters each.
 bool MatchPattern(std::string_view address, std::string_view pattern);
 
-// False when a deny pattern matches and no allow pattern does.
+// Whether an entry can stand in a list: an IPv6 address or an address prefix
+// ("2001:db8::/32", "10.0.0.0/8") must parse as one; a pattern ("*", "?" and the rest
+// compared as text) may be anything up to 255 characters.
+bool ValidAddressEntry(std::string_view entry);
+
+// False when a deny entry matches and no allow entry does. An IPv6 address or a prefix
+// compares by the address's bytes; any other entry is a pattern for MatchPattern.
 bool AccessCheck(const TIniFile& config, std::string_view address);
 
 // Entries of one list from IP0 up to the first missing or empty key.

@@ -38,6 +38,8 @@ public:
     bool CreateIfMissing() const;
 
     std::string Port() const { return ini_.ReadString(kSetupSection, "Port", "21"); }
+    // The address the server listens on; empty: every address, IPv4 and IPv6.
+    std::string ListenAddress() const { return ini_.ReadString(kSetupSection, "ListenAddress", ""); }
     int64_t MaxUser() const { return ini_.ReadInteger(kSetupSection, "MaxUser", 0); }
     int64_t LowPASV() const { return ini_.ReadInteger(kSetupSection, "LowPASV", 0); }
     int64_t HighPASV() const { return ini_.ReadInteger(kSetupSection, "HighPASV", 0); }

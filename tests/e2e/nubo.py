@@ -34,8 +34,8 @@ def engine_path(native):
 class RawClient:
     """A control connection that reads replies as raw bytes."""
 
-    def __init__(self, port, timeout=10):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+    def __init__(self, port, timeout=10, host="127.0.0.1"):
+        self.sock = socket.create_connection((host, port), timeout=timeout)
         self.buf = b""
 
     def send(self, data):
@@ -194,14 +194,14 @@ class NuboServer:
             self.log.close()
         self.proc = None
 
-    def ftp(self, timeout=10):
+    def ftp(self, timeout=10, host="127.0.0.1"):
         f = ftplib.FTP()
-        f.connect("127.0.0.1", self.port, timeout=timeout)
+        f.connect(host, self.port, timeout=timeout)
         self.clients.append(f)
         return f
 
-    def raw(self, greet=True, timeout=10):
-        c = RawClient(self.port, timeout)
+    def raw(self, greet=True, timeout=10, host="127.0.0.1"):
+        c = RawClient(self.port, timeout, host)
         self.clients.append(c)
         if greet:
             c.greeting = c.reply()

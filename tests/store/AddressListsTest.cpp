@@ -56,6 +56,46 @@ TEST(MatchPattern, ManyStarsStayFastAndLongInputIsCut) {
     EXPECT_TRUE(MatchPattern(std::string(255, 'a'), std::string(255, 'a') + "zzz"));
 }
 
+TEST(AccessCheck, IPv6AddressesAndPrefixes) {
+    const struct {
+        const char* address;
+        const char* entry;
+        bool denied;
+    } cases[] = {
+        {"2001:db8::1", "2001:db8::1", true},
+        {"2001:db8::1", "2001:DB8:0:0::1", true}, // another spelling of the same address
+        {"2001:db8::2", "2001:db8::1", false},
+        {"2001:db8:ffff::9", "2001:db8::/32", true},
+        {"2001:db9::9", "2001:db8::/32", false},
+        {"2001:db8::9", "2001:db8::/127", false},
+        {"2001:db8::9", "2001:db8::8/127", true},
+        {"2001:db8::9", "::/0", true},
+        {"10.1.2.3", "::/0", false}, // families never mix
+        {"10.1.2.3", "10.0.0.0/8", true},
+        {"10.1.2.3", "10.1.2.0/30", true},
+        {"10.1.2.4", "10.1.2.0/30", false},
+        {"10.1.2.3", "::ffff:10.1.2.3", true}, // a mapped IPv6 address is its IPv4 one
+        {"2001:db8::1", "2001:db8::*", true},  // a pattern stays a pattern
+        {"2001:db8::1", "2001:db8::/zz", false},
+        {"2001:db8::1", "2001:db8::/129", false},
+        {"2001:db8::1", "2001:db8:::1", false},
+    };
+    TTempDir tmp;
+    TIniFile config(tmp.File("ftp_config.ini"));
+    for (const auto& c : cases) {
+        config.WriteString(kDenySection, "IP0", c.entry);
+        EXPECT_EQ(!AccessCheck(config, c.address), c.denied) << c.address << " in " << c.entry;
+    }
+}
+
+TEST(AddressEntries, MalformedIPv6AndPrefixesAreRefused) {
+    for (const char* good : {"10.0.0.*", "1.2.3.4", "2001:db8::1", "2001:db8::/32", "10.0.0.0/8", "fe80:*", "?"})
+        EXPECT_TRUE(ValidAddressEntry(good)) << good;
+    for (const char* bad : {"", "2001:db8:::1", "2001:db8::g", "2001:db8::/", "2001:db8::/129", "2001:db8::/-1",
+                            "10.0.0.0/33", "10.0.0/8", "2001:db8::/3 2", "1::2::3"})
+        EXPECT_FALSE(ValidAddressEntry(bad)) << bad;
+}
+
 TEST(AccessCheck, DenyAndAllowLists) {
     TTempDir tmp;
     const std::string path = tmp.File("ftp_config.ini");
