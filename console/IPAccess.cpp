@@ -89,9 +89,16 @@ void TfrmIPAccess::ListBoxClick() {
     if (QListWidgetItem* item = ListBox->currentItem()) txtIP->setText(item->text());
 }
 
+// An IPv6 address or a prefix that does not parse is refused here, never stored.
+bool TfrmIPAccess::Acceptable(const QString& address) {
+    if (ValidAddressEntry(address.toStdString())) return true;
+    ShowMessage(QStringLiteral("올바른 주소가 아닙니다: ") + address, true);
+    return false;
+}
+
 void TfrmIPAccess::cmdAddClick() {
     const QString address = txtIP->Address();
-    if (address == QStringLiteral("0.0.0.0")) return;
+    if (address == QStringLiteral("0.0.0.0") || !Acceptable(address)) return;
     Chosen().push_back(address.toStdString());
     ListBox->addItem(address);
     txtIP->clear();
@@ -101,6 +108,7 @@ void TfrmIPAccess::cmdModifyClick() {
     const int row = ListBox->currentRow();
     if (row < 0) return;
     const QString address = txtIP->Address();
+    if (!Acceptable(address)) return;
     ListBox->item(row)->setText(address);
     Chosen()[size_t(row)] = address.toStdString();
     txtIP->clear();

@@ -53,6 +53,7 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
 
 private:
+    bool Acceptable(const QString& address);
     std::vector<std::string>& Chosen() { return RBAllow->isChecked() ? allow_ : deny_; }
     void ShowList();
 

@@ -1,6 +1,7 @@
 #pragma once
-// An IPv4 address field: up to four decimal fields of 0..255 separated by dots. Its
-// address fills missing or empty fields with 0, so an empty field reads "0.0.0.0".
+// An address field: up to four decimal fields of 0..255 separated by dots, whose address
+// fills missing or empty fields with 0 (an empty field reads "0.0.0.0"); or an IPv6
+// address or an address prefix ("2001:db8::/32", "10.0.0.0/8"), taken as typed.
 
 #include <QLineEdit>
 

@@ -83,9 +83,13 @@ TfrmMain::TfrmMain(const TConsoleStart& start, QWidget* parent)
     UserBoxSelectItem();
     MonitorRefreshed();
     host_->StartTimers();
+    Web = std::make_unique<TWebService>(Q(host_->ConfigFile().ServiceURL()));
+    host_->PublicAddress = [this] {
+        const QString a = Web->PublicAddress();
+        return a == QStringLiteral("connect_fail") ? std::string() : a.trimmed().toStdString();
+    };
     mnuStart->trigger(); // the server starts on every program start
 
-    Web = std::make_unique<TWebService>(Q(host_->ConfigFile().ServiceURL()));
     for (QAction* a : {MnuOnline, JvXPButton1}) a->setEnabled(!Web->BaseAddress().isEmpty());
     VersionCheck = std::make_unique<TVersionCheck>(*Web, QCoreApplication::applicationDirPath());
     VersionCheck->CheckVersion(VersionCode());

@@ -59,6 +59,8 @@ TfrmSetupFTP::TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTex
     txtMaxUser = edit("txtMaxUser", 70);
     txtLowPASV = edit("txtLowPASV", 70);
     txtHighPASV = edit("txtHighPASV", 70);
+    txtPassiveAddress = edit("txtPassiveAddress", 160);
+    txtPassiveAddress->setPlaceholderText(QStringLiteral("비우면 로컬 주소"));
     txtEnterMessage = edit("txtEnterMessage", 0);
     txtExitMessage = edit("txtExitMessage", 0);
     lblPortError = ErrorLabel("lblPortError", this);
@@ -83,9 +85,15 @@ TfrmSetupFTP::TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTex
     pasvRow->addWidget(txtHighPASV);
     pasvRow->addWidget(new QLabel(QStringLiteral("Both 0 to disable"), pasv));
     pasvRow->addStretch();
+    auto* natRow = new QHBoxLayout;
+    natRow->addWidget(new QLabel(QStringLiteral("외부 주소 (NAT)"), pasv));
+    natRow->addWidget(txtPassiveAddress);
+    natRow->addWidget(new QLabel(QStringLiteral("주소, 이름 또는 auto"), pasv));
+    natRow->addStretch();
     auto* pasvBox = new QVBoxLayout(pasv);
     pasvBox->addLayout(pasvRow);
     pasvBox->addWidget(lblPASVError);
+    pasvBox->addLayout(natRow);
 
     auto* tls = new QGroupBox(QStringLiteral("암호화 (FTPS)"), this);
     cmbEncryption = new QComboBox(tls);
@@ -103,6 +111,9 @@ TfrmSetupFTP::TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTex
     tlsGrid->addWidget(new QLabel(QStringLiteral(": 암시적 FTPS 포트 ( 0 = 사용 안 함, 보통 990 )"), tls), 1, 1);
     tlsGrid->addWidget(lblImplicitError, 2, 0, 1, 2);
     tlsGrid->addWidget(lblCertificate, 3, 0, 1, 2);
+    lblProtocol = new QLabel(this);
+    lblProtocol->setObjectName("lblProtocol");
+    lblProtocol->setWordWrap(true);
     tlsGrid->setColumnStretch(1, 1);
     connect(cmbEncryption, &QComboBox::currentIndexChanged, this,
             [this](int index) { txtImplicitPort->setEnabled(index != 0); });
@@ -128,6 +139,7 @@ TfrmSetupFTP::TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTex
     layout->addLayout(grid);
     layout->addWidget(pasv);
     layout->addWidget(tls);
+    layout->addWidget(lblProtocol);
     layout->addWidget(new QLabel(QStringLiteral("[ 서버 접속 환영 메세지 ]"), this));
     layout->addWidget(txtEnterMessage);
     layout->addWidget(new QLabel(QStringLiteral("[ 서버 종료 메세지 ]"), this));
@@ -137,8 +149,8 @@ TfrmSetupFTP::TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTex
     setMinimumWidth(460);
 
     FormShow();
-    for (QLineEdit* e :
-         {txtPort, txtMaxUser, txtLowPASV, txtHighPASV, txtEnterMessage, txtExitMessage, txtImplicitPort})
+    for (QLineEdit* e : {txtPort, txtMaxUser, txtLowPASV, txtHighPASV, txtEnterMessage, txtExitMessage, txtImplicitPort,
+                         txtPassiveAddress})
         connect(e, &QLineEdit::textChanged, this, &TfrmSetupFTP::txtPortChange);
     connect(cmbEncryption, &QComboBox::currentIndexChanged, this, &TfrmSetupFTP::txtPortChange);
     for (QCheckBox* c : {chkStart, chkTray, chkLog})
@@ -159,6 +171,11 @@ void TfrmSetupFTP::FormShow() {
     txtExitMessage->setText(Q(file_.ExitMessage()));
     txtLowPASV->setText(Q(ini.ReadString(kSetupSection, "LowPASV", "0")));
     txtHighPASV->setText(Q(ini.ReadString(kSetupSection, "HighPASV", "0")));
+    txtPassiveAddress->setText(Q(file_.PassiveAddress()));
+    const std::string listen = file_.ListenAddress();
+    lblProtocol->setText(QStringLiteral("수신 주소: ") +
+                         (listen.empty() ? QStringLiteral("모든 주소 (IPv4, IPv6)") : Q(listen)) +
+                         QStringLiteral("  ·  항상 켜짐: UTF8, EPSV/EPRT, HASH, HELP"));
     chkStart->setChecked(autoStart_.Enabled());
     // A value the server does not know leaves TLS off, and the dialog says so.
     const int64_t encryption = file_.Encryption();
@@ -219,7 +236,8 @@ std::optional<TSettingsFile::TDialogValues> TfrmSetupFTP::CheckedValues() {
                                         txtEnterMessage->text().toStdString(),
                                         txtExitMessage->text().toStdString(),
                                         cmbEncryption->currentIndex(),
-                                        std::to_string(*implicitPort)};
+                                        std::to_string(*implicitPort),
+                                        txtPassiveAddress->text().trimmed().toStdString()};
 }
 
 bool TfrmSetupFTP::btn_saveClick() {

@@ -40,6 +40,7 @@ public:
     QLineEdit* txtMaxUser;
     QLineEdit* txtLowPASV;
     QLineEdit* txtHighPASV;
+    QLineEdit* txtPassiveAddress; // announced to clients outside the local network
     QLineEdit* txtEnterMessage;
     QLineEdit* txtExitMessage;
     QCheckBox* chkStart;
@@ -48,6 +49,7 @@ public:
     QComboBox* cmbEncryption; // off, offered, required: the key's 0, 1, 2
     QLineEdit* txtImplicitPort;
     QLabel* lblCertificate; // the certificate's subject, validity and fingerprint, or why there is none
+    QLabel* lblProtocol;    // the listening addresses and the protocol options that are on
     QPushButton* btn_save;
     QLabel* lblPortError;
     QLabel* lblMaxUserError;

@@ -97,6 +97,8 @@ public:
     std::string Banner = "Nubo FTP Server (Version %s)";
     int UserData = 0;
     int MaxClients = 0;
+    // The IPv4 address PASV announces to clients outside the local network (a router's
+    // public address); empty: the control connection's local address for everyone.
     std::string PasvIpAddr;
     unsigned Options = 0;
     int PasvPortRangeStart() const { return pasvStart_; }

@@ -206,6 +206,10 @@ std::string TFtpServer::PassiveReplyAddress(TFtpCtrlSocket& Client, const std::s
     // A client on the loop-back interface is told the loop-back address: the public
     // address announced to others may not be reachable from this machine itself.
     if (Client.PeerAddr() == "127.0.0.1") return "127.0.0.1";
+    // A client on a private network reaches the server by its local address; only
+    // clients from outside come through the router whose address is announced.
+    TInetAddress peer;
+    if (TInetAddress::Parse(Client.PeerAddr(), peer) && peer.IsLocalNetwork()) return local;
     TInetAddress a;
     try {
         a = WSocketResolveHost(PasvIpAddr, AF_INET);

@@ -177,6 +177,7 @@ void TFtpHost::Start() {
     LoadSettings(ConfigFile(), server_, settings_);
     if (!portOverride_.empty()) server_.Port = portOverride_;
     StartTls();
+    StartPassiveAddress();
     if (view_) view_->TrayIconChanged(TTrayState::Stopped);
     try {
         server_.Start();
@@ -195,6 +196,27 @@ void TFtpHost::StartTls() {
     server_.TlsContext = tls_.Context ? tls_.Context->Native() : nullptr;
     server_.TlsRequired = tls_.Required;
     server_.ImplicitTlsPort = ConfigFile().ImplicitTlsPort();
+}
+
+// The address PASV announces to clients from outside the local network: an address or a
+// name from the settings, resolved now, or "auto": what the online service sees.
+void TFtpHost::StartPassiveAddress() {
+    server_.PasvIpAddr.clear();
+    const std::string want = TrimBlanks(ConfigFile().PassiveAddress());
+    if (want.empty()) return;
+    const auto report = [this](const std::string& line) { WriteLog(lpSystem, LogRun(kLogText, line)); };
+    std::string name = want;
+    if (LowerCase(want) == "auto" && (name = PublicAddress ? PublicAddress() : "").empty()) {
+        report("PassiveAddress=auto: no public address could be learned; PASV announces the local address.");
+        return;
+    }
+    try {
+        server_.PasvIpAddr = WSocketResolveHost(name, AF_INET).Text();
+    } catch (const ESocketException& e) {
+        report("PassiveAddress " + want + ": " + e.what() + " PASV announces the local address.");
+        return;
+    }
+    report("PASV announces " + server_.PasvIpAddr + " to clients outside the local network.");
 }
 
 void TFtpHost::ReloadSettings() {

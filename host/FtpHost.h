@@ -96,6 +96,9 @@ public:
     bool Listening() const { return server_.Listening(); }
     // A port given on the command line overrides the settings file for this run.
     void SetPortOverride(std::string port) { portOverride_ = std::move(port); }
+    // The machine's public address as an online service sees it, for PassiveAddress=auto;
+    // empty when it cannot be had. Unset: "auto" announces the local address.
+    std::function<std::string()> PublicAddress;
     // The joined command line of a second start: "/start", "/stop", "/restart",
     // "/close", "/hidetray", "/showtray"; anything else does nothing.
     void RunCommandLine(const std::string& commandLine);
@@ -184,6 +187,7 @@ private:
     void AcceptTrouble(int error);
     void CheckFilesAtStart();
     void StartTls();
+    void StartPassiveAddress();
     bool CheckFile(TFtpCtrlSocket& Client, TFtpString& FilePath, char letter);
     void ReleaseListing(TFtpCtrlSocket& Client);
     void LogTransferEnd(const TFtpCtrlSocket& Client, const TLangKey& key, int64_t seconds, int64_t bytes);

@@ -90,7 +90,23 @@ void TInetAddress::SetPort(uint16_t port) {
 
 bool TInetAddress::IsAny() const {
     if (Family() == AF_INET) return reinterpret_cast<const sockaddr_in*>(&storage_)->sin_addr.s_addr == INADDR_ANY;
-    if (Family() == AF_INET6) return IN6_IS_ADDR_UNSPECIFIED(&reinterpret_cast<const sockaddr_in6*>(&storage_)->sin6_addr);
+    if (Family() == AF_INET6)
+        return IN6_IS_ADDR_UNSPECIFIED(&reinterpret_cast<const sockaddr_in6*>(&storage_)->sin6_addr);
+    return false;
+}
+
+bool TInetAddress::IsLocalNetwork() const {
+    const TInetAddress a = Unmapped();
+    if (a.Family() == AF_INET) {
+        const uint32_t v = ntohl(reinterpret_cast<const sockaddr_in*>(&a.storage_)->sin_addr.s_addr);
+        const auto in = [v](uint32_t net, int bits) { return (v >> (32 - bits)) == (net >> (32 - bits)); };
+        return in(0x7F000000, 8) || in(0x0A000000, 8) || in(0xAC100000, 12) || in(0xC0A80000, 16) ||
+               in(0xA9FE0000, 16) || in(0x64400000, 10);
+    }
+    if (a.Family() == AF_INET6) {
+        const auto& b = reinterpret_cast<const sockaddr_in6*>(&a.storage_)->sin6_addr;
+        return IN6_IS_ADDR_LOOPBACK(&b) || IN6_IS_ADDR_LINKLOCAL(&b) || (b.s6_addr[0] & 0xFE) == 0xFC;
+    }
     return false;
 }
 

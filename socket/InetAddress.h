@@ -27,6 +27,9 @@ public:
     uint16_t Port() const;
     void SetPort(uint16_t port);
     bool IsAny() const;
+    // Loopback, a private range (10/8, 172.16/12, 192.168/16, 100.64/10 of carrier NAT,
+    // fc00::/7) or link-local: an address that no router on the internet forwards.
+    bool IsLocalNetwork() const;
     // The IPv4 address inside an IPv4-mapped IPv6 address; itself otherwise.
     TInetAddress Unmapped() const;
     // "192.0.2.1" or "2001:db8::1" (no brackets, no port).

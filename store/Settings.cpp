@@ -31,10 +31,11 @@ void TSettingsFile::SaveDialog(const TDialogValues& v) {
                                              {s, "Log", v.Log ? "1" : "0"},
                                              {s, "EnterMessage", v.EnterMessage},
                                              {s, "ExitMessage", v.ExitMessage}};
-    // The TLS keys are written only when they change what the file means, so that a file
-    // without them stays byte for byte what it was.
+    // The later keys are written only when they change what the file means, so that a
+    // file without them stays byte for byte what it was.
     if (v.Encryption != Encryption()) entries.push_back({s, "Encryption", std::to_string(v.Encryption)});
     if (v.ImplicitTlsPort != ImplicitTlsPort()) entries.push_back({s, "ImplicitTlsPort", v.ImplicitTlsPort});
+    if (v.PassiveAddress != PassiveAddress()) entries.push_back({s, "PassiveAddress", v.PassiveAddress});
     ini_.Write(entries);
 }
 

@@ -43,6 +43,9 @@ public:
     int64_t MaxUser() const { return ini_.ReadInteger(kSetupSection, "MaxUser", 0); }
     int64_t LowPASV() const { return ini_.ReadInteger(kSetupSection, "LowPASV", 0); }
     int64_t HighPASV() const { return ini_.ReadInteger(kSetupSection, "HighPASV", 0); }
+    // The address PASV announces to clients outside the local network: an address, a
+    // name, or "auto" (the online service's view); empty: the local address.
+    std::string PassiveAddress() const { return ini_.ReadString(kSetupSection, "PassiveAddress", ""); }
     bool TrayIcon() const { return ini_.ReadBool(kSetupSection, "TrayIcon", false); }
     bool Log() const { return ini_.ReadBool(kSetupSection, "Log", false); }
     bool AddDate() const { return ini_.ReadBool(kSetupSection, "AddDate", false); }
@@ -79,6 +82,7 @@ public:
         std::string ExitMessage;
         int64_t Encryption = 0;
         std::string ImplicitTlsPort = "0";
+        std::string PassiveAddress;
     };
     void SaveDialog(const TDialogValues& v);
 

@@ -110,7 +110,7 @@ TEST_F(SetupDialogTest, OpenAndCloseRewritesTheSameValuesWithOneNotice) {
     EXPECT_TRUE(questions_.isEmpty());
 }
 
-TEST_F(SetupDialogTest, EncryptionModeImplicitPortAndTheCertificate) {
+TEST_F(SetupDialogTest, EncryptionPassiveAddressAndTheCertificate) {
     auto dlg = Open();
     dlg->show();
     EXPECT_EQ(dlg->cmbEncryption->currentIndex(), 0); // a file without the key: off
@@ -130,6 +130,10 @@ TEST_F(SetupDialogTest, EncryptionModeImplicitPortAndTheCertificate) {
     const std::string saved = ReadBytes(Config());
     EXPECT_NE(saved.find("\r\nEncryption=2\r\n"), std::string::npos) << saved;
     EXPECT_NE(saved.find("\r\nImplicitTlsPort=990\r\n"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("PassiveAddress"), std::string::npos); // unchanged keys stay out
+    dlg->txtPassiveAddress->setText(QStringLiteral(" 203.0.113.7 "));
+    EXPECT_TRUE(dlg->btn_saveClick());
+    EXPECT_NE(ReadBytes(Config()).find("\r\nPassiveAddress=203.0.113.7\r\n"), std::string::npos);
     dlg->reject();
 
     // With a certificate pair: what a client will be shown, to compare.
@@ -273,6 +277,31 @@ TEST_F(IPAccessTest, EditsBothListsInMemoryAndEscapeWritesThemFromIP0) {
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
     EXPECT_EQ(ReadBytes(Config()), "[Setup]\r\nPort=21\r\n[IP Deny]\r\nIP0=10.0.0.2\r\nIP1=192.168.10.0\r\n"
                                    "[IP Allow]\r\nIP0=10.0.0.7\r\nIP1=1.2.3.4\r\n");
+}
+
+TEST_F(IPAccessTest, IPv6AddressesAndPrefixesAreTakenAndMalformedOnesRefused) {
+    TfrmIPAccess dlg(Config());
+    QStringList messages;
+    dlg.ShowMessage = [&](const QString& t, bool) { messages << t; };
+    for (const char* entry : {"2001:db8::1", "2001:db8::/32", "10.0.0.0/8"}) {
+        dlg.txtIP->setText(QString::fromLatin1(entry));
+        EXPECT_EQ(dlg.txtIP->text(), QString::fromLatin1(entry)); // the field takes it as typed
+        dlg.cmdAdd->click();
+    }
+    for (const char* bad : {"2001:db8:::1", "2001:db8::/129", "10.0.0.0/33"}) {
+        dlg.txtIP->setText(QString::fromLatin1(bad));
+        dlg.cmdAdd->click();
+    }
+    EXPECT_EQ(messages.size(), 3);
+    EXPECT_EQ(Rows(*dlg.ListBox), QStringList({"10.0.0.1", "10.0.0.2", "2001:db8::1", "2001:db8::/32", "10.0.0.0/8"}));
+    Select(dlg, 2);
+    dlg.txtIP->setText(QStringLiteral("1::2::3"));
+    dlg.cmdModify->click();
+    EXPECT_EQ(messages.size(), 4);
+    EXPECT_EQ(dlg.ListBox->item(2)->text(), QStringLiteral("2001:db8::1")); // unchanged
+    dlg.cmdCancel->click();
+    const std::string saved = ReadBytes(Config());
+    EXPECT_NE(saved.find("IP2=2001:db8::1\r\nIP3=2001:db8::/32\r\nIP4=10.0.0.0/8\r\n"), std::string::npos) << saved;
 }
 
 TEST_F(IPAccessTest, TheTitleBarCloseSavesNothing) {

@@ -1,6 +1,7 @@
 """Both address families on one listener: curl, lftp and ftplib over IPv6 and IPv4,
 EPSV and EPRT with their defences, and IPv6 entries of the address lists."""
 import os
+import re
 import socket
 import subprocess
 import unittest
@@ -140,6 +141,25 @@ class AddressListsWithIPv6(unittest.TestCase):
                     self.assertEqual(refused.reply(), "421 Access Denied.")
                     self.assertTrue(refused.closed())
                     self.assertTrue(srv.raw(host="127.0.0.1").greeting.startswith("220"))
+
+
+class PassiveAddressForNat(unittest.TestCase):
+    def test_the_announced_address_and_what_it_is_not_for(self):
+        cases = [
+            ("203.0.113.7", "PASV announces 203.0.113.7 to clients outside the local network."),
+            ("localhost", "PASV announces 127.0.0.1 to clients outside the local network."),
+            ("no-such-host.invalid", "PassiveAddress no-such-host.invalid: "),
+            ("2001:db8::1", "PassiveAddress 2001:db8::1: "),  # PASV announces IPv4 only
+            ("auto", "PassiveAddress=auto: no public address could be learned; PASV announces the local address."),
+        ]
+        for setting, line in cases:
+            with self.subTest(setting=setting):
+                with NuboServer(settings=TEST_SETTINGS + "PassiveAddress=%s\r\n" % setting) as srv:
+                    self.assertTrue(srv.wait_output(re.escape(line)), srv.output())
+                    # A client on this machine is on the local network: it gets the local address.
+                    c = srv.raw()
+                    c.login("user", "pw")
+                    self.assertTrue(c.cmd("PASV").startswith("227 Entering Passive Mode (127,0,0,1,"))
 
 
 if __name__ == "__main__":

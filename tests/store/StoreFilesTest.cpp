@@ -46,7 +46,7 @@ TEST(SettingsFile, TheDialogSaveKeepsUnknownKeysAndTheAddressLists) {
     TSettingsFile f(tmp.File("ftp_config.ini"));
     f.CreateIfMissing();
     f.Ini().WriteString("IP Deny", "IP0", "10.*");
-    f.SaveDialog({"2121", 5, 3000, 3010, true, true, "hello", "bye", 2, "990"});
+    f.SaveDialog({"2121", 5, 3000, 3010, true, true, "hello", "bye", 2, "990", ""});
     EXPECT_EQ(ReadBytes(f.Ini().FileName()),
               "[Setup]\r\nPort=2121\r\nMaxUser=5\r\nLowPASV=3000\r\nHighPASV=3010\r\n"
               "TrayIcon=1\r\nLog=1\r\nEncryption=2\r\nEnterMessage=hello\r\nExitMessage=bye\r\n"
