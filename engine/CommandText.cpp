@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "platform/Text.h"
+#include "platform/TextCodec.h"
 
 namespace nubo {
 
@@ -57,6 +58,11 @@ void SplitCommandLine(const char* buf, int len, std::string& keyword, std::strin
     // the argument, since file names may begin with blanks.
     if (blank(k)) ++k;
     params = line.substr(k);
+}
+
+bool NameToUtf8(std::string& name) {
+    if (IsValidUtf8(name)) return false;
+    return Cp949ToUtf8(name, name);
 }
 
 std::string Fmt(const std::string& fmt, const std::string& a) {

@@ -23,6 +23,12 @@ std::string PrintableReply(std::string_view s);
 // 255 255 becomes 255, 255 followed by any other byte is dropped with it.
 void SplitCommandLine(const char* buf, int len, std::string& keyword, std::string& params);
 
+// Names on the wire are UTF-8. One that is not valid UTF-8 comes from an older client
+// that sends its code page: it is read as CP949 when all of it is CP949 (true: name now
+// holds the UTF-8 form). Bytes that are neither stay as they are, so that a name on disk
+// that is neither can still be named by the bytes its listing showed.
+bool NameToUtf8(std::string& name);
+
 // Replaces the first "%s" of fmt by arg (the reply texts carry at most one or two).
 std::string Fmt(const std::string& fmt, const std::string& a);
 std::string Fmt(const std::string& fmt, const std::string& a, const std::string& b);

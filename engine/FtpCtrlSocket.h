@@ -129,6 +129,8 @@ public:
     TFtpCommandCode LastCommandCode = TFtpCommandCode::Port;
     std::string RenameSource;
     std::string RenameTarget;
+    // A name of this session was not UTF-8 and was read as CP949 (told to the host once).
+    bool NamesFromCp949 = false;
 
     // The stream of the transfer: one the engine opened (a file, a listing), owned here
     // and freed when its data session ends, or a listing the host lends, which the host

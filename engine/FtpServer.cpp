@@ -227,6 +227,11 @@ void TFtpServer::ClientCommand(TFtpCtrlSocket& Client, const char* buf, int len)
     try {
         TFtpString keyword, params, answer;
         SplitCommandLine(buf, len, keyword, params);
+        // Any argument but an account name or a password may be a name: it is read here,
+        // once, before any rule or event sees it. The login's two are compared as sent.
+        if (!keyword.empty() && keyword != "USER" && keyword != "PASS" && NameToUtf8(params) &&
+            !std::exchange(Client.NamesFromCp949, true) && OnNamesFromCp949)
+            OnNamesFromCp949(*this, Client);
         if (OnClientCommand) OnClientCommand(*this, Client, keyword, params, answer);
         if (!answer.empty()) {
             SendReply(Client, answer);

@@ -152,6 +152,9 @@ public:
     // connection closes (Client.Tls() still tells what happened).
     TFtpSrvClientConnectEvent OnClientSecured;
     TFtpSrvClientCommandEvent OnClientCommand;
+    // The client's first argument that was not UTF-8 was read as CP949: once a session,
+    // since an older client sends all its names that way.
+    std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client)> OnNamesFromCp949;
     TFtpSrvAnswerToClientEvent OnAnswerToClient;
     TFtpSrvAuthenticateEvent OnAuthenticate;
     TFtpSrvChangeDirectoryEvent OnChangeDirectory, OnMakeDirectory;

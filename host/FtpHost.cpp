@@ -86,6 +86,7 @@ TFtpHost::TFtpHost(std::string programDir, TEventLoop& loop)
     server_.OnStop = [this](TFtpServer& s) { FtpServerStop(s); };
     server_.OnClientConnect = std::bind(&TFtpHost::FtpServerClientConnect, this, _1, _2, _3);
     server_.OnClientSecured = std::bind(&TFtpHost::FtpServerClientSecured, this, _1, _2, _3);
+    server_.OnNamesFromCp949 = std::bind(&TFtpHost::FtpServerNamesFromCp949, this, _1, _2);
     server_.OnClientDisconnect = std::bind(&TFtpHost::FtpServerClientDisconnect, this, _1, _2, _3);
     server_.OnAuthenticate = std::bind(&TFtpHost::FtpServerAuthenticate, this, _1, _2, _3, _4, _5);
     server_.OnChangeDirectory = std::bind(&TFtpHost::FtpServerChangeDirectory, this, _1, _2, _3, _4);

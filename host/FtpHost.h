@@ -146,6 +146,7 @@ public:
     void FtpServerStop(TFtpServer& Sender);
     void FtpServerClientConnect(TFtpServer& Sender, TFtpCtrlSocket& Client, int AError);
     void FtpServerClientSecured(TFtpServer& Sender, TFtpCtrlSocket& Client, int AError);
+    void FtpServerNamesFromCp949(TFtpServer& Sender, TFtpCtrlSocket& Client);
     void FtpServerClientDisconnect(TFtpServer& Sender, TFtpCtrlSocket& Client, int AError);
     void FtpServerAuthenticate(TFtpServer& Sender, TFtpCtrlSocket& Client, const TFtpString& UserName,
                                const TFtpString& Password, bool& Authenticated);

@@ -73,6 +73,11 @@ void TFtpHost::FtpServerClientSecured(TFtpServer&, TFtpCtrlSocket& Client, int A
                                                              : "TLS handshake failed: " + tls->Error() + ".")));
 }
 
+// An older client sends names in its code page; the operator sees which session does.
+void TFtpHost::FtpServerNamesFromCp949(TFtpServer&, TFtpCtrlSocket& Client) {
+    WriteLog(lpConnect, ClientLine(Client, LogRun(kLogText, "Names that are not UTF-8 are read as CP949.")));
+}
+
 int64_t TFtpHost::PendingFrom(TFtpCtrlSocket& Client) const {
     const std::string address = Client.PeerAddr();
     int64_t n = 0;

@@ -4,7 +4,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
-#include "store/TextCodec.h"
+#include "platform/TextCodec.h"
 
 namespace nubo {
 

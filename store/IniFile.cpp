@@ -9,7 +9,7 @@
 
 #include "platform/FileIO.h"
 #include "platform/Text.h"
-#include "store/TextCodec.h"
+#include "platform/TextCodec.h"
 
 namespace nubo {
 

@@ -1,5 +1,5 @@
 // Fuzz target: the INI reader and writer (store/IniFile) and the text decoding of the
-// stores (store/TextCodec). The input is the whole file, any bytes (UTF-8, CP949, CR
+// stores (platform/TextCodec). The input is the whole file, any bytes (UTF-8, CP949, CR
 // LF or LF, a byte-order mark, NULs).
 //
 // Invariants:
@@ -24,8 +24,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/TextCodec.h"
 #include "store/IniFile.h"
-#include "store/TextCodec.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 using namespace nubo;

@@ -1,4 +1,4 @@
-#include "store/TextCodec.h"
+#include "platform/TextCodec.h"
 
 #include <cerrno>
 #include <iconv.h>
@@ -87,6 +87,25 @@ std::string DecodeStoredText(std::string_view bytes) {
         }
     }
     return out;
+}
+
+bool Cp949ToUtf8(std::string_view bytes, std::string& out) {
+    TIconv cv;
+    if (!cv.Ok()) return false;
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    std::string text;
+    char buf[1024];
+    while (inLeft > 0) {
+        char* o = buf;
+        size_t oLeft = sizeof buf;
+        const size_t r = iconv(cv.Handle(), &in, &inLeft, &o, &oLeft);
+        text.append(buf, size_t(o - buf));
+        // An unmappable or truncated sequence: the bytes are not CP949.
+        if (r == static_cast<size_t>(-1) && errno != E2BIG) return false;
+    }
+    out = std::move(text);
+    return true;
 }
 
 } // namespace nubo
