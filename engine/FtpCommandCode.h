@@ -43,6 +43,13 @@ enum class TFtpCommandCode : uint8_t {
     Pbsz = 33,
     Prot = 34,
     Ccc = 35,
+    Opts = 36,
+    Help = 37,
+    Hash = 38,
+    Xsha256 = 39,
+    Xsha1 = 40,
+    Xmd5 = 41,
+    Xcrc = 42,
 };
 
 } // namespace nubo

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/CommandText.h"
+#include "engine/FileDigest.h"
 #include "engine/FtpCommandCode.h"
 #include "engine/ListingText.h"
 #include "engine/PathRules.h"
@@ -131,6 +132,9 @@ public:
     std::string RenameTarget;
     // A name of this session was not UTF-8 and was read as CP949 (told to the host once).
     bool NamesFromCp949 = false;
+    // What the client chose with OPTS: UTF8 ON (OFF clears it), and the algorithm of HASH.
+    bool Utf8Mode = false;
+    TDigestAlgorithm HashAlgorithm = TDigestAlgorithm::Sha256;
 
     // The stream of the transfer: one the engine opened (a file, a listing), owned here
     // and freed when its data session ends, or a listing the host lends, which the host

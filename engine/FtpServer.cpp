@@ -20,24 +20,65 @@ TFtpServer::TFtpServer(TEventLoop& loop)
     ReportBackground(*implicitListener_, "implicit TLS listener");
     ConnectionClass = [](TFtpServer& s) { return std::make_unique<TFtpCtrlSocket>(s.Loop()); };
 
-    const std::pair<const char*, TFtpSrvCommandProc> table[] = {
-        {"PORT", &TFtpServer::CommandPORT}, {"STOR", &TFtpServer::CommandSTOR}, {"RETR", &TFtpServer::CommandRETR},
-        {"CWD", &TFtpServer::CommandCWD},   {"XPWD", &TFtpServer::CommandXPWD}, {"PWD", &TFtpServer::CommandPWD},
-        {"USER", &TFtpServer::CommandUSER}, {"PASS", &TFtpServer::CommandPASS}, {"LIST", &TFtpServer::CommandLIST},
-        {"NLST", &TFtpServer::CommandNLST}, {"TYPE", &TFtpServer::CommandTYPE}, {"SYST", &TFtpServer::CommandSYST},
-        {"QUIT", &TFtpServer::CommandQUIT}, {"DELE", &TFtpServer::CommandDELE}, {"SIZE", &TFtpServer::CommandSIZE},
-        {"REST", &TFtpServer::CommandREST}, {"RNFR", &TFtpServer::CommandRNFR}, {"RNTO", &TFtpServer::CommandRNTO},
-        {"MKD", &TFtpServer::CommandMKD},   {"RMD", &TFtpServer::CommandRMD},   {"ABOR", &TFtpServer::CommandABOR},
-        {"PASV", &TFtpServer::CommandPASV}, {"NOOP", &TFtpServer::CommandNOOP}, {"CDUP", &TFtpServer::CommandCDUP},
-        {"APPE", &TFtpServer::CommandAPPE}, {"STRU", &TFtpServer::CommandSTRU}, {"XMKD", &TFtpServer::CommandMKD},
-        {"XRMD", &TFtpServer::CommandRMD},  {"MDTM", &TFtpServer::CommandMDTM}, {"MODE", &TFtpServer::CommandMODE},
-        {"OVER", &TFtpServer::CommandOVER}, {"STOU", &TFtpServer::CommandSTOU}, {"FEAT", &TFtpServer::CommandFEAT},
-        {"MLST", &TFtpServer::CommandMLST}, {"MLSD", &TFtpServer::CommandMLSD}, {"MFMT", &TFtpServer::CommandMDTM},
-        {"MD5", &TFtpServer::CommandMD5},   {"AUTH", &TFtpServer::CommandAUTH}, {"PBSZ", &TFtpServer::CommandPBSZ},
-        {"PROT", &TFtpServer::CommandPROT}, {"CCC", &TFtpServer::CommandCCC},   {"EPSV", &TFtpServer::CommandEPSV},
-        {"EPRT", &TFtpServer::CommandEPRT},
+    // The command table, with the syntax line HELP gives for each command.
+    struct TBuiltIn {
+        const char* Keyword;
+        TFtpSrvCommandProc Proc;
+        const char* Syntax;
     };
-    for (const auto& [keyword, proc] : table) RegisterCommand(keyword, proc);
+    const TBuiltIn table[] = {
+        {"PORT", &TFtpServer::CommandPORT, "PORT <sp> h1,h2,h3,h4,p1,p2"},
+        {"STOR", &TFtpServer::CommandSTOR, "STOR <sp> file-name"},
+        {"RETR", &TFtpServer::CommandRETR, "RETR <sp> file-name"},
+        {"CWD", &TFtpServer::CommandCWD, "CWD <sp> folder-name"},
+        {"XPWD", &TFtpServer::CommandXPWD, "XPWD (print the working folder)"},
+        {"PWD", &TFtpServer::CommandPWD, "PWD (print the working folder)"},
+        {"USER", &TFtpServer::CommandUSER, "USER <sp> user-name"},
+        {"PASS", &TFtpServer::CommandPASS, "PASS <sp> password"},
+        {"LIST", &TFtpServer::CommandLIST, "LIST [<sp> path]"},
+        {"NLST", &TFtpServer::CommandNLST, "NLST [<sp> path]"},
+        {"TYPE", &TFtpServer::CommandTYPE, "TYPE <sp> A | A N | I"},
+        {"SYST", &TFtpServer::CommandSYST, "SYST (the system type)"},
+        {"QUIT", &TFtpServer::CommandQUIT, "QUIT (end the session)"},
+        {"DELE", &TFtpServer::CommandDELE, "DELE <sp> file-name"},
+        {"SIZE", &TFtpServer::CommandSIZE, "SIZE <sp> file-name"},
+        {"REST", &TFtpServer::CommandREST, "REST <sp> offset"},
+        {"RNFR", &TFtpServer::CommandRNFR, "RNFR <sp> file-name"},
+        {"RNTO", &TFtpServer::CommandRNTO, "RNTO <sp> file-name"},
+        {"MKD", &TFtpServer::CommandMKD, "MKD <sp> folder-name"},
+        {"RMD", &TFtpServer::CommandRMD, "RMD <sp> folder-name"},
+        {"ABOR", &TFtpServer::CommandABOR, "ABOR (abort the transfer)"},
+        {"PASV", &TFtpServer::CommandPASV, "PASV (enter passive mode, IPv4)"},
+        {"EPSV", &TFtpServer::CommandEPSV, "EPSV [<sp> 1 | 2 | ALL]"},
+        {"EPRT", &TFtpServer::CommandEPRT, "EPRT <sp> |family|address|port|"},
+        {"NOOP", &TFtpServer::CommandNOOP, "NOOP"},
+        {"CDUP", &TFtpServer::CommandCDUP, "CDUP (go to the parent folder)"},
+        {"APPE", &TFtpServer::CommandAPPE, "APPE <sp> file-name"},
+        {"STRU", &TFtpServer::CommandSTRU, "STRU <sp> F"},
+        {"XMKD", &TFtpServer::CommandMKD, "XMKD <sp> folder-name"},
+        {"XRMD", &TFtpServer::CommandRMD, "XRMD <sp> folder-name"},
+        {"MDTM", &TFtpServer::CommandMDTM, "MDTM [<sp> YYYYMMDDHHMMSS[+-TZ]] <sp> file-name"},
+        {"MODE", &TFtpServer::CommandMODE, "MODE <sp> S"},
+        {"OVER", &TFtpServer::CommandOVER, ""},
+        {"STOU", &TFtpServer::CommandSTOU, "STOU [<sp> file-name]"},
+        {"FEAT", &TFtpServer::CommandFEAT, "FEAT (list the extensions)"},
+        {"MLST", &TFtpServer::CommandMLST, "MLST [<sp> path]"},
+        {"MLSD", &TFtpServer::CommandMLSD, "MLSD [<sp> folder-name]"},
+        {"MFMT", &TFtpServer::CommandMDTM, "MFMT <sp> YYYYMMDDHHMMSS <sp> file-name"},
+        {"MD5", &TFtpServer::CommandMD5, "MD5 <sp> file-name"},
+        {"AUTH", &TFtpServer::CommandAUTH, "AUTH <sp> TLS"},
+        {"PBSZ", &TFtpServer::CommandPBSZ, "PBSZ <sp> 0"},
+        {"PROT", &TFtpServer::CommandPROT, "PROT <sp> C | P"},
+        {"CCC", &TFtpServer::CommandCCC, "CCC (refused: the control connection stays encrypted)"},
+        {"OPTS", &TFtpServer::CommandOPTS, "OPTS <sp> UTF8 ON | UTF8 OFF | HASH [<sp> SHA-256 | SHA-1 | MD5 | CRC32]"},
+        {"HELP", &TFtpServer::CommandHELP, "HELP [<sp> command]"},
+        {"HASH", &TFtpServer::CommandHASH, "HASH <sp> file-name"},
+        {"XSHA256", &TFtpServer::CommandXDIGEST, "XSHA256 <sp> file-name"},
+        {"XSHA1", &TFtpServer::CommandXDIGEST, "XSHA1 <sp> file-name"},
+        {"XMD5", &TFtpServer::CommandXDIGEST, "XMD5 <sp> file-name"},
+        {"XCRC", &TFtpServer::CommandXDIGEST, "XCRC <sp> file-name"},
+    };
+    for (const TBuiltIn& c : table) RegisterCommand(c.Keyword, c.Proc, c.Syntax);
 }
 
 TFtpServer::~TFtpServer() {
@@ -47,9 +88,9 @@ TFtpServer::~TFtpServer() {
     implicitListener_.reset();
 }
 
-void TFtpServer::RegisterCommand(const std::string& keyword, TFtpSrvCommandProc proc) {
+void TFtpServer::RegisterCommand(const std::string& keyword, TFtpSrvCommandProc proc, const std::string& syntax) {
     if (commandCount_ > kMaxCommands - 1) throw FtpServerException("Too many command");
-    commands_[size_t(commandCount_++)] = {keyword, proc};
+    commands_[size_t(commandCount_++)] = {keyword, proc, syntax};
 }
 
 TFtpCtrlSocket* TFtpServer::Connection(int index) const {

@@ -125,7 +125,8 @@ public:
     void DropAllClients();
     int ConnectionCount() const { return int(clients_.size()); }
     TFtpCtrlSocket* Connection(int index) const;
-    void RegisterCommand(const std::string& keyword, TFtpSrvCommandProc proc);
+    // Syntax: the one line HELP gives for the command (empty: the keyword alone).
+    void RegisterCommand(const std::string& keyword, TFtpSrvCommandProc proc, const std::string& syntax = "");
     void SendReply(TFtpCtrlSocket& Client, TFtpString Answer);
     // Local path of a client's file argument (path rules of the working directory).
     virtual std::string ResolveFilePath(TFtpCtrlSocket& Client, const std::string& Directory,
@@ -161,6 +162,8 @@ public:
     TFtpSrvBuildFilePathEvent OnBuildFilePath;
     TFtpSrvValidateXferEvent OnValidateSize, OnValidateDele, OnValidateRmd, OnValidateRnFr, OnValidateRnTo,
         OnValidateMfmt, OnValidatePut, OnValidateGet;
+    // Decides every digest command (MD5, HASH, the X forms); a sum it gives is an MD5 sum
+    // and answers the MD5 command without reading the file.
     TFtpSrvCalculateMd5Event OnCalculateMd5;
     TFtpSrvGetUniqueFileNameEvent OnGetUniqueFileName;
     TFtpSrvGetProcessingEvent OnGetProcessing;
@@ -170,7 +173,7 @@ public:
     TFtpSrvRetrDataSentEvent OnRetrDataSent;
     TFtpSrvBuildDirectoryEvent OnBuildDirectory, OnAlterDirectory;
 
-    // --- command handlers (one per table slot; XMKD, XRMD and MFMT share) ---
+    // --- command handlers (one per table slot; XMKD, XRMD, MFMT and the X digests share) ---
     virtual void CommandPORT(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
     virtual void CommandSTOR(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
     virtual void CommandRETR(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
@@ -211,6 +214,15 @@ public:
     virtual void CommandPROT(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
     virtual void CommandCCC(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
     virtual void CommandMD5(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandOPTS(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandHELP(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    virtual void CommandHASH(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+    // XSHA256, XSHA1, XMD5 and XCRC: the keyword names the algorithm.
+    virtual void CommandXDIGEST(TFtpCtrlSocket&, TFtpString&, TFtpString&, TFtpString&);
+
+    // The lines of the FEAT reply, without their leading blank: what this server and this
+    // session offer (the HASH line marks the session's algorithm).
+    std::vector<std::string> FeatureLines(const TFtpCtrlSocket& Client) const;
 
 protected:
     // The login guard: false (and the 530 reply in Answer) when not logged in.
@@ -276,6 +288,7 @@ private:
     struct TCommandSlot {
         std::string Keyword;
         TFtpSrvCommandProc Proc = nullptr;
+        std::string Syntax;
     };
     static constexpr int kMaxCommands = 64;
 

@@ -1,9 +1,6 @@
 // File management commands: DELE, SIZE, RNFR and RNTO, MKD and RMD (with their X forms),
-// MDTM and MFMT, MD5. Each resolves its argument, asks the host through its validation
-// event, acts on the file system and replies.
-#include <memory>
-
-#include "engine/FileMd5.h"
+// MDTM and MFMT; the digests are in FtpServerDigest. Each resolves its argument, asks the
+// host through its validation event, acts on the file system and replies.
 #include "engine/FtpDateTime.h"
 #include "engine/FtpServer.h"
 #include "platform/FileSearch.h"
@@ -17,10 +14,6 @@ const char* const kSyntaxError = "501 Syntax error in parameter.";
 const char* const kNoSuchFile = "550 '%s': no such file or directory.";
 const char* const kMdtmSyntax = "501 Syntax error in MDTM/MFMT parameter.";
 const char* const kMdtmCannotSet = "550 MDTM/MFMT cannot change date/time on this server";
-
-// A digest runs in slices of about this many milliseconds, so that one large file never
-// stalls the other clients; a file that fits in one slice is answered at once.
-constexpr int kDigestSliceMs = 20;
 
 // The resolved argument of a command: Shown for the replies, Path as the host left it.
 struct TFileArg {
@@ -37,53 +30,6 @@ TFileArg ResolveAndValidate(TFtpServer& server, const TFtpSrvValidateXferEvent& 
     if (ev) ev(server, client, arg.Path, arg.Allowed);
     return arg;
 }
-
-std::string Md5Answer(const std::string& params, const std::string& digest) {
-    return Fmt("251 \"%s\" %s", params, UpperCase(digest));
-}
-
-// Finishes the digest of a large file between rounds of the loop. The connection owns the
-// job and holds its later commands until the reply is out; a connection that goes away
-// takes the job (and the open file) with it.
-class TMd5Job : public std::enable_shared_from_this<TMd5Job> {
-public:
-    TMd5Job(TFtpServer& server, TFtpCtrlSocket& client, std::unique_ptr<TFileMd5> md5, std::string params)
-        : server_(server), client_(client), md5_(std::move(md5)), params_(std::move(params)) {}
-
-    void Start() {
-        client_.HoldCommands(shared_from_this());
-        PostSlice();
-    }
-
-private:
-    void PostSlice() {
-        std::weak_ptr<TMd5Job> self = weak_from_this();
-        client_.Loop().Post(self, [self] {
-            if (auto job = self.lock()) job->Slice();
-        });
-    }
-
-    void Slice() {
-        std::string answer;
-        try {
-            if (!md5_->Step(kDigestSliceMs)) {
-                PostSlice();
-                return;
-            }
-            answer = Md5Answer(params_, md5_->HexDigest());
-        } catch (const std::exception& e) {
-            answer = Fmt("550 MD5 SUM failed : '%s'.", e.what());
-        }
-        md5_.reset(); // the file is closed before the client hears of it
-        server_.SendReply(client_, answer);
-        client_.ReleaseCommands();
-    }
-
-    TFtpServer& server_;
-    TFtpCtrlSocket& client_;
-    std::unique_ptr<TFileMd5> md5_;
-    std::string params_;
-};
 
 } // namespace
 
@@ -262,36 +208,6 @@ void TFtpServer::CommandMDTM(TFtpCtrlSocket& Client, TFtpString& Keyword, TFtpSt
         }
     } catch (const std::exception&) {
         Answer = kMdtmCannotSet;
-    }
-}
-
-void TFtpServer::CommandMD5(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
-    if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = TFtpCommandCode::Md5;
-    try {
-        bool allowed = true;
-        std::string md5Sum;
-        std::string FilePath = ResolveFilePath(Client, Client.CurrentDir, Params);
-        if (OnCalculateMd5) OnCalculateMd5(*this, Client, FilePath, md5Sum, allowed);
-        if (!allowed) {
-            Answer = "500 Cannot RETR.";
-            return;
-        }
-        if (md5Sum.empty()) {
-            if (!FileExists(FilePath)) {
-                Answer = Fmt("550 '%s': no such file.", Params);
-                return;
-            }
-            auto md5 = std::make_unique<TFileMd5>(FilePath);
-            if (!md5->Step(kDigestSliceMs)) {
-                std::make_shared<TMd5Job>(*this, Client, std::move(md5), Params)->Start();
-                return; // the job replies
-            }
-            md5Sum = md5->HexDigest();
-        }
-        Answer = Md5Answer(Params, md5Sum);
-    } catch (const std::exception& e) {
-        Answer = Fmt("550 MD5 SUM failed : '%s'.", e.what());
     }
 }
 

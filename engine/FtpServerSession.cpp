@@ -126,21 +126,6 @@ void TFtpServer::CommandSTRU(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
     Answer = Fmt("200 Ok. STRU parameter '%s' ignored.", Params);
 }
 
-void TFtpServer::CommandFEAT(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
-    if (!CheckLoggedIn(Client, Answer)) return;
-    Client.LastCommandCode = TFtpCommandCode::Feat;
-    Answer = "211-Extensions supported:\r\n"
-             "  SIZE\r\n"
-             "  REST STREAM\r\n"
-             "  MDTM\r\n"
-             "  MDTM YYYYMMDDHHMMSS[+-TZ] filename\r\n"
-             "  MLST size*;type*;perm*;create*;modify*;\r\n"
-             "  MFMT\r\n"
-             "  MD5\r\n";
-    if (TlsContext) Answer += "  AUTH TLS\r\n  PBSZ\r\n  PROT\r\n";
-    Answer += "211 END";
-}
-
 void TFtpServer::CommandOVER(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
     Client.Shutdown(0);
     char junk[1024];

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 # Real FTP clients for the end-to-end tests: curl, lftp, wget, rclone and ncftp.
-pkgs=(cmake ninja-build g++ pkg-config libgtest-dev libssl-dev netbase python3 curl lftp wget rclone ncftp)
+pkgs=(cmake ninja-build g++ pkg-config libgtest-dev libssl-dev zlib1g-dev netbase python3 curl lftp wget rclone ncftp)
 # The formatting check of the test command.
 pkgs+=(clang-format)
 # clang with libFuzzer's runtime, for scripts/fuzz.sh only.

@@ -10,7 +10,9 @@ import os
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
+import zlib
 
 from nubo import NuboServer
 
@@ -297,6 +299,72 @@ class Digest(FileCommandsBase):
         for line, expected in cases:
             self.assertEqual(self.reply(line), expected, line)
 
+    def test_hash_and_x_forms(self):
+        data = os.urandom(102400 * 3 + 17)  # several read blocks and a partial one
+        files = {"empty": b"", "abc": b"abc", "blocks.bin": data}
+        for name, content in files.items():
+            self.write(name, content)
+        os.mkdir(self.native("sub"))
+        algorithms = [("SHA-256", "XSHA256", lambda b: hashlib.sha256(b).hexdigest()),
+                      ("SHA-1", "XSHA1", lambda b: hashlib.sha1(b).hexdigest()),
+                      ("MD5", "XMD5", lambda b: hashlib.md5(b).hexdigest()),
+                      ("CRC32", "XCRC", lambda b: "%08x" % zlib.crc32(b))]
+        self.assertEqual(self.reply("HASH abc"), "213 SHA-256 0-3 %s abc" % hashlib.sha256(b"abc").hexdigest())
+        for algorithm, x_form, reference in algorithms:
+            self.assertEqual(self.reply("OPTS HASH " + algorithm), "200 " + algorithm)
+            for name, content in files.items():
+                expected = reference(content)
+                self.assertEqual(self.reply("HASH " + name),
+                                 "213 %s 0-%d %s %s" % (algorithm, len(content), expected, name), algorithm)
+                self.assertEqual(self.reply("%s %s" % (x_form, name)), "250 " + expected.upper(), x_form)
+        up = "../%s/abc" % os.path.basename(self.dir)
+        cases = [
+            ("HASH sub", "550 'sub': not a plain file."),
+            ("HASH sub/", "550 'sub/': not a plain file."),
+            ("HASH missing", "550 'missing': no such file."),
+            ("HASH", "501 Syntax error in parameter."),
+            ("HASH " + up, "213 CRC32 0-3 352441c2 " + up),
+            ("HASH D:abc", "550 HASH failed: 'No current dir for 'D:''."),
+            ("XSHA256 sub", "550 'sub': not a plain file."),
+            ("XSHA1 missing", "550 'missing': no such file."),
+            ("XMD5", "501 Syntax error in parameter."),
+            ("XCRC D:abc", "550 XCRC failed: 'No current dir for 'D:''."),
+            ("MD5 sub", "550 'sub': no such file."),  # as it always answered
+        ]
+        for line, expected in cases:
+            self.assertEqual(self.reply(line), expected, line)
+
+    @unittest.skipIf(os.environ.get("NUBO_SANITIZE") == "1", "bulk volume only")
+    def test_hash_of_a_huge_file_while_others_are_served(self):
+        size = 5 << 30  # sparse: above 4 GiB, many slices
+        self.sparse("huge.bin", size)
+        reference = subprocess.Popen(["sha256sum", self.native("huge.bin")], stdout=subprocess.PIPE, text=True)
+        self.addCleanup(lambda: (reference.kill(), reference.wait()))
+        raw = self.srv.raw()
+        raw.login()
+        raw.cmd("CWD " + self.dir)
+        raw.send("HASH huge.bin\r\nNOOP x\r\n")
+        other = self.srv.raw()
+        raw.sock.setblocking(False)
+        rounds = 0
+        deadline = time.monotonic() + 600
+        while b"\r\n" not in raw.buf and time.monotonic() < deadline:
+            # Another client's commands are answered while the digest runs.
+            self.assertEqual(other.cmd("NOOP"), "200 Ok. Parameter was ''.")
+            rounds += 1
+            try:
+                chunk = raw.sock.recv(65536)
+            except BlockingIOError:
+                time.sleep(0.005)
+                continue
+            self.assertTrue(chunk, "connection closed")
+            raw.buf += chunk
+        raw.sock.settimeout(60)
+        self.assertGreaterEqual(rounds, 3)
+        out, _ = reference.communicate(timeout=600)
+        self.assertEqual(raw.reply(), "213 SHA-256 0-%d %s huge.bin" % (size, out.split()[0]))
+        self.assertEqual(raw.reply(), "200 Ok. Parameter was 'x'.")
+
     def test_large_digest_keeps_reply_order_and_other_clients(self):
         size = 600 * 1024 * 1024  # takes many slices
         self.sparse("large.bin", size)
@@ -353,7 +421,8 @@ class BlanksInNames(FileCommandsBase):
 
 
 class EveryCommand(FileCommandsBase):
-    COMMANDS = ["DELE", "SIZE", "RNFR", "RNTO", "MKD", "XMKD", "RMD", "XRMD", "MDTM", "MFMT", "MD5"]
+    COMMANDS = ["DELE", "SIZE", "RNFR", "RNTO", "MKD", "XMKD", "RMD", "XRMD", "MDTM", "MFMT", "MD5",
+                "HASH", "XSHA256", "XSHA1", "XMD5", "XCRC"]
 
     def test_login_required_and_implemented(self):
         raw = self.srv.raw()

@@ -1,6 +1,7 @@
 """The server policy end to end: default files, accounts, the virtual tree and its
 permission letters, limits, address lists, totals, farewell, idle time-out,
 confinement, and the single running copy."""
+import hashlib
 import os
 import shutil
 import socket
@@ -8,6 +9,7 @@ import subprocess
 import tempfile
 import time
 import unittest
+import zlib
 
 from nubo import BINARY, NuboServer, TEST_SETTINGS, account_text, class_server, recv_all, scratch_dir
 
@@ -112,6 +114,12 @@ class Accounts(unittest.TestCase):
         self.assertEqual(c.cmd("CDUP"), '250 CWD command successful. "/" is current directory.')
         self.assertEqual(c.cmd("SIZE /mp3/song.mp3"), "213 100")
         self.assertEqual(c.cmd("SIZE mp3/albums/t.mp3"), "213 1")
+        # The digests reach the virtual folder through its alias, and only a file.
+        self.assertEqual(c.cmd("HASH mp3/albums/t.mp3"),
+                         "213 SHA-256 0-1 %s mp3/albums/t.mp3" % hashlib.sha256(b"T").hexdigest())
+        self.assertEqual(c.cmd("XCRC /mp3/song.mp3"), "250 %08X" % zlib.crc32(b"M" * 100))
+        self.assertEqual(c.cmd("XMD5 /mp3/albums"), "550 '/mp3/albums': not a plain file.")
+        self.assertEqual(c.cmd("HASH /secret/s.txt"), "550 '/secret/s.txt': permission denied.")
         d = c.pasv()
         c.cmd("LIST")
         listing = recv_all(d).decode()
@@ -183,6 +191,8 @@ class Accounts(unittest.TestCase):
                 self.assertNotEqual(c.cmd("SIZE " + arg), "213 7")
                 self.assertFalse(c.cmd("MDTM " + arg).startswith("213"))
                 self.assertFalse(c.cmd("MD5 " + arg).startswith("251"))
+                self.assertTrue(c.cmd("HASH " + arg).startswith("550 "))
+                self.assertTrue(c.cmd("XCRC " + arg).startswith("550 "))
                 self.assertFalse(c.cmd("MLST " + arg).startswith("250"))
                 self.assertFalse(c.cmd("DELE " + arg).startswith("250"))
                 self.assertFalse(c.cmd("RNFR " + arg).startswith("350"))

@@ -8,6 +8,13 @@ import unittest
 from nubo import NuboServer, engine_path
 
 GREETING = "220- Nubo FTP Server (Version 2.0.0)\r\n220 Nubo FTP Server 2.0.0 ready..."
+FEATURES = ["EPRT", "EPSV", "SIZE", "REST STREAM", "MDTM", "MDTM YYYYMMDDHHMMSS[+-TZ] filename",
+            "MLST size*;type*;perm*;create*;modify*;", "MFMT", "MD5", "UTF8", "HASH SHA-256*;SHA-1;MD5;CRC32",
+            "XSHA256", "XSHA1", "XMD5", "XCRC"]
+
+
+def feat_reply(features=FEATURES, sep="\r\n"):
+    return sep.join(["211-Extensions supported:"] + [" " + f for f in features] + ["211 END"])
 
 
 class SessionCommands(unittest.TestCase):
@@ -36,10 +43,7 @@ class SessionCommands(unittest.TestCase):
         self.assertEqual(ftp.sendcmd("SYST"), "215 UNIX Type: L8 Velmora")
         self.assertEqual(ftp.sendcmd("TYPE I"), "200 Type set to I.")
         self.assertEqual(ftp.sendcmd("TYPE A N"), "200 Type set to A N.")
-        self.assertEqual(ftp.sendcmd("FEAT"),
-                         "211-Extensions supported:\n  SIZE\n  REST STREAM\n  MDTM\n"
-                         "  MDTM YYYYMMDDHHMMSS[+-TZ] filename\n"
-                         "  MLST size*;type*;perm*;create*;modify*;\n  MFMT\n  MD5\n211 END")
+        self.assertEqual(ftp.sendcmd("FEAT"), feat_reply(sep="\n"))
         with self.assertRaises(ftplib.error_perm) as e:
             ftp.cwd("../" + os.path.basename(d) + "-missing")  # resolved, and not there
         self.assertEqual(str(e.exception), "550 CWD failed. No such directory")
@@ -49,7 +53,7 @@ class SessionCommands(unittest.TestCase):
         c = self.srv.raw()
         self.assertEqual(c.greeting, GREETING)
         self.assertEqual(c.cmd("SYST"), "530 Please login with USER and PASS.")
-        self.assertEqual(c.cmd("FEAT"), "530 Please login with USER and PASS.")
+        self.assertEqual(c.cmd("FEAT"), feat_reply())  # clients ask before USER
         self.assertEqual(c.cmd("STRU F"), "200 Ok. STRU parameter 'F' ignored.")
         self.assertEqual(c.cmd("PASS x"), "503 Login with USER first.")
         self.assertEqual(c.cmd("USER  someone  "), "331 Password required for someone.")
@@ -84,6 +88,87 @@ class SessionCommands(unittest.TestCase):
                       '< 250 CWD command successful. "/tmp/" is current directory.',
                       '< 250 CWD command successful. "/" is current directory.']:
             self.assertIn(reply, log)
+
+
+class Negotiation(unittest.TestCase):
+    """FEAT, OPTS and HELP: answered before the login as after it."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.srv = NuboServer().__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.srv.__exit__(None, None, None)
+
+    def test_opts_table(self):
+        c = self.srv.raw()
+        cases = [
+            ("OPTS UTF8 ON", "200 UTF8 mode enabled."),
+            ("OPTS utf8 off", "200 UTF8 mode disabled."),
+            ("OPTS UTF8", "501 OPTS UTF8 takes ON or OFF."),
+            ("OPTS UTF8 MAYBE", "501 OPTS UTF8 takes ON or OFF."),
+            ("OPTS", "501 OPTS needs an option."),
+            ("OPTS MLST type;size;", "501 Option 'MLST' not understood."),
+            ("OPTS MODE Z", "501 Option 'MODE' not understood."),
+            ("OPTS HASH", "200 SHA-256"),
+            ("OPTS HASH sha-1", "200 SHA-1"),
+            ("OPTS HASH CRC-37", "501 Unknown algorithm, current selection not changed."),
+            ("OPTS HASH SHA-1 SHA-256", "501 Unknown algorithm, current selection not changed."),
+            ("OPTS HASH", "200 SHA-1"),
+            ("FEAT", feat_reply([f if not f.startswith("HASH") else "HASH SHA-256;SHA-1*;MD5;CRC32"
+                                 for f in FEATURES])),
+            ("OPTS HASH CRC32", "200 CRC32"),
+            ("USER someone", "331 Password required for someone."),
+            ("PASS x", "230-\r\n230 User someone logged in."),
+            ("OPTS UTF8 ON", "200 UTF8 mode enabled."),
+            ("OPTS HASH", "200 CRC32"),  # the choice made before the login holds
+            ("OPTS HASH md5", "200 MD5"),
+        ]
+        for line, expected in cases:
+            self.assertEqual(c.cmd(line), expected, line)
+
+    def test_help_lists_what_is_understood(self):
+        c = self.srv.raw()
+        reply = c.cmd("HELP").split("\r\n")
+        self.assertEqual(reply[0], "214-The following commands are recognized:")
+        self.assertEqual(reply[-1], "214 HELP command successful.")
+        listed = " ".join(reply[1:-1]).split()
+        self.assertTrue(all(line.startswith(" ") for line in reply[1:-1]))
+        self.assertEqual(listed, sorted(listed))
+        for k in ["RETR", "STOR", "HASH", "XCRC", "OPTS", "HELP", "FEAT", "MD5"]:
+            self.assertIn(k, listed)
+        for k in ["OVER", "AUTH", "PBSZ", "PROT", "CCC"]:  # internal, or TLS that is off
+            self.assertNotIn(k, listed)
+        for k in listed:
+            if k in ("QUIT", "USER", "PASS"):
+                continue
+            # Before the login a known command answers anything but "not understood".
+            self.assertNotIn("command not understood", c.cmd(k), k)
+            self.assertTrue(c.cmd("HELP " + k.lower()).startswith("214 Syntax: " + k), k)
+        cases = [
+            ("HELP RETR", "214 Syntax: RETR <sp> file-name"),
+            ("HELP  hash ", "214 Syntax: HASH <sp> file-name"),
+            ("HELP NOOP", "214 Syntax: NOOP"),
+            ("HELP SITE", "502 Unknown command 'SITE'."),
+            ("HELP OVER", "502 Unknown command 'OVER'."),
+            ("HELP AUTH", "502 Unknown command 'AUTH'."),
+        ]
+        for line, expected in cases:
+            self.assertEqual(c.cmd(line), expected, line)
+
+    def test_lftp_negotiates_before_login(self):
+        r = subprocess.run(
+            ["lftp", "-d", "-c", "set net:max-retries 1; set net:timeout 10; set ftp:ssl-allow no; "
+             "open -u anonymous,x ftp://127.0.0.1:%d; cls /" % self.srv.port],
+            capture_output=True, text=True, timeout=60)
+        log = r.stderr
+        self.assertEqual(r.returncode, 0, log)
+        sent = [line.split("---> ", 1)[1].strip() for line in log.splitlines() if "---> " in line]
+        self.assertLess(sent.index("FEAT"), sent.index("USER anonymous"), log)
+        self.assertIn("OPTS UTF8 ON", sent, log)
+        self.assertIn("<--- 200 UTF8 mode enabled.", log)
+        self.assertNotIn("<--- 530", log)
 
 
 if __name__ == "__main__":

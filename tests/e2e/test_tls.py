@@ -248,6 +248,9 @@ class RequiredTls(unittest.TestCase):
                          "503 PBSZ needs an encrypted control connection: send AUTH TLS first.")
         self.assertEqual(error_of(clear.sendcmd, "AUTH KERBEROS"),
                          "504 AUTH KERBEROS is not supported; use AUTH TLS.")
+        # Before any login, in clear, a client learns that TLS is offered.
+        self.assertIn("\n AUTH TLS\n PBSZ\n PROT\n211 END", clear.sendcmd("FEAT"))
+        self.assertEqual(clear.sendcmd("HELP AUTH"), "214 Syntax: AUTH <sp> TLS")
         f = tls_client(self.srv)
         f.auth()
         self.assertEqual(error_of(f.sendcmd, "PROT P"), "503 PROT needs PBSZ first.")

@@ -135,6 +135,25 @@ TEST_F(FileCommands, Md5FromTheHost) {
     EXPECT_EQ(Cmd("MD5 x"), "550 MD5 SUM failed : 'boom'.");
 }
 
+// The digest event decides HASH and the X forms as it decides MD5; the MD5 sum a host may
+// give answers MD5 alone, never a digest of another algorithm.
+TEST_F(FileCommands, DigestEventDecidesHashAndXForms) {
+    t.Write("abc", "abc");
+    std::string seen;
+    bool allow = true;
+    server.OnCalculateMd5 = [&](TFtpServer&, TFtpCtrlSocket&, TFtpString& path, TFtpString& sum, bool& allowed) {
+        seen = path;
+        sum = "0123456789abcdef0123456789abcdef";
+        allowed = allow;
+    };
+    EXPECT_EQ(Cmd("HASH abc"), "213 SHA-256 0-3 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad abc");
+    EXPECT_EQ(seen, home + "abc");
+    EXPECT_EQ(Cmd("XMD5 abc"), "250 900150983CD24FB0D6963F7D28E17F72");
+    allow = false;
+    for (const char* line : {"HASH abc", "XSHA256 abc", "XSHA1 abc", "XMD5 abc", "XCRC abc"})
+        EXPECT_EQ(Cmd(line), "550 'abc': permission denied.") << line;
+}
+
 // Where an exception goes: the command's own guard, or the dispatcher's "501 ".
 TEST_F(FileCommands, ExceptionsTable) {
     t.Write("a.txt", "a");

@@ -183,6 +183,26 @@ TEST_F(ServerFixture, DispatchRepliesAndEvents) {
     EXPECT_TRUE(c.ClosedByServer());
 }
 
+// HELP reads the command table: a command registered later is listed and explained, the
+// control connection's own OVER is not, and all of it works before the login.
+TEST_F(ServerFixture, HelpFollowsTheCommandTable) {
+    server.RegisterCommand("XTRA", &TFtpServer::CommandNOOP, "XTRA <sp> anything");
+    server.RegisterCommand("XBARE", &TFtpServer::CommandNOOP);
+    Client c(Port());
+    EXPECT_EQ(c.Line(), "220 test ready");
+    EXPECT_EQ(c.Cmd("HELP"), "214-The following commands are recognized:");
+    std::string listed;
+    for (std::string line = c.Line(); line.rfind("214 ", 0) != 0 && line != "<none>"; line = c.Line())
+        listed += line + " ";
+    EXPECT_NE(listed.find(" XTRA "), std::string::npos) << listed;
+    EXPECT_NE(listed.find(" XBARE "), std::string::npos) << listed;
+    EXPECT_EQ(listed.find("OVER"), std::string::npos) << listed;
+    EXPECT_EQ(c.Cmd("HELP xtra"), "214 Syntax: XTRA <sp> anything");
+    EXPECT_EQ(c.Cmd("HELP XBARE"), "214 Syntax: XBARE");
+    EXPECT_EQ(c.Cmd("HELP XNONE"), "502 Unknown command 'XNONE'.");
+    EXPECT_EQ(c.Cmd("XTRA 1"), "200 Ok. Parameter was '1'.");
+}
+
 TEST_F(ServerFixture, FailedLoginAndUserAgain) {
     server.OnAuthenticate = [](TFtpServer&, TFtpCtrlSocket&, const TFtpString& u, const TFtpString& p, bool& ok) {
         ok = u == "bob" && p == "pw";
