@@ -65,6 +65,30 @@ class BothFamilies(unittest.TestCase):
         self.assertEqual(digest(os.path.join(target, "mib.bin")), digest(self.path("mib.bin")))
         self.assertIn(b"mib.bin", out.stdout)
 
+    def test_negotiation_as_filezilla_does_it(self):
+        # FEAT and OPTS before the login, then EPSV for every listing and transfer.
+        for host in ("::1", "127.0.0.1"):
+            with self.subTest(host=host):
+                c = self.srv.raw(host=host)
+                feat = c.cmd("FEAT")
+                for line in (" EPSV", " EPRT", " UTF8"):
+                    self.assertIn("\r\n" + line + "\r\n", feat)
+                self.assertEqual(c.cmd("OPTS UTF8 ON"), "200 UTF8 mode enabled.")
+                c.login("user", "pw")
+                self.assertEqual(c.cmd("CWD " + self.data)[:3], "250")
+                port = int(c.cmd("EPSV").split("|")[3])
+                d = socket.create_connection((host, port), timeout=10)
+                self.assertEqual(c.cmd("RETR mib.bin")[:3], "150")
+                got = b""
+                while True:
+                    chunk = d.recv(1 << 16)
+                    if not chunk:
+                        break
+                    got += chunk
+                d.close()
+                self.assertEqual(c.reply()[:3], "226")
+                self.assertEqual(got, self.content("mib.bin"))
+
     def test_the_connect_pane_shows_the_ipv6_address(self):
         c = self.srv.raw(host="::1")
         c.login("user", "pw")
