@@ -12,6 +12,7 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <cstdlib>
 
 #include "console/AccountsDialog.h"
 #include "console/IPAccess.h"
@@ -515,7 +516,15 @@ void TfrmMain::ReloadSettings() {
 
 void TfrmMain::btn_PortCheckClick() {
     // A window of its own: its messages stay over it, not over the main window.
-    if (!frm_portcheck) frm_portcheck = new Tfrm_portcheck(*Web);
+    if (!frm_portcheck) {
+        frm_portcheck = new Tfrm_portcheck(*Web);
+        frm_portcheck->ServerPorts = [this] {
+            const TFtpServer& s = host_->Server();
+            const int start = s.PasvPortRangeStart();
+            return Tfrm_portcheck::TServerPorts{host_->Listening() ? std::atoi(s.Port.c_str()) : 0, start,
+                                                start + s.PasvPortRangeSize()};
+        };
+    }
     frm_portcheck->show();
     frm_portcheck->raise();
 }

@@ -92,6 +92,14 @@ QString Tfrm_portcheck::PortDescription(const QString& port) {
     }
 }
 
+QString Tfrm_portcheck::PortDescription(const QString& port, const TServerPorts& own) {
+    bool ok = false;
+    const int p = port.toInt(&ok);
+    if (ok && own.Control != 0 && p == own.Control) return QStringLiteral("이 서버의 FTP 포트");
+    if (ok && own.Low != 0 && p >= own.Low && p < own.High) return QStringLiteral("이 서버의 Passive 포트");
+    return PortDescription(port);
+}
+
 void Tfrm_portcheck::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
     if (!placed_ && screen()) {
@@ -128,14 +136,19 @@ void Tfrm_portcheck::bt_port_checkClick() {
                 return;
             }
     }
+    const TServerPorts own = ServerPorts ? ServerPorts() : TServerPorts{};
+    QStringList asked;
+    if (own.Control != 0) asked << QString::number(own.Control);
+    if (own.Low != 0 && own.High > own.Low)
+        asked << QString::number(own.Low) + (own.High - 1 > own.Low ? "-" + QString::number(own.High - 1) : QString());
     // The record after the final ";" is not shown.
-    const QStringList records = SplitReply(web_.PortCheck(), u';');
+    const QStringList records = SplitReply(web_.PortCheck(asked.join(u',')), u';');
     int blocked = 0;
     for (qsizetype i = 0; i + 1 < records.size(); ++i) {
         const qsizetype bar = records[i].indexOf(u'|');
         if (bar <= 0) continue; // no "|", or no port before it
         const QString port = records[i].left(bar), result = records[i].mid(bar + 1);
-        new QTreeWidgetItem(List_Port, {port, result, PortDescription(port)});
+        new QTreeWidgetItem(List_Port, {port, result, PortDescription(port, own)});
         blocked += result == kBlocked;
         QCoreApplication::processEvents();
     }

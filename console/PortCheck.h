@@ -9,6 +9,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QWidget>
+#include <functional>
 
 #include "console/MessageBox.h"
 #include "online/WebService.h"
@@ -22,6 +23,13 @@ public:
     explicit Tfrm_portcheck(TWebService& web, QWidget* parent = nullptr);
 
     TShowMessage ShowMessage;
+    // The running server's control port and passive range (Low to High - 1; Low 0: none),
+    // which the check asks for besides the service's usual ports. Unset: the usual ones.
+    struct TServerPorts {
+        int Control = 0;
+        int Low = 0, High = 0;
+    };
+    std::function<TServerPorts()> ServerPorts;
 
     QTreeWidget* list_port_notice;
     QTreeWidget* List_Port;
@@ -35,6 +43,8 @@ public:
 
     // The third column's text for a port ("" for other ports and non-numbers).
     static QString PortDescription(const QString& port);
+    // The same, where this server's own ports come first.
+    static QString PortDescription(const QString& port, const TServerPorts& own);
 
 protected:
     void showEvent(QShowEvent* e) override;

@@ -23,8 +23,12 @@ public:
     QString WebCall(const QString& resource);
     // The machine's address as the service sees it.
     QString PublicAddress() { return WebCall(QStringLiteral("ip.php")); }
-    // Records "port|result;" of the service's reachability check.
-    QString PortCheck() { return WebCall(QStringLiteral("port_check.php")); }
+    // Records "port|result;" of the service's reachability check: its usual ports, and
+    // the ones asked for ("21,2020-2039"; a service that does not know the question
+    // answers its usual ports alone).
+    QString PortCheck(const QString& ports = {}) {
+        return WebCall(QStringLiteral("port_check.php") + (ports.isEmpty() ? QString() : "?ports=" + ports));
+    }
 
 private:
     QString base_;

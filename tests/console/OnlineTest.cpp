@@ -329,6 +329,24 @@ TEST_F(PortCheckTest, DifferentAddressesNeedTheNoticesTickedAndNineBlockedPortsA
     ASSERT_TRUE(Pump([&] { return frm_.List_Port->topLevelItemCount() == 0; }));
 }
 
+TEST_F(PortCheckTest, TheServersOwnPortAndPassiveRangeAreAskedForAndNamed) {
+    http_.Set(QStringLiteral("ip.php"), LocalAddress().toUtf8());
+    http_.Set(QStringLiteral("port_check.php"),
+              "21|사용가능;2121|서버실행중;3000|사용불가;3002|사용불가;3003|사용가능;");
+    frm_.ServerPorts = [] { return Tfrm_portcheck::TServerPorts{2121, 3000, 3003}; };
+    frm_.FormShow();
+    frm_.bt_port_check->click();
+    ASSERT_EQ(frm_.List_Port->topLevelItemCount(), 5);
+    EXPECT_EQ(Row(0), QStringList({"21", "사용가능", "FTP 기본 Port"}));
+    EXPECT_EQ(Row(1), QStringList({"2121", "서버실행중", "이 서버의 FTP 포트"}));
+    EXPECT_EQ(Row(2), QStringList({"3000", "사용불가", "이 서버의 Passive 포트"}));
+    EXPECT_EQ(Row(3), QStringList({"3002", "사용불가", "이 서버의 Passive 포트"}));
+    EXPECT_EQ(Row(4), QStringList({"3003", "사용가능", ""})); // past the range's end
+    ASSERT_FALSE(http_.Requests.isEmpty());
+    EXPECT_TRUE(http_.Requests.last().startsWith("GET /nuboftp/port_check.php?ports=2121,3000-3002 "))
+        << http_.Requests.last().left(80).toStdString();
+}
+
 TEST_F(PortCheckTest, EqualAddressesNeedNoNoticesAndBadRecordsAreSkipped) {
     http_.Set(QStringLiteral("ip.php"), LocalAddress().toUtf8());
     http_.Set(QStringLiteral("port_check.php"),
