@@ -1,6 +1,7 @@
 #include "engine/RateGate.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace nubo {
 
@@ -44,7 +45,9 @@ void TRateGate::SetRate(int64_t bytesPerSecond) {
 }
 
 // Tokens from the time passed, exactly: the remainder below one byte is carried over, so
-// that thousands of small refills add up to the rate.
+// that thousands of small refills add up to the rate. While transfers wait, every token
+// is theirs: a timer that comes late on a busy machine must not lower the rate. Only
+// when nobody waits is the saving capped.
 void TRateGate::Refill() {
     const TClock::time_point now = TClock::now();
     const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now - last_).count();
@@ -54,7 +57,9 @@ void TRateGate::Refill() {
     const unsigned __int128 product =
         (unsigned __int128)std::min<int64_t>(ns, 2'000'000'000) * uint64_t(rate_) + uint64_t(nanoCredit_);
     nanoCredit_ = int64_t(product % 1'000'000'000u);
-    tokens_ = std::min(tokens_ + int64_t(product / 1'000'000'000u), std::max(burst_, tokens_));
+    const int64_t added = int64_t(product / 1'000'000'000u);
+    const int64_t cap = queue_.empty() ? std::max(burst_, tokens_) : INT64_MAX;
+    tokens_ = std::min(tokens_ + added, cap);
 }
 
 bool TRateGate::TryGrant(TRateWaiter& w) {

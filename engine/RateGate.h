@@ -80,9 +80,9 @@ private:
 
     int64_t rate_ = 0;
     int64_t slice_ = 0;
-    int64_t burst_ = 0;         // tokens kept at most while nobody draws
-    int64_t tokens_ = 0;        // may go below 0: a slice is granted whole
-    int64_t nanoCredit_ = 0;    // bytes * 1e9 not yet turned into whole tokens
+    int64_t burst_ = 0;      // tokens saved at most while nobody waits
+    int64_t tokens_ = 0;     // may go below 0: a slice is granted whole
+    int64_t nanoCredit_ = 0; // bytes * 1e9 not yet turned into whole tokens
     TClock::time_point last_;
     std::deque<TRateWaiter*> queue_;
     TLoopTimer timer_;

@@ -68,9 +68,10 @@ TEST(RateGate, LeavingDropsTheQueuedWaiterAndReturnsItsGrant) {
     b.OnGrant = [&] { ++bGrants; };
     a.Join(gate);
     b.Join(gate);
-    for (int64_t n; (n = a.Allowed(1 << 20)) > 0;) a.Spend(n); // until a is queued
-    EXPECT_EQ(b.Allowed(1), 0); // behind a
-    b.Leave();                  // while queued: never to be called
+    // a spends until it is queued; b then queues behind it and leaves before its turn.
+    for (int64_t n; (n = a.Allowed(1 << 20)) > 0;) a.Spend(n);
+    EXPECT_EQ(b.Allowed(1), 0);
+    b.Leave();
     ASSERT_TRUE(RunUntil([&] { return aGrants > 0; }, 1000));
     nubo::test::RunRounds(5, 20);
     EXPECT_EQ(bGrants, 0);
