@@ -4,7 +4,6 @@ sessions, throttled files arrive whole, and an account without a limit is not sl
 
 Rates are measured over a ten-second window after the transfers are under way; the
 limits here are far below the machine's speed, so load does not move the result."""
-import ftplib
 import os
 import socket
 import subprocess
