@@ -18,6 +18,7 @@
 #include "engine/FtpServer.h"
 #include "host/LogPane.h"
 #include "host/LogWriter.h"
+#include "host/SpeedLimits.h"
 #include "host/TlsSetup.h"
 #include "host/TotalsLedger.h"
 #include "host/TrayState.h"
@@ -215,6 +216,7 @@ private:
     std::vector<TTransferRow> currentTransfers_;
     TLoopTimer timer_, timerUpdown_;
     TTotalsLedger totals_;
+    TSpeedLimits speed_;
     TTlsSetup tls_;
     mutable std::optional<TUserFile> roundUsers_;
     std::shared_ptr<char> alive_ = std::make_shared<char>(0);

@@ -189,6 +189,8 @@ void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const 
                                                           {UserArg(Client), LogRun(kLogFile, Client.HomePath)})));
         RefreshUserCount();
         Authenticated = true;
+        Client.DownGate = speed_.Gate(account, TSpeedDirection::Download, users.MaxSpeed(account));
+        Client.UpGate = speed_.Gate(account, TSpeedDirection::Upload, users.MaxUpSpeed(account));
         Client.ChangeDir(Client.HomePath);
         Client.TotalDownload = totals_.AddDownload(account, 0);
         Client.TotalUpload = totals_.AddUpload(account, 0);
