@@ -1,6 +1,7 @@
 // Readiness from the loop turned into the socket's events, and the receive side.
 #include "socket/WSocket.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include <sys/ioctl.h>
@@ -172,7 +173,9 @@ int TCustomWSocket::RcvdCount() {
         LastError = fd_ == INVALID_SOCKET ? WSAENOTSOCK : LastSysError();
         return -1;
     }
-    if (tls_ && tls_->Established()) n += tls_->Pending();
+    // Records the TLS stage read ahead are waiting too, though the descriptor no longer
+    // shows them: a read loop that stopped here would lose them when the peer closes.
+    if (tls_ && tls_->Buffered()) n += std::max(tls_->Pending(), 1);
     return n;
 }
 
