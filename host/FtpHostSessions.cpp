@@ -250,6 +250,10 @@ void TFtpHost::StorePasswordHash(const std::string& account, const std::string& 
 void TFtpHost::FinishPasswordCheck(TFtpCtrlSocket& Client, bool match) {
     // A connection that closed meanwhile is on its way out: it gets no login.
     if (Client.State() != wsConnected) return;
+    if (Client.PeerClosed()) {
+        Client.Close();
+        return;
+    }
     bool ok = false;
     try {
         // The account is read afresh: it may have been disabled or filled up meanwhile.

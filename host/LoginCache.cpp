@@ -33,8 +33,8 @@ std::string TLoginCache::Key(std::string_view account, std::string_view stored, 
 }
 
 void TLoginCache::Prune(TClock::time_point now) {
-    while (!order_.empty() && (order_.front().second <= now || expiry_.size() > capacity_ ||
-                               order_.size() > 2 * capacity_)) {
+    while (!order_.empty() &&
+           (order_.front().second <= now || expiry_.size() > capacity_ || order_.size() > 2 * capacity_)) {
         auto it = expiry_.find(order_.front().first);
         // A key added again later has a later expiry: only its own entry removes it.
         if (it != expiry_.end() && it->second == order_.front().second) expiry_.erase(it);

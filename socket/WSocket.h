@@ -124,6 +124,9 @@ public:
     void FreeLater(); // the object deletes itself from the loop; it must be heap-allocated
     void Pause();
     void Resume();
+    // The peer ended its sending and left nothing unread: what a paused socket does not
+    // hear of until it resumes.
+    bool PeerClosed() const;
 
     // --- TLS ---
     // Makes this connected socket the server side of a TLS connection. The handshake

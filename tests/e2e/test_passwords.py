@@ -141,12 +141,12 @@ class OffTheLoop(unittest.TestCase):
             gone.send("PASS pw\r\n")
             gone.close()  # its result comes back to a closed connection
 
-            a = srv.raw()
+            a = srv.raw(timeout=120)  # a loaded machine makes the hash slower still
             self.assertEqual(a.cmd("USER slow"), "331 Password required for slow.")
             a.send("PASS pw\r\nPWD\r\nNOOP\r\n")  # the lines behind PASS wait for its reply
             b = srv.raw()
             b.send("NOOP\r\n")
-            ready, _, _ = select.select([a.sock, b.sock], [], [], 30)
+            ready, _, _ = select.select([a.sock, b.sock], [], [], 60)
             self.assertEqual(ready, [b.sock])
             self.assertEqual(b.reply(), "200 Ok. Parameter was ''.")
             self.assertTrue(b.login("anonymous", "x").endswith("230 User anonymous logged in."))
@@ -156,6 +156,10 @@ class OffTheLoop(unittest.TestCase):
             self.assertEqual(a.reply(), '257 "/" is current directory.')
             self.assertEqual(a.reply()[:3], "200")
             self.assertEqual(b.cmd("NOOP")[:3], "200")
+            # The connection that left got no login (its check began first, so its result
+            # is back by now or very soon).
+            self.assertFalse(srv.wait_output(r"(User SLOW Connected[^\0]*){2}", timeout=3), srv.output())
+            self.assertEqual(srv.output().count("User SLOW Connected"), 1)
 
 
 if __name__ == "__main__":

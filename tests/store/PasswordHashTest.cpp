@@ -6,7 +6,8 @@ namespace nubo {
 namespace {
 
 // Made by another implementation of PBKDF2 (Python's hashlib) for "secret".
-constexpr const char* kKnown = "$pbkdf2-sha256$1000$AAECAwQFBgcICQoLDA0ODw==$Tvsru20utY6o3q7VRBeuL9h/1QqKhWhwk2PaYNRWBgY=";
+constexpr const char* kKnown =
+    "$pbkdf2-sha256$1000$AAECAwQFBgcICQoLDA0ODw==$Tvsru20utY6o3q7VRBeuL9h/1QqKhWhwk2PaYNRWBgY=";
 
 TEST(PasswordHash, ChecksAValueMadeElsewhere) {
     ASSERT_EQ(StoredKind(kKnown), TStoredKind::Hashed);
