@@ -238,6 +238,9 @@ private:
     TLoginCache loginCache_;
     // Accounts (upper-cased) whose plain password is being replaced by its hash.
     std::set<std::string> upgrading_;
+    // Checks under way by the cache's key: logins that send the same password for the
+    // same stored value at once wait for one check.
+    std::map<std::string, std::vector<std::pair<std::weak_ptr<char>, TFtpCtrlSocket*>>> checking_;
     // Last member: its threads are joined before anything a finishing call uses goes.
     std::unique_ptr<TLoopWorkers> hashWorkers_;
 };

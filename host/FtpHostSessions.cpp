@@ -193,6 +193,9 @@ TFtpHost::TPasswordCheck TFtpHost::CheckPassword(TFtpCtrlSocket& Client, const s
     constexpr size_t kMaxQueuedHashes = 128;
     if (HashWorkers().Busy() >= kMaxQueuedHashes) return TPasswordCheck::Mismatch;
 
+    const std::string key = kind == TStoredKind::Hashed ? loginCache_.Key(account, stored, password) : std::string();
+    if (kind == TStoredKind::Hashed && key.empty()) return TPasswordCheck::Mismatch;
+
     // The connection owns the token: when it goes, the result finds the guard expired.
     auto token = std::make_shared<char>(0);
     std::weak_ptr<char> guard = token;
@@ -218,18 +221,24 @@ TFtpHost::TPasswordCheck TFtpHost::CheckPassword(TFtpCtrlSocket& Client, const s
             };
         });
     } else {
-        HashWorkers().Run([this, guard, client, account, password, stored,
-                           parsed = *ParsePasswordHash(stored)]() -> std::function<void()> {
-            bool match = false;
-            try {
-                match = VerifyPasswordHash(password, parsed);
-            } catch (const std::exception&) {
-            }
-            return [this, guard, client, account, password, stored, match] {
-                if (match) loginCache_.Add(account, stored, password);
-                if (!guard.expired()) FinishPasswordCheck(*client, match);
-            };
-        });
+        auto& waiting = checking_[key];
+        waiting.emplace_back(guard, client);
+        if (waiting.size() > 1) return TPasswordCheck::Pending; // the running check answers it too
+        HashWorkers().Run(
+            [this, key, account, password, stored, parsed = *ParsePasswordHash(stored)]() -> std::function<void()> {
+                bool match = false;
+                try {
+                    match = VerifyPasswordHash(password, parsed);
+                } catch (const std::exception&) {
+                }
+                return [this, key, account, password, stored, match] {
+                    auto node = checking_.extract(key);
+                    if (match) loginCache_.Add(account, stored, password);
+                    if (node.empty()) return;
+                    for (auto& [waiter, connection] : node.mapped())
+                        if (!waiter.expired()) FinishPasswordCheck(*connection, match);
+                };
+            });
     }
     return TPasswordCheck::Pending;
 }

@@ -47,7 +47,13 @@ bool TLoginCache::Has(std::string_view account, std::string_view stored, std::st
     Prune(now);
     const std::string key = Key(account, stored, password);
     auto it = expiry_.find(key);
-    return !key.empty() && it != expiry_.end() && it->second > now;
+    if (key.empty() || it == expiry_.end() || it->second <= now) return false;
+    // An account in use stays remembered: a client that logs in every few minutes
+    // never pays for the slow check again.
+    it->second = now + lifetime_;
+    order_.emplace_back(key, it->second);
+    Prune(now);
+    return true;
 }
 
 void TLoginCache::Add(std::string_view account, std::string_view stored, std::string_view password,

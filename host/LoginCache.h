@@ -2,8 +2,8 @@
 // Recent successful checks of hashed passwords, so that a client that logs in again and
 // again pays for one slow hash, not one per login. An entry is a keyed hash (HMAC-SHA256
 // with a secret made at start) of the account, its stored value and the password: the
-// password itself is never kept, and a changed stored value misses. Entries expire, and
-// the oldest go first when the cache is full. Loop thread only.
+// password itself is never kept, and a changed stored value misses. Entries expire when
+// unused for their lifetime, and the oldest go first when the cache is full. Loop thread only.
 
 #include <chrono>
 #include <cstddef>
@@ -24,9 +24,10 @@ public:
     void Add(std::string_view account, std::string_view stored, std::string_view password,
              TClock::time_point now = TClock::now());
     size_t Size() const { return expiry_.size(); }
+    // The keyed hash that names a triple (empty if the library failed).
+    std::string Key(std::string_view account, std::string_view stored, std::string_view password) const;
 
 private:
-    std::string Key(std::string_view account, std::string_view stored, std::string_view password) const;
     void Prune(TClock::time_point now);
 
     size_t capacity_;

@@ -144,6 +144,11 @@ class OffTheLoop(unittest.TestCase):
             a = srv.raw(timeout=120)  # a loaded machine makes the hash slower still
             self.assertEqual(a.cmd("USER slow"), "331 Password required for slow.")
             a.send("PASS pw\r\nPWD\r\nNOOP\r\n")  # the lines behind PASS wait for its reply
+            # Others at the same moment: the same password shares the check, another does not.
+            same, wrong = srv.raw(timeout=120), srv.raw(timeout=120)
+            for c, pw in ((same, "pw"), (wrong, "pW")):
+                c.cmd("USER slow")
+                c.send("PASS %s\r\n" % pw)
             b = srv.raw()
             b.send("NOOP\r\n")
             ready, _, _ = select.select([a.sock, b.sock], [], [], 60)
@@ -155,11 +160,13 @@ class OffTheLoop(unittest.TestCase):
             self.assertEqual(a.reply(), "230-\r\n230 User slow logged in.")
             self.assertEqual(a.reply(), '257 "/" is current directory.')
             self.assertEqual(a.reply()[:3], "200")
+            self.assertEqual(same.reply(), "230-\r\n230 User slow logged in.")
+            self.assertEqual(wrong.reply(), "530 Login incorrect.")
             self.assertEqual(b.cmd("NOOP")[:3], "200")
             # The connection that left got no login (its check began first, so its result
             # is back by now or very soon).
-            self.assertFalse(srv.wait_output(r"(User SLOW Connected[^\0]*){2}", timeout=3), srv.output())
-            self.assertEqual(srv.output().count("User SLOW Connected"), 1)
+            self.assertFalse(srv.wait_output(r"(User SLOW Connected[^\0]*){3}", timeout=3), srv.output())
+            self.assertEqual(srv.output().count("User SLOW Connected"), 2)
 
 
 if __name__ == "__main__":

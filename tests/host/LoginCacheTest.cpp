@@ -25,8 +25,12 @@ TEST(LoginCache, EntriesExpireAndTheSizeStaysBounded) {
     TLoginCache cache(4, 10min);
     const auto t0 = TLoginCache::TClock::now();
     cache.Add("u", "s", "pw", t0);
+    cache.Add("v", "s", "pw", t0);
+    // A hit keeps the entry for another lifetime; an unused one goes.
     EXPECT_TRUE(cache.Has("u", "s", "pw", t0 + 9min));
-    EXPECT_FALSE(cache.Has("u", "s", "pw", t0 + 10min));
+    EXPECT_FALSE(cache.Has("v", "s", "pw", t0 + 10min));
+    EXPECT_TRUE(cache.Has("u", "s", "pw", t0 + 18min));
+    EXPECT_FALSE(cache.Has("u", "s", "pw", t0 + 29min));
     EXPECT_EQ(cache.Size(), 0u);
 
     for (int i = 0; i < 10'000; ++i) cache.Add("u" + std::to_string(i), "s", "pw", t0 + 1ms * i);
