@@ -191,7 +191,6 @@ void Tfrm_User_Setup::ShowAccount(bool shown) {
     for (QWidget* w :
          std::initializer_list<QWidget*>{BasicGroup, DirGroup, Limits, bt_user_del, bt_user_copy, bt_user_edit})
         w->setEnabled(shown);
-    Limits->edit_MaxSpeed->setEnabled(false);
     if (shown) return;
     for (QLineEdit* e : {edit_id, edit_pwd, edit_user_memo}) e->clear();
     chkDisable->setChecked(false);

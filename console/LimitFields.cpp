@@ -22,11 +22,12 @@ TLimitFields::TLimitFields(const QString& caption, QWidget* parent) : QGroupBox(
     edit_MaxUserIP = AddField(box, "edit_MaxUserIP", QStringLiteral("[ IP 당 중복 연결허용 수 (0 : 제한없음) ]"));
     edit_Time_Out = AddField(box, "edit_Time_Out", QStringLiteral("[ 대기 종료 시간 (Max=600 분, 0 : 제한없음) ]"));
     edit_MaxSpeed = AddField(box, "edit_MaxSpeed", QStringLiteral("[ Download 속도 제한 (kb 단위, 0 : 제한없음) ]"));
-    edit_MaxSpeed->setEnabled(false);
+    edit_MaxUpSpeed = AddField(box, "edit_MaxUpSpeed", QStringLiteral("[ Upload 속도 제한 (kb 단위, 0 : 제한없음) ]"));
     edit_EnterMessage = AddField(box, "edit_EnterMessage", QStringLiteral("[ 접속 환영 메세지 ]"));
     edit_ExitMessage = AddField(box, "edit_ExitMessage", QStringLiteral("[ 접속 해제 메세지 ]"));
     box->addStretch();
-    for (QLineEdit* e : {edit_MaxUser, edit_MaxUserIP, edit_Time_Out, edit_EnterMessage, edit_ExitMessage})
+    for (QLineEdit* e : {edit_MaxUser, edit_MaxUserIP, edit_Time_Out, edit_MaxSpeed, edit_MaxUpSpeed, edit_EnterMessage,
+                         edit_ExitMessage})
         connect(e, &QLineEdit::textEdited, this, &TLimitFields::Edited);
 }
 
@@ -35,6 +36,7 @@ void TLimitFields::Load(const TUserFile::TAccount& a) {
     edit_MaxUserIP->setText(Q(a.MaxUserIP));
     edit_Time_Out->setText(Q(a.TimeOut));
     edit_MaxSpeed->setText(Q(a.MaxSpeed));
+    edit_MaxUpSpeed->setText(Q(a.MaxUpSpeed));
     edit_EnterMessage->setText(Q(a.EnterMessage));
     edit_ExitMessage->setText(Q(a.ExitMessage));
 }
@@ -44,13 +46,14 @@ void TLimitFields::Store(TUserFile::TAccount& a) const {
     a.MaxUserIP = Text(edit_MaxUserIP);
     a.TimeOut = Text(edit_Time_Out);
     a.MaxSpeed = Text(edit_MaxSpeed);
+    a.MaxUpSpeed = Text(edit_MaxUpSpeed);
     a.EnterMessage = Text(edit_EnterMessage);
     a.ExitMessage = Text(edit_ExitMessage);
 }
 
 void TLimitFields::Clear() {
-    for (QLineEdit* e :
-         {edit_MaxUser, edit_MaxUserIP, edit_Time_Out, edit_MaxSpeed, edit_EnterMessage, edit_ExitMessage})
+    for (QLineEdit* e : {edit_MaxUser, edit_MaxUserIP, edit_Time_Out, edit_MaxSpeed, edit_MaxUpSpeed, edit_EnterMessage,
+                         edit_ExitMessage})
         e->clear();
 }
 

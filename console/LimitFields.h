@@ -1,7 +1,7 @@
 #pragma once
 // The limit and message fields that the accounts dialog and the account edit dialog
-// share: simultaneous logins per ID and per address, idle time-out, download speed
-// (shown only, never editable) and the greeting and farewell texts.
+// share: simultaneous logins per ID and per address, idle time-out, download and upload
+// speed limits, and the greeting and farewell texts.
 
 #include <QGroupBox>
 #include <QLineEdit>
@@ -24,6 +24,7 @@ public:
     QLineEdit* edit_MaxUserIP;
     QLineEdit* edit_Time_Out;
     QLineEdit* edit_MaxSpeed;
+    QLineEdit* edit_MaxUpSpeed;
     QLineEdit* edit_EnterMessage;
     QLineEdit* edit_ExitMessage;
 

@@ -15,6 +15,7 @@
 #include "engine/FtpCommandCode.h"
 #include "engine/ListingText.h"
 #include "engine/PathRules.h"
+#include "engine/RateGate.h"
 #include "platform/Stream.h"
 #include "socket/WSocket.h"
 
@@ -69,6 +70,9 @@ struct TTransferState {
     uint64_t XferStartTick = 0;
     // Block buffer of the running transfer, allocated when a transfer needs it.
     std::vector<char> XferBuffer;
+    // The running transfer's place at its account's speed limit; joined when its data
+    // connection opens, left when it ends.
+    TRateWaiter XferWaiter;
 
     // A transfer command opens its channel: nothing of the last transfer's end remains.
     void BeginTransfer(TFtpCommandCode code) {
@@ -135,6 +139,9 @@ public:
     // What the client chose with OPTS: UTF8 ON (OFF clears it), and the algorithm of HASH.
     bool Utf8Mode = false;
     TDigestAlgorithm HashAlgorithm = TDigestAlgorithm::Sha256;
+    // The account's speed limits for downloads and uploads, shared by all its sessions;
+    // set by the host at login, none when the account has no limit.
+    std::shared_ptr<TRateGate> DownGate, UpGate;
 
     // The stream of the transfer: one the engine opened (a file, a listing), owned here
     // and freed when its data session ends, or a listing the host lends, which the host

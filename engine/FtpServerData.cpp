@@ -662,6 +662,7 @@ void TFtpServer::FailTransfer(TFtpCtrlSocket& Client, const std::string& reason)
 }
 
 void TFtpServer::EndDataSession(TFtpCtrlSocket& Client) {
+    Client.XferWaiter.Leave();
     FreePasvPort(Client);
     Client.EndChannel();
     // A REST for the next command, sent before this session ended, stays.
@@ -691,6 +692,10 @@ void TFtpServer::ClientRetrSessionConnected(TFtpCtrlSocket& Client, uint16_t AEr
             }
         }
         Client.TransferBytes = 0;
+        Client.XferWaiter.Join(Client.DownGate);
+        Client.XferWaiter.OnGrant = [this, &Client] {
+            if (!Client.AbortFlag) SendNextBlock(Client);
+        };
         SendNextBlock(Client);
     } catch (const std::exception& e) {
         FailTransfer(Client, e.what());
@@ -705,7 +710,14 @@ void TFtpServer::SendNextBlock(TFtpCtrlSocket& Client) {
         TStream* st = Client.TransferStream();
         if (auto* fs = dynamic_cast<TFileStream*>(st)) {
             const int64_t pos = fs->Position();
-            const int64_t n = std::clamp<int64_t>(fs->Size() - pos, 0, XferBlockSize);
+            int64_t n = std::clamp<int64_t>(fs->Size() - pos, 0, XferBlockSize);
+            // Under a speed limit a block is what the account's share allows now; with
+            // none, the waiter's grant sends it later.
+            if (n > 0 && Client.XferWaiter.Limited()) {
+                n = Client.XferWaiter.Allowed(n);
+                if (n == 0) return;
+                Client.XferWaiter.Spend(n);
+            }
             if (n > 0) {
                 fs->Seek(pos + n, TSeekOrigin::Begin);
                 Client.TransferBytes += n;
@@ -767,6 +779,8 @@ void TFtpServer::ClientStorSessionConnected(TFtpCtrlSocket& Client, uint16_t AEr
     Client.DataOpen = AError == 0;
     Client.TransferBytes = 0;
     if (Client.AbortFlag) return;
+    Client.XferWaiter.Join(Client.UpGate);
+    Client.XferWaiter.OnGrant = [&Client] { Client.DataChannel->Resume(); };
     if (OnStorSessionConnected) OnStorSessionConnected(*this, Client, *Client.DataChannel, AError);
     if (AError != 0) {
         // The connection failed: the close that follows reports it instead of success.
@@ -779,7 +793,18 @@ void TFtpServer::ClientStorDataAvailable(TFtpCtrlSocket& Client, uint16_t AError
     TWSocket& data = *Client.DataChannel;
     if (Client.XferBuffer.size() != size_t(XferBlockSize)) Client.XferBuffer.resize(size_t(XferBlockSize));
     char* buf = Client.XferBuffer.data();
-    const int len = data.Receive(buf, XferBlockSize);
+    int want = XferBlockSize;
+    // Under a speed limit no more is read than the account's share allows now; with
+    // none, reading stops until the waiter's grant resumes it.
+    if (Client.XferWaiter.Limited() && !Client.AbortFlag) {
+        want = int(Client.XferWaiter.Allowed(want));
+        if (want == 0) {
+            data.Pause();
+            return;
+        }
+    }
+    const int len = data.Receive(buf, want);
+    if (len > 0) Client.XferWaiter.Spend(len);
     if (len <= 0 || Client.AbortFlag) return;
     try {
         if (OnStorDataAvailable) OnStorDataAvailable(*this, Client, data, buf, len, AError);

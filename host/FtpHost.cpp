@@ -65,7 +65,8 @@ std::string FormatRate(double v, int decimals) {
 
 TFtpHost::TFtpHost(std::string programDir, TEventLoop& loop)
     : server_(loop), lang_(DirWithSlash(programDir)), log_(settings_, DirWithSlash(programDir)),
-      dir_(DirWithSlash(programDir)), timer_(loop), timerUpdown_(loop), totals_([this] { return UsersFile(); }, loop) {
+      dir_(DirWithSlash(programDir)), timer_(loop), timerUpdown_(loop), totals_([this] { return UsersFile(); }, loop),
+      speed_(loop) {
     totals_.OnError = [this](const std::string& error) { WriteLog(lpSystem, LogRun(kLogText, error)); };
     try {
         CreateFirstStartFiles(dir_);

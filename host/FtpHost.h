@@ -20,6 +20,7 @@
 #include "host/LogPane.h"
 #include "host/LogWriter.h"
 #include "host/LoginCache.h"
+#include "host/SpeedLimits.h"
 #include "host/TlsSetup.h"
 #include "host/TotalsLedger.h"
 #include "host/TrayState.h"
@@ -218,6 +219,7 @@ private:
     std::vector<TTransferRow> currentTransfers_;
     TLoopTimer timer_, timerUpdown_;
     TTotalsLedger totals_;
+    TSpeedLimits speed_;
     TTlsSetup tls_;
     mutable std::optional<TUserFile> roundUsers_;
     std::shared_ptr<char> alive_ = std::make_shared<char>(0);

@@ -332,6 +332,8 @@ bool TFtpHost::AcceptLogin(TFtpCtrlSocket& Client, const TUserFile& users, const
     WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sRepNow),
                                                       {UserArg(Client), LogRun(kLogFile, Client.HomePath)})));
     RefreshUserCount();
+    Client.DownGate = speed_.Gate(account, TSpeedDirection::Download, users.MaxSpeed(account));
+    Client.UpGate = speed_.Gate(account, TSpeedDirection::Upload, users.MaxUpSpeed(account));
     Client.ChangeDir(Client.HomePath);
     Client.TotalDownload = totals_.AddDownload(account, 0);
     Client.TotalUpload = totals_.AddUpload(account, 0);

@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <utility>
+
 #include "platform/Text.h"
 #include "socket/NameResolution.h"
 
@@ -238,6 +240,7 @@ void TCustomWSocket::Resume() {
     paused_ = false;
     if (token_) loop_.Modify(token_, events_);
     if (tls_ && tls_->Buffered()) PostReadable();
+    if (std::exchange(closeOwed_, false)) PostForHandle([this](int) { DoClosedByPeer(0); });
 }
 
 void TCustomWSocket::AssignDefaultValue() {
@@ -256,6 +259,7 @@ void TCustomWSocket::AssignDefaultValue() {
     state_ = wsClosed;
     allSent_ = true;
     paused_ = false;
+    closeOwed_ = false;
     readCount_ = 0;
     closedFired_ = false;
 }

@@ -122,6 +122,8 @@ public:
     void Shutdown(int how);
     void CloseLater();
     void FreeLater(); // the object deletes itself from the loop; it must be heap-allocated
+    // Reading stops until Resume(); a peer's close that comes meanwhile is reported only
+    // after the bytes it left have been read.
     void Pause();
     void Resume();
     // The peer ended its sending and left nothing unread: what a paused socket does not
@@ -221,6 +223,7 @@ private:
     uint64_t token_ = 0;
     uint32_t events_ = 0;
     bool paused_ = false;
+    bool closeOwed_ = false; // the peer's end came while paused, with bytes left to read
     bool allSent_ = true;
     bool closedFired_ = false;
     int64_t readCount_ = 0;

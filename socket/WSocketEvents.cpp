@@ -138,6 +138,12 @@ void TCustomWSocket::DoClosedByPeer(uint16_t err) {
     int fd = fd_;
     DoReceiveLoop(0, true);
     if (fd != fd_) return;
+    // The owner paused reading with bytes still unread (a throttled upload): the end is
+    // reported after them, once reading resumes.
+    if (paused_) {
+        closeOwed_ = true;
+        return;
+    }
     if (!closedFired_) {
         closedFired_ = true;
         TriggerSessionClosed(err);

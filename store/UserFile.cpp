@@ -103,6 +103,7 @@ TUserFile::TAccount TUserFile::ReadAccount(std::string_view user) const {
     a.MaxUser = ini_.ReadString(user, "MaxUser", "0");
     a.MaxUserIP = ini_.ReadString(user, "MaxUserIP", "0");
     a.MaxSpeed = ini_.ReadString(user, "MaxSpeed", "0");
+    a.MaxUpSpeed = ini_.ReadString(user, "MaxUpSpeed", "0");
     a.TimeOut = ini_.ReadString(user, "Time-Out", "0");
     a.EnterMessage = EnterMessage(user);
     a.ExitMessage = ExitMessage(user);
@@ -123,6 +124,7 @@ void TUserFile::LimitEntries(std::string_view user, const TAccount& a, std::vect
                                      {"MaxUser", a.MaxUser},
                                      {"MaxUserIP", a.MaxUserIP},
                                      {"MaxSpeed", a.MaxSpeed},
+                                     {"MaxUpSpeed", a.MaxUpSpeed},
                                      {"Time-Out", a.TimeOut},
                                      {"EnterMessage", a.EnterMessage},
                                      {"ExitMessage", a.ExitMessage}})

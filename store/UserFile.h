@@ -77,7 +77,9 @@ public:
     std::string UserMemo(std::string_view user) const { return ini_.ReadString(user, "User_Memo", ""); }
     int64_t MaxUser(std::string_view user) const { return ini_.ReadInteger(user, "MaxUser", 0); }
     int64_t MaxUserIP(std::string_view user) const { return ini_.ReadInteger(user, "MaxUserIP", 0); }
+    // Speed limits of downloads and uploads in KB/s, for all the account's sessions together.
     int64_t MaxSpeed(std::string_view user) const { return ini_.ReadInteger(user, "MaxSpeed", 0); }
+    int64_t MaxUpSpeed(std::string_view user) const { return ini_.ReadInteger(user, "MaxUpSpeed", 0); }
     int64_t TimeOut(std::string_view user) const { return ini_.ReadInteger(user, "Time-Out", 0); }
     std::string EnterMessage(std::string_view user) const { return ini_.ReadString(user, "EnterMessage", ""); }
     std::string ExitMessage(std::string_view user) const { return ini_.ReadString(user, "ExitMessage", ""); }
@@ -114,6 +116,7 @@ public:
         std::string MaxUser = "0";
         std::string MaxUserIP = "0";
         std::string MaxSpeed = "0";
+        std::string MaxUpSpeed = "0";
         std::string TimeOut = "0";
         std::string EnterMessage;
         std::string ExitMessage;

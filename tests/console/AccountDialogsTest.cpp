@@ -154,6 +154,16 @@ TEST_F(AccountDialogsTest, AddCopyEditDeleteAccounts) {
     QTest::keyClicks(dlg_->Limits->edit_MaxUser, "x");
     EXPECT_EQ(Key("bob", "User_Memo"), "memo");
     EXPECT_EQ(Key("bob", "MaxUser"), "0x");
+    // Both speed limits are editable and saved with the rest.
+    EXPECT_EQ(Key("bob", "MaxUpSpeed"), "0");
+    for (QLineEdit* e : {dlg_->Limits->edit_MaxSpeed, dlg_->Limits->edit_MaxUpSpeed}) {
+        EXPECT_TRUE(e->isEnabled());
+        e->clear();
+    }
+    QTest::keyClicks(dlg_->Limits->edit_MaxSpeed, "100");
+    QTest::keyClicks(dlg_->Limits->edit_MaxUpSpeed, "50");
+    EXPECT_EQ(Key("bob", "MaxSpeed"), "100");
+    EXPECT_EQ(Key("bob", "MaxUpSpeed"), "50");
     dlg_->chkDisable->click();
     EXPECT_EQ(Key("bob", "UserDisable"), "1");
     EXPECT_EQ(Key("bob", "password"), bobHash); // the main page never writes it
@@ -167,6 +177,8 @@ TEST_F(AccountDialogsTest, AddCopyEditDeleteAccounts) {
     EXPECT_EQ(Key("carol", "HomePath"), dir_ + "home1");
     EXPECT_EQ(Key("carol", "User_Memo"), "memo");
     EXPECT_EQ(Key("carol", "MaxUser"), "0x");
+    EXPECT_EQ(Key("carol", "MaxSpeed"), "100");
+    EXPECT_EQ(Key("carol", "MaxUpSpeed"), "50");
     EXPECT_EQ(Key("carol", "UserDisable"), "0");
     EXPECT_EQ(Key("carol", "Dir1"), "<none>");
     EXPECT_TRUE(HashOf("carol", "pw2"));
@@ -181,6 +193,10 @@ TEST_F(AccountDialogsTest, AddCopyEditDeleteAccounts) {
         EXPECT_EQ(e.bt_ini_write->text(), "사용자 수정하기");
         EXPECT_FALSE(e.edit_id->isEnabled());
         EXPECT_EQ(e.edit_pwd->text().toStdString(), bobHash);
+        EXPECT_EQ(e.Limits->edit_MaxSpeed->text(), "100");
+        EXPECT_EQ(e.Limits->edit_MaxUpSpeed->text(), "50");
+        EXPECT_TRUE(e.Limits->edit_MaxSpeed->isEnabled());
+        e.Limits->edit_MaxUpSpeed->setText("2048");
         e.edit_pwd->setText("new");
         e.edit_pwd_ok->setText("new");
         script_.Folders.push_back(Folder("home2"));
@@ -191,6 +207,7 @@ TEST_F(AccountDialogsTest, AddCopyEditDeleteAccounts) {
     EXPECT_EQ(SelectedUser(), "bob");
     EXPECT_TRUE(HashOf("bob", "new"));
     const std::string newHash = Key("bob", "password");
+    EXPECT_EQ(Key("bob", "MaxUpSpeed"), "2048");
     EXPECT_EQ(Key("bob", "Dir0"), dir_ + "home2|_U_EMRYVS__|");
     EXPECT_EQ(Key("bob", "Dir1"), dir_ + "v1|DU_EMRYVS__|pub");
     EXPECT_EQ(Key("bob", "UserDisable"), "1");

@@ -26,6 +26,8 @@ int main(int argc, char** argv) {
     bob.Password = "secret";
     bob.UserMemo = "자료실 관리자";
     bob.MaxUser = "2";
+    bob.MaxSpeed = "512";
+    bob.MaxUpSpeed = "256";
     bob.EnterMessage = "환영합니다";
     bob.HomePath = dir + "down";
     users.WriteAccount("bob", bob, kNewHomeLetters);

@@ -235,6 +235,15 @@ def class_server(cls, **kwargs):
     return srv
 
 
+def make_sparse(path, size):
+    """A file of size bytes that holds b"head" and b"tail" at its ends and nothing between
+    on disk."""
+    with open(path, "wb") as f:
+        f.write(b"head")
+        f.seek(size - 4)
+        f.write(b"tail")
+
+
 def digest(path):
     h = hashlib.md5()
     with open(path, "rb") as f:

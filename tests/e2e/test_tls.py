@@ -9,7 +9,7 @@ import subprocess
 import time
 import unittest
 
-from nubo import NuboServer, TEST_SETTINGS, class_server, digest, error_of, free_port, scratch_dir
+from nubo import NuboServer, TEST_SETTINGS, class_server, digest, error_of, free_port, make_sparse, scratch_dir
 
 FIVE_GIB = 5 << 30
 REQUIRED = TEST_SETTINGS + "Encryption=2\r\n"
@@ -58,6 +58,15 @@ class RequiredTls(unittest.TestCase):
 
     def path(self, name):
         return os.path.join(self.data, name)
+
+    def protected_client(self, passive=True):
+        """Logged in, PROT P, in the data folder."""
+        f = tls_client(self.srv)
+        f.login("user", "pw")
+        f.prot_p()
+        f.set_pasv(passive)
+        f.cwd(self.data)
+        return f
 
     def curl(self, *args):
         # -k: the certificate names the machine, and the test dials 127.0.0.1.
@@ -118,11 +127,7 @@ class RequiredTls(unittest.TestCase):
     def test_ftplib_passive_and_active(self):
         for passive in (True, False):
             with self.subTest(passive=passive):
-                f = tls_client(self.srv)
-                f.login("user", "pw")
-                f.prot_p()
-                f.set_pasv(passive)
-                f.cwd(self.data)
+                f = self.protected_client(passive)
                 got = []
                 f.retrbinary("RETR mib.bin", got.append)
                 self.assertEqual(b"".join(got), content(self.path("mib.bin")))
@@ -136,10 +141,7 @@ class RequiredTls(unittest.TestCase):
     @unittest.skipIf(os.environ.get("NUBO_SANITIZE") == "1", "bulk volume: normal build only")
     def test_a_five_gib_file_both_ways_and_resumed_past_four_gib(self):
         big = self.path("five.bin")
-        with open(big, "wb") as f:
-            f.write(b"head")
-            f.seek(FIVE_GIB - 4)
-            f.write(b"tail")
+        make_sparse(big, FIVE_GIB)
         self.addCleanup(os.remove, big)
         curl = ["curl", "-sS", "--max-time", "600", "--ssl-reqd", "-k", "--user", "user:pw"]
         # Downloaded straight into cmp against the file.
@@ -156,11 +158,7 @@ class RequiredTls(unittest.TestCase):
         # A download resumed past 4 GiB, passive and active.
         for passive in (True, False):
             with self.subTest(passive=passive):
-                f = tls_client(self.srv)
-                f.login("user", "pw")
-                f.prot_p()
-                f.set_pasv(passive)
-                f.cwd(self.data)
+                f = self.protected_client(passive)
                 got = []
                 f.retrbinary("RETR five.bin", got.append, rest=FIVE_GIB - 8)
                 self.assertEqual(b"".join(got), b"\0\0\0\0tail")
@@ -170,10 +168,7 @@ class RequiredTls(unittest.TestCase):
         sent = os.urandom(300_000)
         # The data connection ends without TLS's close alert: like a clear one that
         # closes, the bytes received are the file and the transfer is answered.
-        f = tls_client(self.srv)
-        f.login("user", "pw")
-        f.prot_p()
-        f.cwd(self.data)
+        f = self.protected_client()
         conn = f.transfercmd("STOR cut.bin")
         conn.sendall(sent)
         conn.close()  # no unwrap(): no close_notify
@@ -181,10 +176,7 @@ class RequiredTls(unittest.TestCase):
         self.addCleanup(os.remove, self.path("cut.bin"))
         self.assertEqual(content(self.path("cut.bin")), sent)
         # The whole client vanishes, control connection included: the file keeps its bytes.
-        g = tls_client(self.srv)
-        g.login("user", "pw")
-        g.prot_p()
-        g.cwd(self.data)
+        g = self.protected_client()
         conn = g.transfercmd("STOR gone.bin")
         conn.sendall(sent)
         conn.close()
@@ -195,10 +187,7 @@ class RequiredTls(unittest.TestCase):
             time.sleep(0.05)
         self.assertEqual(content(self.path("gone.bin")), sent)
         # And the server serves on.
-        h = tls_client(self.srv)
-        h.login("user", "pw")
-        h.prot_p()
-        h.cwd(self.data)
+        h = self.protected_client()
         got = []
         h.retrbinary("RETR gone.bin", got.append)
         self.assertEqual(b"".join(got), sent)
@@ -233,10 +222,7 @@ class RequiredTls(unittest.TestCase):
         self.assertEqual(content(self.path("keep.bin")), b"old content")
         self.assertTrue(self.srv.wait_output("TLS session is not the control connection's"))
         # The same client with its session resumed is served.
-        g = tls_client(self.srv)
-        g.login("user", "pw")
-        g.prot_p()
-        g.cwd(self.data)
+        g = self.protected_client()
         self.assertIn("mib.bin", g.nlst())
 
     def test_refusals_of_a_server_that_requires_tls(self):
@@ -323,10 +309,7 @@ class RequiredTls(unittest.TestCase):
                 pass
         self.assertEqual(reply, b"200 Ok. Parameter was ''.\r\n")
         # Everyone else is still served.
-        f = tls_client(self.srv)
-        f.login("user", "pw")
-        f.prot_p()
-        f.cwd(self.data)
+        f = self.protected_client()
         self.assertIn("mib.bin", f.nlst())
 
 

@@ -141,10 +141,12 @@ TEST(UserFile, DialogWritesKeepOtherAccountsAndCloseGaps) {
     a.Password = "secret";
     a.HomePath = "/home/bob";
     a.TimeOut = "10";
+    a.MaxUpSpeed = "64";
     users.WriteAccount("bob", a, kNewHomeLetters);
     EXPECT_EQ(ReadBytes(tmp.File("ftp_users.ini")),
               anonymous + "[bob]\r\nUserDisable=0\r\nVirtualDir=1\r\npassword=secret\r\n"
-                          "User_Memo=\r\nMaxUser=0\r\nMaxUserIP=0\r\nMaxSpeed=0\r\nTime-Out=10\r\n"
+                          "User_Memo=\r\nMaxUser=0\r\nMaxUserIP=0\r\nMaxSpeed=0\r\nMaxUpSpeed=64\r\n"
+                          "Time-Out=10\r\n"
                           "EnterMessage=\r\nExitMessage=\r\nHomePath=/home/bob\r\n"
                           "Dir0=/home/bob|DU_EMRY_S__|\r\n");
 
