@@ -1,10 +1,16 @@
 #include "console/AccountEditDialog.h"
 
+#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
+#include <exception>
+#include <filesystem>
+#include <thread>
 
 #include "console/QtText.h"
+#include "store/PasswordHash.h"
+#include "store/Settings.h"
 
 namespace nubo {
 
@@ -51,8 +57,9 @@ Tfrm_user_setup_edit::Tfrm_user_setup_edit(TUserFile users, TUserEditMode mode, 
 
 void Tfrm_user_setup_edit::Load(const QString& id, const TUserFile::TAccount& a) {
     edit_id->setText(id);
-    edit_pwd->setText(Q(a.Password));
-    edit_pwd_ok->setText(Q(a.Password));
+    loadedPassword_ = Q(a.Password);
+    edit_pwd->setText(loadedPassword_);
+    edit_pwd_ok->setText(loadedPassword_);
     edit_user_memo->setText(Q(a.UserMemo));
     edit_HomePath->setText(Q(a.HomePath));
     Limits->Load(a);
@@ -82,6 +89,9 @@ bool Tfrm_user_setup_edit::Check() {
                false;
     if ((edit_pwd->text().isEmpty() || edit_pwd_ok->text().isEmpty()) && !IsAnonymous(id))
         return Refuse(QStringLiteral("패스워드를 입력해주세요"), edit_pwd), false;
+    // The server refuses longer ones before it looks at them.
+    if (edit_pwd->text() != loadedPassword_ && size_t(edit_pwd->text().toUtf8().size()) > kMaxPasswordLength)
+        return Refuse(QStringLiteral("패스워드는 1024 바이트를 넘을 수 없습니다."), edit_pwd), false;
     if (edit_pwd->text() != edit_pwd_ok->text())
         return Refuse(QStringLiteral("패스워드를 확인해주세요."), edit_pwd_ok), false;
     if (edit_HomePath->text().isEmpty())
@@ -97,7 +107,11 @@ void Tfrm_user_setup_edit::bt_ini_writeClick() {
     if (!Check()) return;
     TUserFile::TAccount a;
     a.UserDisable = mode_ == TUserEditMode::Edit && UserDisable;
-    a.Password = edit_pwd->text().toStdString();
+    try {
+        a.Password = StoredPassword(edit_id->text());
+    } catch (const std::exception& e) {
+        return Seams.ShowMessage(QString::fromStdString(e.what()));
+    }
     a.UserMemo = edit_user_memo->text().toStdString();
     a.HomePath = edit_HomePath->text().toStdString();
     Limits->Store(a);
@@ -108,6 +122,40 @@ void Tfrm_user_setup_edit::bt_ini_writeClick() {
         // A failed write leaves the old file whole; the dialog goes on.
     }
     accept();
+}
+
+namespace {
+// The hash takes a noticeable moment: it is made on a thread while a nested loop keeps
+// the server (driven by this thread's events) serving; the dialog takes no input meanwhile.
+std::string HashWithoutStalling(QWidget* dialog, const std::string& password) {
+    std::string hashed;
+    std::exception_ptr error;
+    QEventLoop wait;
+    dialog->setEnabled(false);
+    std::thread worker([&] {
+        try {
+            hashed = MakePasswordHash(password);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    wait.exec();
+    worker.join();
+    dialog->setEnabled(true);
+    if (error) std::rethrow_exception(error);
+    return hashed;
+}
+} // namespace
+
+std::string Tfrm_user_setup_edit::StoredPassword(const QString& id) {
+    const QString typed = edit_pwd->text();
+    // Unchanged (an edit, or a copy of another account) stays as stored, hashed or not;
+    // the anonymous account takes any password.
+    if (typed == loadedPassword_ || IsAnonymous(id)) return typed.toStdString();
+    const std::filesystem::path folder = std::filesystem::path(users_.Ini().FileName()).parent_path();
+    if (TSettingsFile((folder / kSettingsFileName).string()).PlainPasswords()) return typed.toStdString();
+    return HashWithoutStalling(this, typed.toStdString());
 }
 
 void Tfrm_user_setup_edit::bt_home_dirClick() {

@@ -45,8 +45,12 @@ public:
 private:
     bool Check();
     void Refuse(const QString& text, QWidget* focus);
+    // What the dialog will store for the typed password.
+    std::string StoredPassword(const QString& id);
     TUserFile users_;
     TUserEditMode mode_;
+    // The stored value the password fields were filled with: kept as it is when unchanged.
+    QString loadedPassword_;
     QStringList listedIds_;
 };
 

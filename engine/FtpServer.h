@@ -128,6 +128,8 @@ public:
     // Syntax: the one line HELP gives for the command (empty: the keyword alone).
     void RegisterCommand(const std::string& keyword, TFtpSrvCommandProc proc, const std::string& syntax = "");
     void SendReply(TFtpCtrlSocket& Client, TFtpString Answer);
+    // The end of a PASS that OnAuthenticate held: the reply, then the held command lines.
+    void FinishLogin(TFtpCtrlSocket& Client, bool Authenticated);
     // Local path of a client's file argument (path rules of the working directory).
     virtual std::string ResolveFilePath(TFtpCtrlSocket& Client, const std::string& Directory,
                                         const std::string& FileName);
@@ -157,6 +159,9 @@ public:
     // since an older client sends all its names that way.
     std::function<void(TFtpServer& Sender, TFtpCtrlSocket& Client)> OnNamesFromCp949;
     TFtpSrvAnswerToClientEvent OnAnswerToClient;
+    // Decides PASS. A handler that needs time (a slow password hash) holds the client's
+    // commands (Client.HoldCommands) and leaves Authenticated false; it later calls
+    // FinishLogin, which replies and goes on with the held lines.
     TFtpSrvAuthenticateEvent OnAuthenticate;
     TFtpSrvChangeDirectoryEvent OnChangeDirectory, OnMakeDirectory;
     TFtpSrvBuildFilePathEvent OnBuildFilePath;

@@ -63,6 +63,19 @@ void TFtpServer::CommandUSER(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
     Answer = Fmt("331 Password required for %s.", Client.UserName);
 }
 
+namespace {
+void LoginResult(TFtpCtrlSocket& Client, bool authenticated, TFtpString& Answer) {
+    if (authenticated) {
+        Client.FtpState = ftpcReady;
+        Client.ChangeDir(Client.HomePath);
+        Answer = Fmt("230-\r\n230 User %s logged in.", Client.UserName);
+    } else {
+        Client.FtpState = ftpcWaitingUserCode;
+        Answer = "530 Login incorrect.";
+    }
+}
+} // namespace
+
 void TFtpServer::CommandPASS(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (Client.FtpState != ftpcWaitingPassword) {
         Answer = "503 Login with USER first.";
@@ -72,14 +85,19 @@ void TFtpServer::CommandPASS(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
     Client.PassWord = TrimBlanks(Params);
     bool authenticated = true;
     if (OnAuthenticate) OnAuthenticate(*this, Client, Client.UserName, Client.PassWord, authenticated);
-    if (authenticated) {
-        Client.FtpState = ftpcReady;
-        Client.ChangeDir(Client.HomePath);
-        Answer = Fmt("230-\r\n230 User %s logged in.", Client.UserName);
-    } else {
-        Client.FtpState = ftpcWaitingUserCode;
-        Answer = "530 Login incorrect.";
+    if (Client.CommandsHeld()) return; // the handler finishes the login later
+    LoginResult(Client, authenticated, Answer);
+}
+
+void TFtpServer::FinishLogin(TFtpCtrlSocket& Client, bool Authenticated) {
+    TFtpString answer;
+    try {
+        LoginResult(Client, Authenticated, answer);
+    } catch (const std::exception& e) {
+        answer = std::string("501 ") + e.what();
     }
+    SendReply(Client, answer);
+    Client.ReleaseCommands();
 }
 
 void TFtpServer::CommandQUIT(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {

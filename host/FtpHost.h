@@ -12,18 +12,21 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "engine/FtpServer.h"
 #include "host/LogPane.h"
 #include "host/LogWriter.h"
+#include "host/LoginCache.h"
 #include "host/SpeedLimits.h"
 #include "host/TlsSetup.h"
 #include "host/TotalsLedger.h"
 #include "host/TrayState.h"
 #include "host/VirtualTree.h"
 #include "socket/EventLoop.h"
+#include "socket/LoopWorkers.h"
 #include "store/LangText.h"
 #include "store/Settings.h"
 #include "store/UserFile.h"
@@ -220,6 +223,28 @@ private:
     TTlsSetup tls_;
     mutable std::optional<TUserFile> roundUsers_;
     std::shared_ptr<char> alive_ = std::make_shared<char>(0);
+
+    // Logins. LoginAllowed: the checks that do not look at the password (false: refused,
+    // and said so where it is said). CheckPassword may hand a slow hash to the workers
+    // and answer Pending; FinishPasswordCheck then completes the login on the loop.
+    enum class TPasswordCheck { Match, Mismatch, Pending };
+    bool LoginAllowed(TFtpCtrlSocket& Client, const TUserFile& users, const std::string& account);
+    TPasswordCheck CheckPassword(TFtpCtrlSocket& Client, const std::string& account, const std::string& password,
+                                 const std::string& stored);
+    void FinishPasswordCheck(TFtpCtrlSocket& Client, bool match);
+    bool AcceptLogin(TFtpCtrlSocket& Client, const TUserFile& users, const std::string& account);
+    // Replaces a plain stored password by its hash, unless the file changed meanwhile.
+    void StorePasswordHash(const std::string& account, const std::string& plain, const std::string& hashed);
+    void LogAuthFail(TFtpCtrlSocket& Client);
+    TLoopWorkers& HashWorkers();
+    TLoginCache loginCache_;
+    // Accounts (upper-cased) whose plain password is being replaced by its hash.
+    std::set<std::string> upgrading_;
+    // Checks under way by the cache's key: logins that send the same password for the
+    // same stored value at once wait for one check.
+    std::map<std::string, std::vector<std::pair<std::weak_ptr<char>, TFtpCtrlSocket*>>> checking_;
+    // Last member: its threads are joined before anything a finishing call uses goes.
+    std::unique_ptr<TLoopWorkers> hashWorkers_;
 };
 
 // Whole seconds since a tick of TickCount().

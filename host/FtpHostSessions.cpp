@@ -1,10 +1,13 @@
 // Admission of connections, logins and the end of sessions.
+#include <algorithm>
 #include <ctime>
+#include <thread>
 
 #include "host/FtpHost.h"
 #include "host/LogRuns.h"
 #include "platform/FileSystem.h"
 #include "store/AddressLists.h"
+#include "store/PasswordHash.h"
 
 namespace nubo {
 
@@ -123,20 +126,17 @@ void TFtpHost::FtpServerClientDisconnect(TFtpServer&, TFtpCtrlSocket& Client, in
     UncountSession(id, Client.PeerAddr());
 }
 
-void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const TFtpString& UserName,
-                                     const TFtpString& Password, bool& Authenticated) {
-    Authenticated = false;
-    const TUserFile users = RoundUsers();
-    const std::string& account = UserName;
+// The checks of a login that do not depend on the password.
+bool TFtpHost::LoginAllowed(TFtpCtrlSocket& Client, const TUserFile& users, const std::string& account) {
     const std::string address = Client.PeerAddr();
-    if (users.UserDisable(account)) return;
+    if (users.UserDisable(account)) return false;
     // An unknown name is refused as a wrong password is, so that names cannot be tried
     // out; only the connect pane tells the two apart.
     if (!users.HasAccount(account)) {
         WriteLog(lpConnect,
                  ClientLine(Client, FormatText(lang_.LangText(sAuthFail), {UserArg(Client), AddressArg(Client)}) +
                                         " (no such account)"));
-        return;
+        return false;
     }
 
     // This connection's own session does not count against a login that replaces it.
@@ -152,54 +152,194 @@ void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const 
         Client.Close();
         WriteLog(lpConnect,
                  ClientLine(Client, FormatText(lang_.LangText(sTooManyUser), {UserArg(Client), AddressArg(Client)})));
+        return false;
+    }
+    return true;
+}
+
+void TFtpHost::LogAuthFail(TFtpCtrlSocket& Client) {
+    WriteLog(lpConnect,
+             ClientLine(Client, FormatText(lang_.LangText(sAuthFail), {UserArg(Client), AddressArg(Client)})));
+}
+
+TLoopWorkers& TFtpHost::HashWorkers() {
+    if (!hashWorkers_) {
+        const unsigned cores = std::thread::hardware_concurrency();
+        hashWorkers_ = std::make_unique<TLoopWorkers>(server_.Loop(), std::clamp(cores, 1u, 4u));
+    }
+    return *hashWorkers_;
+}
+
+TFtpHost::TPasswordCheck TFtpHost::CheckPassword(TFtpCtrlSocket& Client, const std::string& account,
+                                                 const std::string& password, const std::string& stored) {
+    // Refused before any hashing: nobody types such a password, and its hash would cost
+    // us more than the guesser.
+    if (password.size() > kMaxPasswordLength) return TPasswordCheck::Mismatch;
+    const TStoredKind kind = StoredKind(stored);
+    if (kind == TStoredKind::Malformed) {
+        WriteLog(lpSystem, LogRun(kLogText, "The stored password of the account ") +
+                               LogRun(kLogUser, UpperCase(account)) +
+                               LogRun(kLogText, " is not a valid hash: its login is refused."));
+        return TPasswordCheck::Mismatch;
+    }
+    if (kind == TStoredKind::Plain) {
+        if (!SamePassword(password, stored)) return TPasswordCheck::Mismatch;
+        // Matched; another login of the account is already storing the hash.
+        if (settings_.PlainPasswords || upgrading_.count(UpperCase(account))) return TPasswordCheck::Match;
+    } else if (loginCache_.Has(account, stored, password)) {
+        return TPasswordCheck::Match;
+    }
+    // A flood of logins cannot queue hashes without end: beyond this, they are refused.
+    constexpr size_t kMaxQueuedHashes = 128;
+    if (HashWorkers().Busy() >= kMaxQueuedHashes) return TPasswordCheck::Mismatch;
+
+    const std::string key = kind == TStoredKind::Hashed ? loginCache_.Key(account, stored, password) : std::string();
+    if (kind == TStoredKind::Hashed && key.empty()) return TPasswordCheck::Mismatch;
+
+    // The connection owns the token: when it goes, the result finds the guard expired.
+    auto token = std::make_shared<char>(0);
+    std::weak_ptr<char> guard = token;
+    Client.HoldCommands(token);
+    TFtpCtrlSocket* client = &Client;
+    if (kind == TStoredKind::Plain) {
+        // The password matched; its hash replaces it in the file before the reply.
+        upgrading_.insert(UpperCase(account));
+        HashWorkers().Run([this, guard, client, account, password, stored]() -> std::function<void()> {
+            std::string hashed;
+            try {
+                hashed = MakePasswordHash(password);
+            } catch (const std::exception&) {
+                // Stays plain this time; the next login tries again.
+            }
+            return [this, guard, client, account, password, stored, hashed] {
+                upgrading_.erase(UpperCase(account));
+                if (!hashed.empty()) {
+                    StorePasswordHash(account, stored, hashed);
+                    loginCache_.Add(account, hashed, password);
+                }
+                if (!guard.expired()) FinishPasswordCheck(*client, true);
+            };
+        });
+    } else {
+        auto& waiting = checking_[key];
+        waiting.emplace_back(guard, client);
+        if (waiting.size() > 1) return TPasswordCheck::Pending; // the running check answers it too
+        HashWorkers().Run(
+            [this, key, account, password, stored, parsed = *ParsePasswordHash(stored)]() -> std::function<void()> {
+                bool match = false;
+                try {
+                    match = VerifyPasswordHash(password, parsed);
+                } catch (const std::exception&) {
+                }
+                return [this, key, account, password, stored, match] {
+                    auto node = checking_.extract(key);
+                    if (match) loginCache_.Add(account, stored, password);
+                    if (node.empty()) return;
+                    for (auto& [waiter, connection] : node.mapped())
+                        if (!waiter.expired()) FinishPasswordCheck(*connection, match);
+                };
+            });
+    }
+    return TPasswordCheck::Pending;
+}
+
+void TFtpHost::StorePasswordHash(const std::string& account, const std::string& plain, const std::string& hashed) {
+    try {
+        TUserFile users = UsersFile();
+        // An edit made meanwhile (a new password, a removed account) wins.
+        if (!users.HasAccount(account) || users.Password(account) != plain) return;
+        users.Ini().WriteString(account, "Password", hashed);
+        roundUsers_.reset();
+    } catch (const std::exception& e) {
+        WriteLog(lpSystem, LogRun(kLogText, "The password of the account ") + LogRun(kLogUser, UpperCase(account)) +
+                               LogRun(kLogText, std::string(" stays plain text: ") + e.what()));
+    }
+}
+
+void TFtpHost::FinishPasswordCheck(TFtpCtrlSocket& Client, bool match) {
+    // A connection that closed meanwhile is on its way out: it gets no login.
+    if (Client.State() != wsConnected) return;
+    if (Client.PeerClosed()) {
+        Client.Close();
         return;
     }
-    const std::string expected = UpperCase(account) == "ANONYMOUS" ? Password : users.Password(account);
-    if (Password == expected) {
-        const std::string home = users.HomePath(account);
-        if (home.empty() || !DirectoryExists(home)) {
-            SendNow(Client, "530 Not logged in, cannot find home directory.");
-            Client.Close();
-            WriteLog(lpConnect, ClientLine(Client, "User " + UserArg(Client) + " IP: " + AddressArg(Client) +
-                                                       ": home directory not found: " + LogRun(kLogFile, home)));
-            return;
+    bool ok = false;
+    try {
+        // The account is read afresh: it may have been disabled or filled up meanwhile.
+        const TUserFile users = RoundUsers();
+        const std::string account = Client.UserName;
+        if (LoginAllowed(Client, users, account)) {
+            ok = match && AcceptLogin(Client, users, account);
+            if (!ok) LogAuthFail(Client);
         }
-        if (Client.LoggedIn) {
-            auto row = std::find_if(userBox_.begin(), userBox_.end(),
-                                    [&](const TUserRow& r) { return r.ConnectionId == Client.ConnectionId; });
-            if (row != userBox_.end()) {
-                WriteLog(lpConnect, ClientLine(Client, lang_.LangText(sChangeUser) + UserArg(Client)));
-                row->User = UpperCase(account);
-                row->Address = address;
-            }
-            // The session now counts under the new account.
-            UncountSession(Client.ConnectionId, address);
-            CountSession(Client.ConnectionId, account, address);
-        } else {
-            userBox_.push_back({Client.ConnectionId, UpperCase(account), address, TimeOfDay()});
-            liveClients_.push_back(Client.ConnectionId);
-            WriteLog(lpConnect,
-                     ClientLine(Client, FormatText(lang_.LangText(sConnected), {UserArg(Client), AddressArg(Client)})));
-            Client.LoggedIn = true;
-            CountSession(Client.ConnectionId, account, address);
-        }
-        if (view_) view_->UserRowsChanged();
-        Client.HomePath = WithSlash(home);
-        WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sRepNow),
-                                                          {UserArg(Client), LogRun(kLogFile, Client.HomePath)})));
-        RefreshUserCount();
-        Authenticated = true;
-        Client.DownGate = speed_.Gate(account, TSpeedDirection::Download, users.MaxSpeed(account));
-        Client.UpGate = speed_.Gate(account, TSpeedDirection::Upload, users.MaxUpSpeed(account));
-        Client.ChangeDir(Client.HomePath);
-        Client.TotalDownload = totals_.AddDownload(account, 0);
-        Client.TotalUpload = totals_.AddUpload(account, 0);
-        const std::string enter = users.EnterMessage(account);
-        if (!enter.empty()) SendNow(Client, Fmt("230-%s", enter));
+    } catch (...) {
+        server_.ReportCaught("login");
+        ok = false;
     }
-    if (!Authenticated)
+    server_.FinishLogin(Client, ok);
+}
+
+void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const TFtpString& UserName,
+                                     const TFtpString& Password, bool& Authenticated) {
+    Authenticated = false;
+    const TUserFile users = RoundUsers();
+    const std::string& account = UserName;
+    if (!LoginAllowed(Client, users, account)) return;
+    if (UpperCase(account) == "ANONYMOUS") {
+        Authenticated = AcceptLogin(Client, users, account); // any password
+    } else {
+        switch (CheckPassword(Client, account, Password, users.Password(account))) {
+        case TPasswordCheck::Pending: return;
+        case TPasswordCheck::Match: Authenticated = AcceptLogin(Client, users, account); break;
+        case TPasswordCheck::Mismatch: break;
+        }
+    }
+    if (!Authenticated) LogAuthFail(Client);
+}
+
+// The password matched: the home must exist; the session is counted and shown.
+bool TFtpHost::AcceptLogin(TFtpCtrlSocket& Client, const TUserFile& users, const std::string& account) {
+    const std::string address = Client.PeerAddr();
+    const std::string home = users.HomePath(account);
+    if (home.empty() || !DirectoryExists(home)) {
+        SendNow(Client, "530 Not logged in, cannot find home directory.");
+        Client.Close();
+        WriteLog(lpConnect, ClientLine(Client, "User " + UserArg(Client) + " IP: " + AddressArg(Client) +
+                                                   ": home directory not found: " + LogRun(kLogFile, home)));
+        return false;
+    }
+    if (Client.LoggedIn) {
+        auto row = std::find_if(userBox_.begin(), userBox_.end(),
+                                [&](const TUserRow& r) { return r.ConnectionId == Client.ConnectionId; });
+        if (row != userBox_.end()) {
+            WriteLog(lpConnect, ClientLine(Client, lang_.LangText(sChangeUser) + UserArg(Client)));
+            row->User = UpperCase(account);
+            row->Address = address;
+        }
+        // The session now counts under the new account.
+        UncountSession(Client.ConnectionId, address);
+        CountSession(Client.ConnectionId, account, address);
+    } else {
+        userBox_.push_back({Client.ConnectionId, UpperCase(account), address, TimeOfDay()});
+        liveClients_.push_back(Client.ConnectionId);
         WriteLog(lpConnect,
-                 ClientLine(Client, FormatText(lang_.LangText(sAuthFail), {UserArg(Client), AddressArg(Client)})));
+                 ClientLine(Client, FormatText(lang_.LangText(sConnected), {UserArg(Client), AddressArg(Client)})));
+        Client.LoggedIn = true;
+        CountSession(Client.ConnectionId, account, address);
+    }
+    if (view_) view_->UserRowsChanged();
+    Client.HomePath = WithSlash(home);
+    WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sRepNow),
+                                                      {UserArg(Client), LogRun(kLogFile, Client.HomePath)})));
+    RefreshUserCount();
+    Client.DownGate = speed_.Gate(account, TSpeedDirection::Download, users.MaxSpeed(account));
+    Client.UpGate = speed_.Gate(account, TSpeedDirection::Upload, users.MaxUpSpeed(account));
+    Client.ChangeDir(Client.HomePath);
+    Client.TotalDownload = totals_.AddDownload(account, 0);
+    Client.TotalUpload = totals_.AddUpload(account, 0);
+    const std::string enter = users.EnterMessage(account);
+    if (!enter.empty()) SendNow(Client, Fmt("230-%s", enter));
+    return true;
 }
 
 } // namespace nubo

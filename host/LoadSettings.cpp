@@ -32,6 +32,7 @@ void LoadSettings(const TSettingsFile& file, TFtpServer& server, TSettings& sett
     settings.LoginTimeOut = file.LoginTimeOut();
     server.PasvTimeoutSec = ClampToInt(file.PasvTimeOut());
     settings.MaxPendingIP = file.MaxPendingIP();
+    settings.PlainPasswords = file.PlainPasswords();
 }
 
 void CreateFirstStartFiles(std::string_view programDir) {

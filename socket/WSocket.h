@@ -126,6 +126,9 @@ public:
     // after the bytes it left have been read.
     void Pause();
     void Resume();
+    // The peer ended its sending and left nothing unread: what a paused socket does not
+    // hear of until it resumes.
+    bool PeerClosed() const;
 
     // --- TLS ---
     // Makes this connected socket the server side of a TLS connection. The handshake

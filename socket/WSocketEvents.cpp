@@ -167,6 +167,12 @@ int TCustomWSocket::Receive(void* buf, int size) {
     return int(n);
 }
 
+bool TCustomWSocket::PeerClosed() const {
+    if (fd_ == INVALID_SOCKET) return true;
+    char c;
+    return ::recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
+
 int TCustomWSocket::RcvdCount() {
     int n = 0;
     if (fd_ == INVALID_SOCKET || ioctl(fd_, FIONREAD, &n) < 0) {

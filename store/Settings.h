@@ -24,6 +24,9 @@ struct TSettings {
     // may wait for their login at once (0: no limit).
     int64_t LoginTimeOut = 60;
     int64_t MaxPendingIP = 10;
+    // Passwords stay plain text in the account file (for a file that goes back to an
+    // older installation); otherwise they are stored hashed.
+    bool PlainPasswords = false;
 };
 
 // The text written when the file is missing at start.
@@ -53,6 +56,7 @@ public:
     int64_t LoginTimeOut() const { return ini_.ReadInteger(kSetupSection, "LoginTimeOut", 60); }
     int64_t PasvTimeOut() const { return ini_.ReadInteger(kSetupSection, "PasvTimeOut", 30); }
     int64_t MaxPendingIP() const { return ini_.ReadInteger(kSetupSection, "MaxPendingIP", 10); }
+    bool PlainPasswords() const { return ini_.ReadBool(kSetupSection, "PlainPasswords", false); }
     bool DisableNOOP() const { return ini_.ReadBool(kSetupSection, "DisableNOOP", false); }
     std::string EnterMessage() const { return ini_.ReadString(kSetupSection, "EnterMessage", ""); }
     std::string ExitMessage() const { return ini_.ReadString(kSetupSection, "ExitMessage", ""); }

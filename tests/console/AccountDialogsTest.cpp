@@ -15,6 +15,7 @@
 
 #include "console/AccountsDialog.h"
 #include "console/Main.h"
+#include "store/PasswordHash.h"
 #include "tests/console/ConsoleTestUtil.h"
 #include "tests/support/TempDir.h"
 
@@ -81,6 +82,14 @@ protected:
         ASSERT_EQ(found.size(), 1) << id.toStdString();
         dlg_->User_List->setCurrentItem(found.first());
     }
+    // The stored value is a fresh salted hash of the password.
+    ::testing::AssertionResult HashOf(const std::string& user, const std::string& password) const {
+        const std::string stored = Key(user, "password");
+        const auto parsed = ParsePasswordHash(stored);
+        if (!parsed || parsed->Iterations != kPasswordIterations) return ::testing::AssertionFailure() << stored;
+        if (!VerifyPasswordHash(password, *parsed)) return ::testing::AssertionFailure() << "other password";
+        return ::testing::AssertionSuccess();
+    }
     void SelectDir(int row) { dlg_->Dir_list->setCurrentItem(dlg_->Dir_list->topLevelItem(row)); }
     // One step of the account edit dialog: fills what is given and confirms.
     void QueueUserEdit(const QString& id, const QString& pwd, const QString& home) {
@@ -132,7 +141,8 @@ TEST_F(AccountDialogsTest, AddCopyEditDeleteAccounts) {
     dlg_->bt_user_insert->click();
     EXPECT_EQ(SelectedUser(), "bob");
     EXPECT_EQ(dlg_->User_List->topLevelItem(1)->text(0), "2");
-    EXPECT_EQ(Key("bob", "password"), "pw");
+    EXPECT_TRUE(HashOf("bob", "pw"));
+    const std::string bobHash = Key("bob", "password");
     EXPECT_EQ(Key("bob", "MaxUser"), "0");
     EXPECT_EQ(Key("bob", "Dir0"), dir_ + "home1|DU_EMRY_S__|");
     EXPECT_EQ(Key("bob", "UserDisable"), "0");
@@ -156,7 +166,7 @@ TEST_F(AccountDialogsTest, AddCopyEditDeleteAccounts) {
     EXPECT_EQ(Key("bob", "MaxUpSpeed"), "50");
     dlg_->chkDisable->click();
     EXPECT_EQ(Key("bob", "UserDisable"), "1");
-    EXPECT_EQ(Key("bob", "password"), "pw"); // the main page never writes it
+    EXPECT_EQ(Key("bob", "password"), bobHash); // the main page never writes it
     QueueDirEdit("pub", Folder("v1"));
     dlg_->bt_dir_insert->click();
 
@@ -171,6 +181,7 @@ TEST_F(AccountDialogsTest, AddCopyEditDeleteAccounts) {
     EXPECT_EQ(Key("carol", "MaxUpSpeed"), "50");
     EXPECT_EQ(Key("carol", "UserDisable"), "0");
     EXPECT_EQ(Key("carol", "Dir1"), "<none>");
+    EXPECT_TRUE(HashOf("carol", "pw2"));
 
     // Edit keeps the home row's letters and the disabled box.
     SelectUser("bob");
@@ -181,7 +192,7 @@ TEST_F(AccountDialogsTest, AddCopyEditDeleteAccounts) {
         EXPECT_EQ(e.windowTitle(), "사용자 수정");
         EXPECT_EQ(e.bt_ini_write->text(), "사용자 수정하기");
         EXPECT_FALSE(e.edit_id->isEnabled());
-        EXPECT_EQ(e.edit_pwd->text(), "pw");
+        EXPECT_EQ(e.edit_pwd->text().toStdString(), bobHash);
         EXPECT_EQ(e.Limits->edit_MaxSpeed->text(), "100");
         EXPECT_EQ(e.Limits->edit_MaxUpSpeed->text(), "50");
         EXPECT_TRUE(e.Limits->edit_MaxSpeed->isEnabled());
@@ -194,7 +205,8 @@ TEST_F(AccountDialogsTest, AddCopyEditDeleteAccounts) {
     });
     dlg_->bt_user_edit->click();
     EXPECT_EQ(SelectedUser(), "bob");
-    EXPECT_EQ(Key("bob", "password"), "new");
+    EXPECT_TRUE(HashOf("bob", "new"));
+    const std::string newHash = Key("bob", "password");
     EXPECT_EQ(Key("bob", "MaxUpSpeed"), "2048");
     EXPECT_EQ(Key("bob", "Dir0"), dir_ + "home2|_U_EMRYVS__|");
     EXPECT_EQ(Key("bob", "Dir1"), dir_ + "v1|DU_EMRYVS__|pub");
@@ -204,11 +216,42 @@ TEST_F(AccountDialogsTest, AddCopyEditDeleteAccounts) {
     script_.Answers = {false, true};
     dlg_->bt_user_del->click();
     EXPECT_EQ(script_.Messages.last(), "bob 사용자를 삭제 하시겠습니까?");
-    EXPECT_EQ(Key("bob", "password"), "new");
+    EXPECT_EQ(Key("bob", "password"), newHash);
     dlg_->bt_user_del->click();
     EXPECT_EQ(Key("bob", "password"), "<none>");
     EXPECT_EQ(dlg_->User_List->topLevelItemCount(), 2);
     EXPECT_EQ(SelectedUser(), "carol");
+}
+
+// An unchanged password is written back as stored; with the setting for older
+// installations a new one is stored as typed.
+TEST_F(AccountDialogsTest, PasswordsKeptOrStoredPlain) {
+    users_->Ini().WriteString("anonymous", "password", "");
+    TUserFile::TAccount olga;
+    olga.Password = "old plain";
+    olga.HomePath = dir_ + "home1";
+    users_->WriteAccount("olga", olga, kNewHomeLetters);
+    Open();
+    SelectUser("olga");
+    script_.Dialogs.push_back([&](QDialog& d) { static_cast<Tfrm_user_setup_edit&>(d).bt_ini_write->click(); });
+    dlg_->bt_user_edit->click();
+    EXPECT_EQ(Key("olga", "password"), "old plain");
+
+    TIniFile(dir_ + "ftp_config.ini").WriteString("Setup", "PlainPasswords", "1");
+    QueueUserEdit("pat", "as typed", Folder("home2"));
+    dlg_->bt_user_insert->click();
+    EXPECT_EQ(Key("pat", "password"), "as typed");
+
+    TIniFile(dir_ + "ftp_config.ini").WriteString("Setup", "PlainPasswords", "0");
+    Tfrm_user_setup_edit e(*users_, TUserEditMode::Add, {"anonymous"}, nullptr);
+    script_.Attach(e.Seams);
+    e.edit_id->setText("long");
+    e.edit_pwd->setText(QString(1025, 'x'));
+    e.edit_pwd_ok->setText(QString(1025, 'x'));
+    e.edit_HomePath->setText(Folder("home1"));
+    e.bt_ini_write->click();
+    EXPECT_EQ(script_.Messages.last(), "패스워드는 1024 바이트를 넘을 수 없습니다.");
+    EXPECT_EQ(Key("long", "password"), "<none>");
 }
 
 TEST_F(AccountDialogsTest, AnonymousCannotBeDeletedAndNeedsNoPassword) {
