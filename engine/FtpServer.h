@@ -257,8 +257,9 @@ protected:
     void FreePoolPort(int port);
     void ListenOnPoolPort(TFtpCtrlSocket& Client, TWSocket& data);
     std::string ListenAddr() const;
-    // PASV (extended: EPSV): a pool port's listener, announced in Answer.
-    void OpenPassive(TFtpCtrlSocket& Client, bool extended, TFtpString& Answer);
+    // PASV (extended: EPSV, for the family "1" or "2" when one is asked for): a pool
+    // port's listener, announced in Answer, or the refusal of a family it cannot serve.
+    void OpenPassive(TFtpCtrlSocket& Client, bool extended, const std::string& family, TFtpString& Answer);
     bool SetActiveAddress(TFtpCtrlSocket& Client, const std::string& addr, uint64_t port);
     static bool RefusedAfterEpsvAll(TFtpCtrlSocket& Client, TFtpString& Answer);
     virtual void StartSend(TFtpCtrlSocket& Client);

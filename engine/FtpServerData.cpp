@@ -223,12 +223,7 @@ std::string TFtpServer::PassiveReplyAddress(TFtpCtrlSocket& Client, const std::s
 
 void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer) || RefusedAfterEpsvAll(Client, Answer)) return;
-    // PASV's reply carries four bytes of address: an IPv6 client is sent to EPSV.
-    if (Client.LocalName().Addr.find(':') != std::string::npos) {
-        Answer = "522 PASV works over IPv4 only; use EPSV.";
-        return;
-    }
-    OpenPassive(Client, false, Answer);
+    OpenPassive(Client, false, "", Answer);
 }
 
 // EPSV: the same passive listener as PASV, announced by its port alone (the client
@@ -236,27 +231,30 @@ void TFtpServer::CommandPASV(TFtpCtrlSocket& Client, TFtpString&, TFtpString&, T
 void TFtpServer::CommandEPSV(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Params, TFtpString& Answer) {
     if (!CheckLoggedIn(Client, Answer)) return;
     const std::string arg = UpperCase(TrimBlanks(Params));
-    const bool v6 = Client.LocalName().Addr.find(':') != std::string::npos;
     if (arg == "ALL") {
         Client.EpsvAll = true;
         Answer = "200 EPSV ALL command successful.";
-        return;
-    }
-    if (!arg.empty() && arg != "1" && arg != "2") {
+    } else if (!arg.empty() && arg != "1" && arg != "2") {
         Answer = "501 Invalid EPSV command.";
-        return;
+    } else {
+        OpenPassive(Client, true, arg, Answer);
     }
-    if (!arg.empty() && arg != (v6 ? "2" : "1")) {
-        Answer = v6 ? "522 Network protocol not supported, use (2)" : "522 Network protocol not supported, use (1)";
-        return;
-    }
-    OpenPassive(Client, true, Answer);
 }
 
-void TFtpServer::OpenPassive(TFtpCtrlSocket& Client, bool extended, TFtpString& Answer) {
+void TFtpServer::OpenPassive(TFtpCtrlSocket& Client, bool extended, const std::string& family, TFtpString& Answer) {
     TWSocket& data = *Client.DataChannel;
     try {
         const std::string local = Client.LocalName().Addr;
+        const bool v6 = local.find(':') != std::string::npos;
+        // PASV's reply carries four bytes of address: an IPv6 client is sent to EPSV.
+        if (!extended && v6) {
+            Answer = "522 PASV works over IPv4 only; use EPSV.";
+            return;
+        }
+        if (!family.empty() && family != (v6 ? "2" : "1")) {
+            Answer = v6 ? "522 Network protocol not supported, use (2)" : "522 Network protocol not supported, use (1)";
+            return;
+        }
         // A command still waiting for the old listener's connection is given up with it,
         // and an unused connection goes without a reply of its own.
         if (AwaitsConnection(Client))
@@ -266,7 +264,7 @@ void TFtpServer::OpenPassive(TFtpCtrlSocket& Client, bool extended, TFtpString& 
         FreePasvPort(Client);
         data.Close();
         Client.EndChannel();
-        data.SetAddr(local.find(':') != std::string::npos ? "::" : "0.0.0.0");
+        data.SetAddr(v6 ? "::" : "0.0.0.0");
         data.SetProto("tcp");
         data.OnSessionAvailable = [this, &Client](TCustomWSocket&, uint16_t) { ClientPassiveSessionAvailable(Client); };
         data.OnSessionConnected = nullptr;

@@ -207,8 +207,9 @@ void TFtpHost::StartPassiveAddress() {
     const std::string want = TrimBlanks(ConfigFile().PassiveAddress());
     if (want.empty()) return;
     const auto report = [this](const std::string& line) { WriteLog(lpSystem, LogRun(kLogText, line)); };
-    std::string name = want;
-    if (LowerCase(want) == "auto" && (name = PublicAddress ? PublicAddress() : "").empty()) {
+    const bool automatic = LowerCase(want) == "auto";
+    const std::string name = !automatic ? want : PublicAddress ? PublicAddress() : "";
+    if (name.empty()) {
         report("PassiveAddress=auto: no public address could be learned; PASV announces the local address.");
         return;
     }

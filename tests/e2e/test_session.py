@@ -5,7 +5,7 @@ import subprocess
 import tempfile
 import unittest
 
-from nubo import NuboServer, engine_path
+from nubo import NuboServer, class_server, engine_path
 
 GREETING = "220- Nubo FTP Server (Version 2.0.0)\r\n220 Nubo FTP Server 2.0.0 ready..."
 FEATURES = ["EPRT", "EPSV", "SIZE", "REST STREAM", "MDTM", "MDTM YYYYMMDDHHMMSS[+-TZ] filename",
@@ -20,11 +20,7 @@ def feat_reply(features=FEATURES, sep="\r\n"):
 class SessionCommands(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.srv = NuboServer().__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.srv.__exit__(None, None, None)
+        cls.srv = class_server(cls)
 
     def test_ftplib_session(self):
         ftp = self.srv.ftp()
@@ -95,11 +91,7 @@ class Negotiation(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.srv = NuboServer().__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.srv.__exit__(None, None, None)
+        cls.srv = class_server(cls)
 
     def test_opts_table(self):
         c = self.srv.raw()

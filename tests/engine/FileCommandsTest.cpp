@@ -38,6 +38,15 @@ protected:
         server.Stop();
     }
     std::string Cmd(const std::string& line) { return client->Cmd(line); }
+    // The host's digest event: notes the path, gives a fixed MD5 sum, allows as told.
+    void HostDigest(std::string& seen, const bool& allow) {
+        server.OnCalculateMd5 = [&seen, &allow](TFtpServer&, TFtpCtrlSocket&, TFtpString& path, TFtpString& sum,
+                                                bool& allowed) {
+            seen = path;
+            sum = "0123456789abcdef0123456789abcdef";
+            allowed = allow;
+        };
+    }
 
     TTempDir t;
     std::string home;
@@ -120,11 +129,7 @@ TEST_F(FileCommands, ThePathTheHostLeftIsUsed) {
 TEST_F(FileCommands, Md5FromTheHost) {
     std::string seen;
     bool allow = true;
-    server.OnCalculateMd5 = [&](TFtpServer&, TFtpCtrlSocket&, TFtpString& path, TFtpString& sum, bool& allowed) {
-        seen = path;
-        sum = "0123456789abcdef0123456789abcdef";
-        allowed = allow;
-    };
+    HostDigest(seen, allow);
     EXPECT_EQ(Cmd("MD5 missing"), "251 \"missing\" 0123456789ABCDEF0123456789ABCDEF");
     EXPECT_EQ(seen, home + "missing");
     allow = false;
@@ -141,11 +146,7 @@ TEST_F(FileCommands, DigestEventDecidesHashAndXForms) {
     t.Write("abc", "abc");
     std::string seen;
     bool allow = true;
-    server.OnCalculateMd5 = [&](TFtpServer&, TFtpCtrlSocket&, TFtpString& path, TFtpString& sum, bool& allowed) {
-        seen = path;
-        sum = "0123456789abcdef0123456789abcdef";
-        allowed = allow;
-    };
+    HostDigest(seen, allow);
     EXPECT_EQ(Cmd("HASH abc"), "213 SHA-256 0-3 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad abc");
     EXPECT_EQ(seen, home + "abc");
     EXPECT_EQ(Cmd("XMD5 abc"), "250 900150983CD24FB0D6963F7D28E17F72");
