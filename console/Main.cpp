@@ -36,6 +36,25 @@ QAction* NamedAction(QObject* parent, const char* name, const QString& caption) 
 
 } // namespace
 
+QString PortLabelText(const TServerState& state) {
+    switch (state.Phase) {
+    case TServerState::TPhase::Listening: return Q(state.Port);
+    case TServerState::TPhase::Starting: return QStringLiteral("시작 중");
+    case TServerState::TPhase::Failed:
+        return state.Port.empty() ? QStringLiteral("시작 실패") : QStringLiteral("시작 실패 (%1)").arg(Q(state.Port));
+    case TServerState::TPhase::Stopped: break;
+    }
+    return QStringLiteral("중지됨");
+}
+
+QString StateSummary(const TServerState& state) {
+    if (!state.Listening()) return PortLabelText(state);
+    return QStringLiteral("%1, %2 %3")
+        .arg(Q(state.Port))
+        .arg(state.Users)
+        .arg(state.Users == 1 ? QStringLiteral("user") : QStringLiteral("users"));
+}
+
 bool HasHideTraySwitch(const QStringList& params) {
     for (const auto& p : params)
         if (p.size() == 9 && (p[0] == u'-' || p[0] == u'/') &&
@@ -53,8 +72,6 @@ TfrmMain::TfrmMain(const TConsoleStart& start, QWidget* parent)
         else
             QMessageBox::information(this, windowTitle(), text);
     };
-    setWindowTitle(QStringLiteral("Nubo FTP Server V%1").arg(QStringLiteral(NUBO_VERSION)));
-    setWindowIcon(TTrayIcon::StateIcon(TTrayState::Idle));
 
     BuildMenus();
     BuildToolBar();
@@ -252,7 +269,7 @@ QWidget* TfrmMain::BuildInfoStrip() {
         row->addWidget(value);
         return value;
     };
-    Iblport = label("실행포트    :", "Iblport", "21");
+    Iblport = label("실행포트    :", "Iblport", "");
     Iblc_user = label("현재접속수 :", "Iblc_user", "0");
     IblMaxuser = label("최대접속수 :", "IblMaxuser", "0");
     row->addStretch();
@@ -317,11 +334,6 @@ void TfrmMain::RunCommandLine(const QString& joined) {
     } catch (const std::exception& e) {
         ReportError(Q(e.what()));
     }
-}
-
-void TfrmMain::ShowServerState(bool listening) {
-    for (QAction* a : {btn_start, mnuStart, Tray.popStart}) a->setEnabled(!listening);
-    for (QAction* a : {btn_stop, mnuStop, Tray.popStop}) a->setEnabled(listening);
 }
 
 // --- window life ---
@@ -411,22 +423,22 @@ void TfrmMain::PanesCleared() {
 
 // --- state reports ---
 
-void TfrmMain::ServerStateChanged(bool listening, const std::string& port) {
-    if (listening) Iblport->setText(Q(port));
-    ShowServerState(listening);
-}
-
-void TfrmMain::UserCountChanged(const std::string& status, int count, int maxClients, TTrayState tray,
-                                const std::string& hint) {
-    StatusPanels[0]->setText(Q(status));
-    Iblc_user->setText(QString::number(count));
-    IblMaxuser->setText(QString::number(maxClients));
-    Tray.SetImage(tray);
-    Tray.SetHint(Q(hint));
-}
-
-void TfrmMain::TrayIconChanged(TTrayState tray) {
-    Tray.SetImage(tray);
+// Every control that tells whether the server runs reads the same state.
+void TfrmMain::ServerStateChanged(const TServerState& state) {
+    const bool listening = state.Listening();
+    const bool idle = state.Phase != TServerState::TPhase::Starting;
+    for (QAction* a : {btn_start, mnuStart, Tray.popStart}) a->setEnabled(idle && !listening);
+    for (QAction* a : {btn_stop, mnuStop, Tray.popStop}) a->setEnabled(listening);
+    Iblport->setText(PortLabelText(state));
+    Iblport->setToolTip(Q(state.Reason));
+    Iblc_user->setText(QString::number(state.Users));
+    IblMaxuser->setText(state.MaxUsers > 0 ? QString::number(state.MaxUsers) : QStringLiteral("제한 없음"));
+    StatusPanels[0]->setText(Q(state.UsersText));
+    const QString summary = StateSummary(state);
+    setWindowTitle(QStringLiteral("Nubo FTP Server V%1 — %2").arg(QStringLiteral(NUBO_VERSION), summary));
+    setWindowIcon(TTrayIcon::StateIcon(state.Tray()));
+    Tray.SetImage(state.Tray());
+    Tray.SetHint(QStringLiteral("Nubo FTP Server — ") + summary);
 }
 
 // --- the live monitor ---
@@ -492,6 +504,7 @@ void TfrmMain::btn_ftpconfigClick() {
     TfrmSetupFTP dlg(host_->ConfigFile(), host_->Settings(), host_->Lang(),
                      TAutoStart::ForProgram(Q(host_->ProgramDir())), this);
     dlg.ShowMessage = ShowMessage;
+    dlg.SetRunPort(Q(host_->PortOverride()));
     dlg.exec();
     ReloadSettings();
 }

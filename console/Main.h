@@ -36,6 +36,10 @@ struct TConsoleStart {
 
 // Whether a parameter is "hidetray" after "-" or "/", in any case.
 bool HasHideTraySwitch(const QStringList& params);
+// The port label: the port listened on, "중지됨", "시작 중" or "시작 실패 (port)".
+QString PortLabelText(const TServerState& state);
+// The tray tooltip's and the title's tail: "2421, 3 users" while listening, else the label.
+QString StateSummary(const TServerState& state);
 
 class TfrmMain : public QMainWindow, public THostView {
     Q_OBJECT
@@ -123,10 +127,7 @@ public:
     void LineAdded(int pane, const TLogLine& line) override;
     void FirstLineRemoved(int pane) override;
     void PanesCleared() override;
-    void ServerStateChanged(bool listening, const std::string& port) override;
-    void UserCountChanged(const std::string& status, int count, int maxClients, TTrayState tray,
-                          const std::string& hint) override;
-    void TrayIconChanged(TTrayState tray) override;
+    void ServerStateChanged(const TServerState& state) override;
     void UserRowsChanged() override;
     void MonitorRefreshed() override;
     void CloseRequested() override;
@@ -144,7 +145,6 @@ private:
     QWidget* BuildInfoStrip();
     QWidget* BuildLogTabs();
     void BuildStatusBar();
-    void ShowServerState(bool listening);
     void ShowTrayIcon(bool show);
     int SelectedUser() const;
     bool Kick();

@@ -9,7 +9,7 @@
 #include <QObject>
 #include <QSystemTrayIcon>
 
-#include "host/TrayState.h"
+#include "host/ServerState.h"
 
 namespace nubo {
 

@@ -74,6 +74,12 @@ protected:
         EXPECT_TRUE(frm_->mnuRestart->isEnabled());
         EXPECT_EQ(frm_->Tray.Image(), listening ? TTrayState::Idle : TTrayState::Stopped);
     }
+    // The label, the title and the tray tooltip tell the same state.
+    void ExpectStateShown(const QString& label, const QString& summary) {
+        EXPECT_EQ(frm_->Iblport->text(), label);
+        EXPECT_EQ(frm_->windowTitle(), QStringLiteral("Nubo FTP Server V2.0.0 — ") + summary);
+        EXPECT_EQ(frm_->Tray.Hint(), QStringLiteral("Nubo FTP Server — ") + summary);
+    }
     // Logs in anonymously without waiting: the server answers once Qt's loop runs.
     int LoginRaw() {
         int s = Connect(port_);
@@ -105,15 +111,14 @@ TEST_F(MainWindowTest, FirstStartListensAndTheControlsFollowStopStartRestart) {
     EXPECT_TRUE(fs::exists(dir_ + "ftp_users.ini"));
     EXPECT_TRUE(Listening(port_));
     ExpectControls(true);
-    EXPECT_EQ(frm_->Iblport->text(), QString::number(port_));
-    EXPECT_EQ(frm_->windowTitle(), QStringLiteral("Nubo FTP Server V2.0.0"));
+    ExpectStateShown(QString::number(port_), QStringLiteral("%1, 0 users").arg(port_));
     EXPECT_EQ(frm_->StatusPanels[0]->text(), QStringLiteral("No Users"));
-    EXPECT_EQ(frm_->Tray.Hint(), QStringLiteral("Nubo FTP Server Client: 0"));
     EXPECT_EQ(CountEnding(System(), QStringLiteral("서버가 시작되었습니다.")), 1);
     EXPECT_EQ(CountEnding(System(), QStringLiteral("FTP Port: %1").arg(port_)), 1);
 
     frm_->mnuStop->trigger();
     ExpectControls(false);
+    ExpectStateShown(QStringLiteral("중지됨"), QStringLiteral("중지됨"));
     EXPECT_FALSE(Listening(port_));
     EXPECT_EQ(CountEnding(System(), QStringLiteral("서버가 중지되었습니다.")), 1);
 
@@ -176,12 +181,35 @@ TEST_F(MainWindowTest, APortInUseIsLoggedAndStartStaysEnabled) {
     frm_->btn_start->trigger();
     close(holder);
     ExpectControls(false);
+    const QString failed = QStringLiteral("시작 실패 (%1)").arg(port_);
+    ExpectStateShown(failed, failed);
+    EXPECT_FALSE(frm_->Iblport->toolTip().isEmpty()); // the reason
     const QStringList lines = System();
-    ASSERT_GE(lines.size(), 2);
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_TRUE(lines[lines.size() - 3].contains(QStringLiteral("Port %1 cannot be opened: ").arg(port_)))
+        << lines[lines.size() - 3].toStdString();
     EXPECT_TRUE(
         lines[lines.size() - 2].endsWith(QStringLiteral("이미 사용중인 포트입니다. 다른 포트로 설정해주세요.")));
     EXPECT_TRUE(lines.last().endsWith(QStringLiteral("Server not started.")));
     EXPECT_TRUE(messages_.isEmpty()); // logged, no dialog
+
+    frm_->btn_start->trigger(); // the port is free again
+    ExpectControls(true);
+    ExpectStateShown(QString::number(port_), QStringLiteral("%1, 0 users").arg(port_));
+    EXPECT_TRUE(frm_->Iblport->toolTip().isEmpty());
+}
+
+// Stopped with a client logged in: the tray shows stopped, not "running, idle".
+TEST_F(MainWindowTest, AStopWithClientsShowsStopped) {
+    const int s = LoginRaw();
+    ASSERT_TRUE(Pump([&] { return frm_->Iblc_user->text() == QStringLiteral("1"); }));
+    EXPECT_EQ(frm_->Tray.Image(), TTrayState::Busy);
+    ExpectStateShown(QString::number(port_), QStringLiteral("%1, 1 user").arg(port_));
+    frm_->btn_stop->trigger();
+    ExpectControls(false);
+    ExpectStateShown(QStringLiteral("중지됨"), QStringLiteral("중지됨"));
+    EXPECT_EQ(frm_->Iblc_user->text(), QStringLiteral("0"));
+    close(s);
 }
 
 // A first start offers TLS with a certificate it made; an encrypted session is marked.
