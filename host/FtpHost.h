@@ -119,7 +119,9 @@ public:
     TClientDetail ShowSelectedUser(int connectionId) const;
     static TClientDetail IdleDetail(const TLangTexts& lang);
     bool Disconnect(int connectionId); // false: no such live client
-    bool Ban(int connectionId);        // address to "IP Deny", then disconnect
+    // The client's address to "IP Deny", then every session from it is disconnected.
+    // Returns how many were (0: no such live client).
+    int Ban(int connectionId);
     TFtpCtrlSocket* LiveClient(int connectionId) const;
 
     // --- the parts, for the console and the tests ---
