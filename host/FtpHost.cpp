@@ -189,9 +189,12 @@ void TFtpHost::Start() {
     try {
         server_.Start(); // FtpServerStart reports the listening state
     } catch (const std::exception& e) {
-        SetPhase(TServerState::TPhase::Failed, server_.Port, e.what());
+        // The socket error's text has two lines: where, then why.
+        std::string reason = e.what();
+        for (size_t at; (at = reason.find("\r\n")) != std::string::npos;) reason.replace(at, 2, ": ");
+        SetPhase(TServerState::TPhase::Failed, server_.Port, reason);
         WriteLog(lpSystem, LogRun(kLogText, "Port ") + LogRun(kLogPort, server_.Port) +
-                               LogRun(kLogText, std::string(" cannot be opened: ") + e.what()));
+                               LogRun(kLogText, " cannot be opened: " + reason));
         WriteLog(lpSystem, FormatText(lang_.LangText(sNoPort), {server_.Port}));
         WriteLog(lpSystem, lang_.LangText(sNotStart));
     }

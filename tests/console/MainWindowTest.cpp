@@ -201,6 +201,7 @@ TEST_F(MainWindowTest, APortInUseIsLoggedAndStartStaysEnabled) {
     ASSERT_GE(lines.size(), 3);
     EXPECT_TRUE(lines[lines.size() - 3].contains(QStringLiteral("Port %1 cannot be opened: ").arg(port_)))
         << lines[lines.size() - 3].toStdString();
+    EXPECT_FALSE(lines[lines.size() - 3].contains(u'?')); // the reason's two lines joined, not garbled
     EXPECT_TRUE(
         lines[lines.size() - 2].endsWith(QStringLiteral("이미 사용중인 포트입니다. 다른 포트로 설정해주세요.")));
     EXPECT_TRUE(lines.last().endsWith(QStringLiteral("Server not started.")));
