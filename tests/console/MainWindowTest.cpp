@@ -3,6 +3,8 @@
 // download, disconnect and ban.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QHeaderView>
+#include <QTest>
 #include <QTreeWidget>
 #include <arpa/inet.h>
 #include <cstdlib>
@@ -280,6 +282,36 @@ TEST_F(MainWindowTest, MonitorShowsARunningDownloadAndDisconnectEndsIt) {
     EXPECT_FALSE(frm_->Detail->btn_disconnect->isEnabled());
     EXPECT_EQ(frm_->Tray.Image(), TTrayState::Idle);
     ASSERT_TRUE(Pump([&] { return frm_->Current_UpDownBox->topLevelItemCount() == 0; }));
+}
+
+// A click on a header sorts with the arrow shown, and the one-second refreshes keep it.
+TEST_F(MainWindowTest, AHeaderClickSortsAndTheRefreshesKeepIt) {
+    const int a = LoginRaw(), b = LoginRaw();
+    QTreeWidget* list = frm_->Current_UserBox;
+    ASSERT_TRUE(Pump([&] { return list->topLevelItemCount() == 2; }));
+    const int first = list->topLevelItem(0)->text(0).toInt(), second = list->topLevelItem(1)->text(0).toInt();
+    ASSERT_LT(first, second); // the host's order: by login
+
+    QHeaderView* header = list->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionPosition(0) + 5, 5));
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder); // numbers: the largest first
+    EXPECT_EQ(list->topLevelItem(0)->text(0).toInt(), second);
+    list->topLevelItem(1)->setSelected(true);
+
+    // Wait for a refresh: the connection times move on.
+    const QString before = list->topLevelItem(0)->text(3);
+    ASSERT_TRUE(Pump([&] { return list->topLevelItem(0)->text(3) != before; }));
+    EXPECT_EQ(list->topLevelItem(0)->text(0).toInt(), second);
+    EXPECT_EQ(list->topLevelItem(1)->text(0).toInt(), first);
+    ASSERT_EQ(list->selectedItems().size(), 1);
+    EXPECT_EQ(RowConnection(list->selectedItems().first()), first);
+
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionPosition(0) + 5, 5));
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    EXPECT_EQ(list->topLevelItem(0)->text(0).toInt(), first);
+    close(a);
+    close(b);
 }
 
 TEST_F(MainWindowTest, BanWritesTheNextFreeDenyKeyAndDisconnects) {
