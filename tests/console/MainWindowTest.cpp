@@ -284,6 +284,36 @@ TEST_F(MainWindowTest, MonitorShowsARunningDownloadAndDisconnectEndsIt) {
     ASSERT_TRUE(Pump([&] { return frm_->Current_UpDownBox->topLevelItemCount() == 0; }));
 }
 
+// An upload's size is not known: its row and the detail panel show what arrived, no gauge.
+TEST_F(MainWindowTest, AnUploadShowsTheBytesReceived) {
+    const std::string source = tmp_.File("source.bin");
+    {
+        std::ofstream out(source, std::ios::binary);
+        out << std::string(16 << 20, 'u');
+    }
+    const std::string url = "ftp://127.0.0.1:" + std::to_string(port_) + "/up.bin";
+    const char* argv[] = {"curl", "-s", "--limit-rate", "1m",        "--max-time",
+                          "60",   "-T", source.c_str(), url.c_str(), nullptr};
+    ASSERT_EQ(posix_spawnp(&curl_, "curl", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+
+    QTreeWidget* list = frm_->Current_UpDownBox;
+    ASSERT_TRUE(Pump([&] { return list->topLevelItemCount() == 1 && list->topLevelItem(0)->text(5) != "0 B"; }));
+    QTreeWidgetItem* t = list->topLevelItem(0);
+    EXPECT_EQ(t->text(1), QStringLiteral("Up"));
+    EXPECT_EQ(t->text(2), QString::fromStdString(dir_ + "down/up.bin"));
+    EXPECT_EQ(t->text(4), QStringLiteral("-:--:--"));
+    EXPECT_FALSE(t->data(kProgressColumn, kProgressRole).isValid());
+    EXPECT_FALSE(t->text(5).contains(u'/')) << t->text(5).toStdString();
+    EXPECT_TRUE(t->toolTip(5).endsWith(QStringLiteral(" 바이트 받음"))) << t->toolTip(5).toStdString();
+    EXPECT_TRUE(t->text(6).endsWith(QStringLiteral("B/s"))) << t->text(6).toStdString();
+
+    SelectOnlyUser();
+    frm_->UserBoxClick();
+    EXPECT_EQ(frm_->Detail->lblStatus->text(), QStringLiteral("Up"));
+    EXPECT_EQ(frm_->Detail->lblDownSize->text(), QStringLiteral("-"));
+    EXPECT_EQ(frm_->Detail->Pourcent2->maximum(), 0);
+}
+
 // A click on a header sorts with the arrow shown, and the one-second refreshes keep it.
 TEST_F(MainWindowTest, AHeaderClickSortsAndTheRefreshesKeepIt) {
     const int a = LoginRaw(), b = LoginRaw();
