@@ -39,8 +39,8 @@ TDetailPanel::TDetailPanel(QWidget* parent) : QWidget(parent) {
     grid->addWidget(connection, 0, 0);
 
     auto [totals, f3] = group(" 전송크기 ");
-    f3->addRow(QStringLiteral("Upload (KB) :"), txtTotalUp = Value(totals, "txtTotalUp"));
-    f3->addRow(QStringLiteral("Download (KB) :"), txtTotalDown = Value(totals, "txtTotalDown"));
+    f3->addRow(QStringLiteral("Upload :"), txtTotalUp = Value(totals, "txtTotalUp"));
+    f3->addRow(QStringLiteral("Download :"), txtTotalDown = Value(totals, "txtTotalDown"));
     grid->addWidget(totals, 1, 0);
 
     auto [transfer, f2] = group(" 전송상태 ");
@@ -75,6 +75,7 @@ void TDetailPanel::Show(const TClientDetail& d) {
     txtTotalUp->setText(Q(d.TotalUp));
     txtTotalDown->setText(Q(d.TotalDown));
     txtFile->setText(Q(d.File));
+    txtFile->setToolTip(Q(d.File));
     ShowTransfer(d);
 }
 
@@ -84,7 +85,14 @@ void TDetailPanel::ShowTransfer(const TClientDetail& d) {
     lblKS->setText(Q(d.Speed));
     lblDown->setText(Q(d.Down));
     lblDownSize->setText(Q(d.DownSize));
-    Pourcent2->setValue(d.Percent);
+    // An upload's whole is not known: the bar runs without a measure, and the bytes
+    // received are beside it.
+    if (d.Percent < 0) {
+        Pourcent2->setRange(0, 0);
+    } else {
+        Pourcent2->setRange(0, 100);
+        Pourcent2->setValue(d.Percent);
+    }
 }
 
 } // namespace nubo

@@ -1,10 +1,13 @@
 #pragma once
-// Sorting of the monitor lists on a column click. The three lists share one compare
-// mode and one descending flag per column position, so a click on column 2 of one
-// list continues the direction that column 2 of another list left.
+// Sorting of the monitor lists on a column click. The three lists share one descending
+// flag per column position, so a click on column 2 of one list continues the direction
+// that column 2 of another list left. A number column (numbers, times, sizes, speeds)
+// puts the larger first while its flag is clear; a text column is in the locale's order.
+// The list keeps the column and order in its header (with the sort arrow), and the
+// monitor's refreshes sort again by them.
 
-#include <QString>
 #include <array>
+#include <cstddef>
 
 class QTreeWidget;
 
@@ -19,16 +22,11 @@ public:
     // Sorts the list by the column, then flips that column position's flag.
     void ColumnClick(QTreeWidget& list, TMonitorList which, int column);
 
-    bool NumberMode() const { return numbers_; }
-    bool Descending(int column) const { return column >= 0 && column < kColumns && desc_[size_t(column)]; }
-
-    // <0, 0, >0: the order of a before b. Number mode puts the larger first while the
-    // flag is clear; a text that is not a whole number counts as 0, and two such texts
-    // are equal. Text mode is the locale's order.
-    static int Compare(const QString& a, const QString& b, bool numbers, bool descending);
+    bool Descending(int column) const { return column >= 0 && column < kColumns && desc_[std::size_t(column)]; }
+    // Whether the column sorts by number rather than by text.
+    static bool NumberColumn(TMonitorList which, int column);
 
 private:
-    bool numbers_ = false;
     std::array<bool, kColumns> desc_{};
 };
 

@@ -538,8 +538,8 @@ void TfrmMain::UserRowsChanged() {
 }
 
 void TfrmMain::MonitorRefreshed() {
-    FillCurrentUsers(*Current_UserBox, host_->CurrentUsers());
-    FillTransfers(*Current_UpDownBox, host_->CurrentTransfers());
+    SyncCurrentUsers(*Current_UserBox, host_->CurrentUsers());
+    SyncTransfers(*Current_UpDownBox, host_->CurrentTransfers());
     UserBoxClick();
 }
 

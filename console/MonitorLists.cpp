@@ -1,9 +1,13 @@
 #include "console/MonitorLists.h"
 #include "console/QtText.h"
+#include "host/Units.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QPainter>
 #include <QPixmap>
+#include <QStyledItemDelegate>
+#include <functional>
 #include <unordered_map>
 
 namespace nubo {
@@ -19,13 +23,56 @@ struct TColumn {
 // Width of a column whose width the window leaves at its default.
 constexpr int kDefaultWidth = 50;
 
+// A row that sorts a column by its number where it has one, by the locale's text order
+// otherwise.
+class TMonitorItem : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override {
+        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        const QVariant a = data(column, kSortRole), b = other.data(column, kSortRole);
+        if (a.isValid() && b.isValid()) return a.toDouble() < b.toDouble();
+        return QString::localeAwareCompare(text(column), other.text(column)) < 0;
+    }
+};
+
+// Draws a download's progress as a bar behind its text; other cells as usual.
+class TProgressDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const QVariant percent = index.data(kProgressRole);
+        if (!percent.isValid()) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem cell = option;
+        initStyleOption(&cell, index);
+        QStyle* style = cell.widget ? cell.widget->style() : QApplication::style();
+        cell.text.clear(); // the bar writes it
+        style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, cell.widget);
+
+        QStyleOptionProgressBar bar;
+        bar.initFrom(cell.widget);
+        bar.rect = option.rect.adjusted(1, 1, -1, -1);
+        bar.minimum = 0;
+        bar.maximum = 100;
+        bar.progress = std::clamp(percent.toInt(), 0, 100);
+        bar.text = index.data(Qt::DisplayRole).toString();
+        bar.textVisible = true;
+        bar.textAlignment = Qt::AlignCenter;
+        bar.state = cell.state | QStyle::State_Horizontal;
+        style->drawControl(QStyle::CE_ProgressBar, &bar, painter, cell.widget);
+    }
+};
+
 QTreeWidget* NewList(QWidget* parent, const char* name, std::initializer_list<TColumn> columns) {
     auto* list = new QTreeWidget(parent);
     list->setObjectName(name);
     list->setRootIsDecorated(false);
     list->setUniformRowHeights(true);
     list->setAllColumnsShowFocus(true);
-    list->setSortingEnabled(false); // sorted on a click by the console's own compare
+    list->setSortingEnabled(false); // sorted on a click by the console's own sorter
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list->setColumnCount(int(columns.size()));
     QStringList captions;
@@ -42,10 +89,41 @@ QTreeWidget* NewList(QWidget* parent, const char* name, std::initializer_list<TC
     return list;
 }
 
-QTreeWidgetItem* NewRow(int id, const QStringList& texts) {
-    auto* item = new QTreeWidgetItem(texts);
-    item->setData(0, Qt::UserRole, id);
-    return item;
+// Sets a cell's text and, for a numeric column, the number it sorts by. Only what
+// changed is set, so an unchanged row costs the view nothing.
+void SetCell(QTreeWidgetItem& item, int column, const QString& text) {
+    if (item.text(column) != text) item.setText(column, text);
+}
+void SetCell(QTreeWidgetItem& item, int column, const QString& text, double key) {
+    SetCell(item, column, text);
+    if (item.data(column, kSortRole) != QVariant(key)) item.setData(column, kSortRole, key);
+}
+
+// The common part of the three lists: keep, relabel, remove and append rows by
+// connection number, then sort again as the operator last sorted.
+template <class Row>
+void SyncRows(QTreeWidget& list, const std::vector<Row>& rows,
+              const std::function<void(QTreeWidgetItem&, const Row&)>& fill) {
+    std::unordered_map<int, const Row*> wanted;
+    for (const auto& r : rows) wanted[r.ConnectionId] = &r;
+    for (int i = list.topLevelItemCount() - 1; i >= 0; --i) {
+        QTreeWidgetItem* item = list.topLevelItem(i);
+        auto it = wanted.find(RowConnection(item));
+        if (it == wanted.end()) {
+            delete list.takeTopLevelItem(i);
+            continue;
+        }
+        fill(*item, *it->second);
+        wanted.erase(it);
+    }
+    for (const auto& r : rows) {
+        if (!wanted.count(r.ConnectionId)) continue;
+        auto* item = new TMonitorItem();
+        item->setData(0, Qt::UserRole, r.ConnectionId);
+        fill(*item, r);
+        list.addTopLevelItem(item);
+    }
+    if (list.header()->isSortIndicatorShown()) list.sortItems(list.sortColumn(), list.header()->sortIndicatorOrder());
 }
 
 // A closed padlock, drawn so that it looks the same with every icon theme.
@@ -65,6 +143,16 @@ const QIcon& LockIcon() {
         return QIcon(pixmap);
     }();
     return icon;
+}
+
+QString Size(int64_t bytes) {
+    return Q(FormatSize(bytes));
+}
+QString Duration(int64_t seconds) {
+    return Q(FormatDuration(seconds));
+}
+QString Bytes(int64_t n) {
+    return Q(FormatThousands(n));
 }
 
 } // namespace
@@ -91,9 +179,12 @@ QTreeWidget* NewCurrentUpDownBox(QWidget* parent) {
                           {"파일", 300},
                           {"전송시간", 70},
                           {"남은시간", 70},
-                          {"전송량(Byte)", 130, true},
-                          {"속도(cps)", 80, true}});
+                          {"전송량", 130, true},
+                          {"속도", 80, true}});
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list->setItemDelegateForColumn(kProgressColumn, new TProgressDelegate(list));
+    // A long path keeps its file name in view; the whole path is in the tooltip.
+    list->setTextElideMode(Qt::ElideMiddle);
     return list;
 }
 
@@ -105,52 +196,61 @@ QTreeWidget* NewUserBox(QWidget* parent) {
     return list;
 }
 
-void FillCurrentUsers(QTreeWidget& list, const std::vector<TConnectionRow>& rows) {
-    list.clear();
-    for (const auto& r : rows) {
+void SyncCurrentUsers(QTreeWidget& list, const std::vector<TConnectionRow>& rows) {
+    SyncRows<TConnectionRow>(list, rows, [](QTreeWidgetItem& item, const TConnectionRow& r) {
+        SetCell(item, 0, QString::number(r.ConnectionId), r.ConnectionId);
+        SetCell(item, 1, Q(r.User));
+        SetCell(item, 2, Q(r.Status));
+        SetCell(item, 3, Duration(r.ConnectSeconds), double(r.ConnectSeconds));
+        SetCell(item, 4, Duration(r.IdleSeconds), double(r.IdleSeconds));
+        SetCell(item, 5, Q(r.Address));
+        SetCell(item, 6, Q(r.Ratio));
+        SetCell(item, 7, Size(r.TotalUp) + QStringLiteral(" / ") + Size(r.TotalDown), double(r.TotalUp + r.TotalDown));
         // The column shows the protocol; the cipher is in its tooltip.
         const QString tls = Q(r.Encryption);
-        auto* item = NewRow(r.ConnectionId,
-                            {QString::number(r.ConnectionId), Q(r.User), Q(r.Status), Q(r.ConnectTime), Q(r.IdleTime),
-                             Q(r.Address), Q(r.Ratio), Q(r.Totals), tls.section(QLatin1Char(','), 0, 0)});
-        if (!tls.isEmpty()) {
-            item->setIcon(kEncryptionColumn, LockIcon());
-            item->setToolTip(kEncryptionColumn, tls);
+        SetCell(item, kEncryptionColumn, tls.section(QLatin1Char(','), 0, 0));
+        if (item.toolTip(kEncryptionColumn) != tls) {
+            item.setIcon(kEncryptionColumn, tls.isEmpty() ? QIcon() : LockIcon());
+            item.setToolTip(kEncryptionColumn, tls);
         }
-        list.addTopLevelItem(item);
-    }
+    });
 }
 
-void FillTransfers(QTreeWidget& list, const std::vector<TTransferRow>& rows) {
-    list.clear();
-    for (const auto& r : rows) {
-        auto* item = NewRow(r.ConnectionId, {QString::number(r.ConnectionId), Q(r.Status), Q(r.File), Q(r.TransferTime),
-                                             Q(r.Remaining), Q(r.Bytes), Q(r.Speed)});
-        item->setTextAlignment(5, Qt::AlignRight | Qt::AlignVCenter);
-        item->setTextAlignment(6, Qt::AlignRight | Qt::AlignVCenter);
-        list.addTopLevelItem(item);
-    }
+void SyncTransfers(QTreeWidget& list, const std::vector<TTransferRow>& rows) {
+    SyncRows<TTransferRow>(list, rows, [](QTreeWidgetItem& item, const TTransferRow& r) {
+        SetCell(item, 0, QString::number(r.ConnectionId), r.ConnectionId);
+        SetCell(item, 1, Q(r.Status));
+        SetCell(item, 2, Q(r.File));
+        if (item.toolTip(2) != Q(r.File)) item.setToolTip(2, Q(r.File));
+        SetCell(item, 3, Duration(r.Seconds), double(r.Seconds));
+        SetCell(item, 4, Duration(r.Remaining), double(r.Remaining));
+        // A download shows done / whole on a bar; an upload, whose whole is unknown,
+        // shows what arrived so far.
+        const bool known = !r.Upload && r.Size >= 0;
+        const int percent = known && r.Size > 0 ? int(std::clamp<int64_t>(r.Position * 100 / r.Size, 0, 100))
+                            : known             ? 100
+                                                : -1;
+        SetCell(item, kProgressColumn,
+                known ? Size(r.Position) + QStringLiteral(" / ") + Size(r.Size) : Size(r.Position), double(r.Position));
+        const QVariant bar = percent >= 0 ? QVariant(percent) : QVariant();
+        if (item.data(kProgressColumn, kProgressRole) != bar) item.setData(kProgressColumn, kProgressRole, bar);
+        const QString tip =
+            known ? QStringLiteral("%1 / %2 바이트 (%3%)").arg(Bytes(r.Position), Bytes(r.Size)).arg(percent)
+                  : QStringLiteral("%1 바이트 받음").arg(Bytes(r.Position));
+        if (item.toolTip(kProgressColumn) != tip) item.setToolTip(kProgressColumn, tip);
+        SetCell(item, 6, Q(FormatSpeed(r.BytesPerSecond)), r.BytesPerSecond);
+        if (!item.data(6, Qt::TextAlignmentRole).isValid())
+            for (int c : {kProgressColumn, 6}) item.setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+    });
 }
 
 void SyncUserBox(QTreeWidget& list, const std::vector<TUserRow>& rows) {
-    std::unordered_map<int, const TUserRow*> wanted;
-    for (const auto& r : rows) wanted[r.ConnectionId] = &r;
-    for (int i = list.topLevelItemCount() - 1; i >= 0; --i) {
-        QTreeWidgetItem* item = list.topLevelItem(i);
-        auto it = wanted.find(RowConnection(item));
-        if (it == wanted.end()) {
-            delete list.takeTopLevelItem(i);
-            continue;
-        }
-        item->setText(1, Q(it->second->User));
-        item->setText(2, Q(it->second->Address));
-        item->setText(3, Q(it->second->LoginTime));
-        wanted.erase(it);
-    }
-    for (const auto& r : rows)
-        if (wanted.count(r.ConnectionId))
-            list.addTopLevelItem(
-                NewRow(r.ConnectionId, {QString::number(r.ConnectionId), Q(r.User), Q(r.Address), Q(r.LoginTime)}));
+    SyncRows<TUserRow>(list, rows, [](QTreeWidgetItem& item, const TUserRow& r) {
+        SetCell(item, 0, QString::number(r.ConnectionId), r.ConnectionId);
+        SetCell(item, 1, Q(r.User));
+        SetCell(item, 2, Q(r.Address));
+        SetCell(item, 3, Q(r.LoginTime));
+    });
 }
 
 int RowConnection(const QTreeWidgetItem* item) {

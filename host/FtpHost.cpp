@@ -157,7 +157,7 @@ std::string TFtpHost::ClientLine(const TFtpCtrlSocket& Client, const std::string
 void TFtpHost::CheckFilesAtStart() {
     for (const std::string& f : {ConfigFile().Ini().FileName(), UsersFile().Ini().FileName()})
         for (const std::string& stale : RemoveStaleTemporaries(f))
-            WriteLog(lpSystem, LogRun(kLogText, "Removed the unfinished write ") + LogRun(kLogFile, stale));
+            WriteLog(lpSystem, LogRun(kLogText, "Removed the unfinished write ") + FileRun(stale));
     const std::string users = UsersFile().Ini().FileName();
     std::string problem;
     std::error_code ec;
@@ -170,7 +170,7 @@ void TFtpHost::CheckFilesAtStart() {
     else if (UsersFile().Accounts().empty())
         problem = " holds no accounts: every login fails until one is added.";
     if (!problem.empty())
-        WriteLog(lpSystem, LogRun(kLogText, "The account file ") + LogRun(kLogFile, users) + LogRun(kLogText, problem));
+        WriteLog(lpSystem, LogRun(kLogText, "The account file ") + FileRun(users) + LogRun(kLogText, problem));
 }
 
 void TFtpHost::Start() {

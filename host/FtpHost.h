@@ -41,23 +41,36 @@ struct TUserRow {
     std::string LoginTime; // time of day of the login
 };
 
-// One row of Current_UserBox: connections now, rebuilt every second.
+// One row of Current_UserBox: connections now, rebuilt every second. Times and sizes
+// are numbers, so that the console sorts them as numbers and writes them in its units.
 struct TConnectionRow {
     int ConnectionId = 0;
-    std::string User, Status, ConnectTime, IdleTime, Address, Ratio, Totals;
-    std::string Encryption; // protocol and cipher of an encrypted session ("TLSv1.3, ..."); empty: clear
+    std::string User, Status;
+    int64_t ConnectSeconds = 0;
+    int64_t IdleSeconds = 0; // -1 while a transfer runs
+    std::string Address, Ratio;
+    int64_t TotalUp = 0, TotalDown = 0; // bytes of the account's totals
+    std::string Encryption;             // protocol and cipher of an encrypted session ("TLSv1.3, ..."); empty: clear
 };
 
-// One row of Current_UpDownBox: transfers now, rebuilt every second.
+// One row of Current_UpDownBox: transfers now, rebuilt every second. A connection has
+// one transfer at a time, so its number is the row's key.
 struct TTransferRow {
     int ConnectionId = 0;
-    std::string Status, File, TransferTime, Remaining, Bytes, Speed;
+    bool Upload = false;
+    std::string Status;
+    std::string File;       // as the machine names it
+    int64_t Seconds = 0;    // since the transfer began
+    int64_t Remaining = -1; // seconds left; -1: unknown (an upload's total is not known)
+    int64_t Position = 0;   // bytes of the file done, a resumed part included
+    int64_t Size = -1;      // the file's size; -1: unknown
+    double BytesPerSecond = 0;
 };
 
-// The detail panel of one selected client.
+// The detail panel of one selected client, in the console's units.
 struct TClientDetail {
     std::string UserName, Time, Idle, Status, Seconds, Speed, Down, DownSize, TotalUp, TotalDown, File;
-    int Percent = 0;
+    int Percent = 0; // -1: an upload, whose total is not known
 };
 
 // What the host shows; every method has a default that does nothing.

@@ -2,6 +2,8 @@
 // and ban.
 #include "host/FtpHost.h"
 #include "host/LogRuns.h"
+#include "host/Units.h"
+#include "platform/PathMap.h"
 #include "store/AddressLists.h"
 
 namespace nubo {
@@ -10,8 +12,23 @@ namespace {
 // Progress of a download, in 64 bits: position, size, percent, remaining seconds.
 struct TProgress {
     int64_t Position = 0, Size = 0, Seconds = 1, Percent = 0, Remaining = 0;
+    double Speed = 0; // bytes per second
+};
+
+// An upload: what the file holds so far and the rate of this transfer.
+struct TUploadProgress {
+    int64_t Position = 0, Seconds = 1;
     double Speed = 0;
 };
+
+TUploadProgress UploadProgress(const TFtpCtrlSocket& c) {
+    TUploadProgress p;
+    const int64_t received = c.DataChannel->ReadCount();
+    p.Position = received + c.RestartOffset;
+    p.Seconds = std::max<int64_t>(SecondsSince(c.XferStartTick), 1);
+    p.Speed = double(received) / double(p.Seconds);
+    return p;
+}
 
 TProgress DownloadProgress(const TFtpCtrlSocket& c) {
     TProgress p;
@@ -21,7 +38,7 @@ TProgress DownloadProgress(const TFtpCtrlSocket& c) {
     p.Percent = p.Size > 0 ? p.Position * 100 / p.Size : 0;
     const int64_t perSecond = p.Position / p.Seconds;
     if (perSecond > 0) p.Remaining = std::max<int64_t>(p.Size / perSecond - p.Seconds, 0);
-    p.Speed = double(c.TransferBytes) / double(p.Seconds) / 1024.0;
+    p.Speed = double(c.TransferBytes) / double(p.Seconds);
     return p;
 }
 } // namespace
@@ -67,12 +84,13 @@ void TFtpHost::TimerTimer() {
         row.ConnectionId = id;
         row.User = c->UserName;
         row.Status = lang_.LangText(c->RetrInProgress ? sDown : c->StorInProgress ? sUP : sNoTrans);
-        row.ConnectTime = FormatSeconds(SecondsSince(c->GreetingTick));
-        row.IdleTime = transfer ? "--:--:--" : FormatSeconds(idle);
+        row.ConnectSeconds = SecondsSince(c->GreetingTick);
+        row.IdleSeconds = transfer ? -1 : idle;
         row.Address = c->PeerAddr();
         row.Ratio = "1:1";
-        row.Totals =
-            FormatThousands(c->TotalDownload / 1024) + " MB / " + FormatThousands(c->TotalUpload / 1024) + " MB";
+        // The account's totals are kept in KB.
+        row.TotalUp = c->TotalUpload * 1024;
+        row.TotalDown = c->TotalDownload * 1024;
         if (const TTlsStage* tls = c->Tls()) row.Encryption = tls->Description();
         currentUsers_.push_back(std::move(row));
         const int64_t timeOut = users.TimeOut(c->UserName);
@@ -92,21 +110,22 @@ void TFtpHost::Timer_updownTimer() {
         if (!c || !(c->RetrInProgress || c->StorInProgress)) continue;
         TTransferRow row;
         row.ConnectionId = id;
-        row.File = c->TransferPath;
-        const int64_t secs = std::max<int64_t>(SecondsSince(c->XferStartTick), 1);
-        row.TransferTime = FormatSeconds(secs);
+        row.File = DisplayPath(c->TransferPath);
         if (c->RetrInProgress) {
             const TProgress p = DownloadProgress(*c);
             row.Status = lang_.LangText(sDown);
-            row.Remaining = FormatSeconds(p.Remaining);
-            row.Bytes = FormatThousands(p.Position) + "  [" + std::to_string(p.Percent) + "%]";
-            row.Speed = FormatRate(p.Speed, 2) + " K/S";
+            row.Seconds = p.Seconds;
+            row.Remaining = p.Remaining;
+            row.Position = p.Position;
+            row.Size = p.Size;
+            row.BytesPerSecond = p.Speed;
         } else {
-            const int64_t received = c->DataChannel->ReadCount();
+            const TUploadProgress p = UploadProgress(*c);
+            row.Upload = true;
             row.Status = lang_.LangText(sUP);
-            row.Remaining = "--:--:--";
-            row.Bytes = FormatThousands(received + c->RestartOffset) + "  [ --% ]";
-            row.Speed = FormatRate(double(received) / double(secs) / 1024.0, 1) + " K/S";
+            row.Seconds = p.Seconds;
+            row.Position = p.Position;
+            row.BytesPerSecond = p.Speed;
         }
         currentTransfers_.push_back(std::move(row));
     }
@@ -116,9 +135,9 @@ void TFtpHost::Timer_updownTimer() {
 TClientDetail TFtpHost::IdleDetail(const TLangTexts& lang) {
     TClientDetail d;
     d.UserName = lang.LangText(sNoID);
-    d.Time = d.Idle = d.Seconds = "00:00:00 Min";
-    d.Speed = "0 K/S";
-    d.Down = d.DownSize = d.TotalUp = d.TotalDown = "0";
+    d.Time = d.Idle = d.Seconds = FormatDuration(0);
+    d.Speed = FormatSpeed(0);
+    d.Down = d.DownSize = d.TotalUp = d.TotalDown = FormatSize(0);
     d.Status = lang.LangText(sNoTrans);
     d.File = lang.LangText(sNoFile);
     return d;
@@ -128,28 +147,29 @@ TClientDetail TFtpHost::ShowSelectedUser(int connectionId) const {
     TClientDetail d = IdleDetail(lang_);
     TFtpCtrlSocket* c = LiveClient(connectionId);
     if (!c) return d;
-    d.Time = FormatSeconds(SecondsSince(c->GreetingTick)) + " Min";
+    d.Time = FormatDuration(SecondsSince(c->GreetingTick));
     d.UserName = c->UserName;
-    d.File = c->TransferPath.empty() ? lang_.LangText(sNoFile) : c->TransferPath;
-    d.TotalDown = FormatThousands(c->TotalDownload);
-    d.TotalUp = FormatThousands(c->TotalUpload);
-    d.Idle = FormatSeconds(SecondsSince(c->ActivityTick)) + " Min";
+    d.File = c->TransferPath.empty() ? lang_.LangText(sNoFile) : DisplayPath(c->TransferPath);
+    // The account's totals are kept in KB.
+    d.TotalDown = FormatSize(c->TotalDownload * 1024);
+    d.TotalUp = FormatSize(c->TotalUpload * 1024);
+    d.Idle = FormatDuration(SecondsSince(c->ActivityTick));
     if (c->RetrInProgress) {
         const TProgress p = DownloadProgress(*c);
         d.Status = lang_.LangText(sDown);
-        d.Down = FormatThousands(p.Position);
-        d.DownSize = FormatThousands(p.Size);
-        d.Seconds = FormatSeconds(p.Seconds) + " Min";
+        d.Down = FormatSize(p.Position);
+        d.DownSize = FormatSize(p.Size);
+        d.Seconds = FormatDuration(p.Seconds);
         d.Percent = int(std::clamp<int64_t>(p.Percent, 0, 100));
-        d.Speed = FormatRate(p.Speed, 2) + " K/S";
+        d.Speed = FormatSpeed(p.Speed);
     } else if (c->StorInProgress) {
-        const int64_t received = c->DataChannel->ReadCount();
-        const int64_t secs = SecondsSince(c->XferStartTick);
+        const TUploadProgress p = UploadProgress(*c);
         d.Status = lang_.LangText(sUP);
-        d.Down = FormatThousands(received + c->RestartOffset);
-        d.Seconds = FormatSeconds(secs) + " Min";
-        d.DownSize = "0";
-        d.Speed = (secs > 0 ? FormatRate(double(received) / double(secs) / 1024.0, 2) : "0") + " K/S";
+        d.Down = FormatSize(p.Position);
+        d.Seconds = FormatDuration(p.Seconds);
+        d.DownSize = "-";
+        d.Percent = -1;
+        d.Speed = FormatSpeed(p.Speed);
     }
     return d;
 }

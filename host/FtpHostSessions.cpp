@@ -305,7 +305,7 @@ bool TFtpHost::AcceptLogin(TFtpCtrlSocket& Client, const TUserFile& users, const
         SendNow(Client, "530 Not logged in, cannot find home directory.");
         Client.Close();
         WriteLog(lpConnect, ClientLine(Client, "User " + UserArg(Client) + " IP: " + AddressArg(Client) +
-                                                   ": home directory not found: " + LogRun(kLogFile, home)));
+                                                   ": home directory not found: " + FileRun(home)));
         return false;
     }
     if (Client.LoggedIn) {
@@ -329,8 +329,8 @@ bool TFtpHost::AcceptLogin(TFtpCtrlSocket& Client, const TUserFile& users, const
     }
     if (view_) view_->UserRowsChanged();
     Client.HomePath = WithSlash(home);
-    WriteLog(lpConnect, ClientLine(Client, FormatText(lang_.LangText(sRepNow),
-                                                      {UserArg(Client), LogRun(kLogFile, Client.HomePath)})));
+    WriteLog(lpConnect,
+             ClientLine(Client, FormatText(lang_.LangText(sRepNow), {UserArg(Client), FileRun(Client.HomePath)})));
     RefreshUserCount();
     Client.DownGate = speed_.Gate(account, TSpeedDirection::Download, users.MaxSpeed(account));
     Client.UpGate = speed_.Gate(account, TSpeedDirection::Upload, users.MaxUpSpeed(account));

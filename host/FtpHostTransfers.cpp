@@ -8,7 +8,7 @@ namespace nubo {
 void TFtpHost::FtpServerRetrSessionConnected(TFtpServer&, TFtpCtrlSocket& Client, TWSocket&, int) {
     if (!Client.RetrInProgress) return;
     Client.XferStartTick = TickCount();
-    const std::string path = LogRun(kLogFile, Client.TransferPath);
+    const std::string path = FileRun(Client.TransferPath);
     if (Client.RestartOffset != 0)
         WriteLog(lpTransfer,
                  ClientLine(Client, FormatText(lang_.LangText(sRetrRes),
@@ -27,7 +27,7 @@ void TFtpHost::FtpServerStorDataAvailable(TFtpServer&, TFtpCtrlSocket& Client, T
 
 void TFtpHost::FtpServerStorSessionConnected(TFtpServer&, TFtpCtrlSocket& Client, TWSocket&, int) {
     if (!Client.StorInProgress) return;
-    const std::string path = LogRun(kLogFile, Client.TransferPath);
+    const std::string path = FileRun(Client.TransferPath);
     Client.XferStartTick = TickCount();
     if (Client.RestartOffset != 0 || Client.XferCommandCode == TFtpCommandCode::Appe) {
         Client.TransferBytes = SizeOrZero(Client.TransferPath);
@@ -52,7 +52,7 @@ void TFtpHost::ReleaseListing(TFtpCtrlSocket& Client) {
 // when it took less than a second.
 void TFtpHost::LogTransferEnd(const TFtpCtrlSocket& Client, const TLangKey& key, int64_t seconds, int64_t bytes) {
     const double rate = (seconds > 0 ? double(bytes) / double(seconds) : double(bytes)) / 1024.0;
-    const std::string text = FormatText(lang_.LangText(key), {UserArg(Client), LogRun(kLogFile, Client.TransferPath)});
+    const std::string text = FormatText(lang_.LangText(key), {UserArg(Client), FileRun(Client.TransferPath)});
     WriteLog(lpTransfer,
              ClientLine(Client, text + " (" + FormatRate(rate) + " K/S - " + FormatThousands(bytes) + " bytes)"));
 }

@@ -81,7 +81,7 @@ void TFtpHost::FtpServerValidateDele(TFtpServer&, TFtpCtrlSocket& Client, TFtpSt
     Allowed = CheckFile(Client, FilePath, 'E');
     if (Allowed)
         WriteLog(lpTransfer,
-                 ClientLine(Client, FormatText(lang_.LangText(sFDel), {UserArg(Client), LogRun(kLogFile, FilePath)})));
+                 ClientLine(Client, FormatText(lang_.LangText(sFDel), {UserArg(Client), FileRun(FilePath)})));
 }
 
 void TFtpHost::FtpServerValidateRmd(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
@@ -96,8 +96,8 @@ void TFtpHost::FtpServerValidateRnTo(TFtpServer&, TFtpCtrlSocket& Client, TFtpSt
     Allowed = CheckFile(Client, FilePath, 'Y');
     if (Allowed)
         WriteLog(lpTransfer, ClientLine(Client, FormatText(lang_.LangText(sRFile),
-                                                           {UserArg(Client), LogRun(kLogFile, Client.RenameSource) +
-                                                                                 " - " + LogRun(kLogFile, FilePath)})));
+                                                           {UserArg(Client), FileRun(Client.RenameSource) + " - " +
+                                                                                 FileRun(FilePath)})));
 }
 
 // SIZE needs no letter; it stays inside the tree.

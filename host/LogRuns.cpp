@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "platform/PathMap.h"
+
 namespace nubo {
 
 namespace {
@@ -44,6 +46,10 @@ std::string LogRun(std::string_view colour, std::string_view text) {
         r += c;
     }
     return r + '>';
+}
+
+std::string FileRun(std::string_view path) {
+    return LogRun(kLogFile, DisplayPath(path));
 }
 
 std::string ConnectionPrefix(int connectionNumber) {

@@ -28,6 +28,9 @@ inline constexpr std::string_view kLogBackground = "#FFFFFF"; // 10: pane backgr
 
 // A run of colour around text, the text escaped (see above).
 std::string LogRun(std::string_view colour, std::string_view text);
+// A run of a file or folder name, shown as the machine names it (see DisplayPath): the
+// one place where the engine's path form turns into what the panes and the log file show.
+std::string FileRun(std::string_view path);
 // The prefix of messages about one client: "[" number "] " in the palette's colours.
 std::string ConnectionPrefix(int connectionNumber);
 

@@ -20,6 +20,11 @@ std::string NativePath(std::string_view enginePath);
 // from the process's working folder; a path already in engine form is returned as it is.
 std::string EnginePath(std::string_view nativePath);
 
+// A path as a person reads it (monitor lists, log panes, log files, standard output):
+// the native path of an engine path. A path that names nothing natively (another drive,
+// a UNC name) and a path that is native already are shown as they are.
+std::string DisplayPath(std::string_view path);
+
 // The full form of an engine path: "." and ".." components resolved (never above the
 // root), doubled separators collapsed, '/' written as '\'. A trailing separator stays.
 // A path without a drive is taken relative to the process's working folder.

@@ -37,6 +37,12 @@ std::string NativePath(std::string_view enginePath) {
     return native;
 }
 
+std::string DisplayPath(std::string_view path) {
+    if (!HasDrive(path)) return std::string(path);
+    std::string native = NativePath(path);
+    return native.empty() ? std::string(path) : native;
+}
+
 std::string EnginePath(std::string_view nativePath) {
     if (HasDrive(nativePath)) return std::string(nativePath);
     std::string p(nativePath);

@@ -3,8 +3,10 @@
 // download, disconnect and ban.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QMenuBar>
 #include <QSplitter>
+#include <QTest>
 #include <QTreeWidget>
 #include <arpa/inet.h>
 #include <cstdlib>
@@ -254,24 +256,38 @@ TEST_F(MainWindowTest, MonitorShowsARunningDownloadAndDisconnectEndsIt) {
         std::string block(1 << 20, 'x');
         for (int i = 0; i < 96; ++i) big << block;
     }
+    frm_->Host().Settings().Log = true; // the daily file, as the settings dialog switches it on
     const std::string url = "ftp://127.0.0.1:" + std::to_string(port_) + "/big.bin";
     const char* argv[] = {"curl", "-s", "--limit-rate", "2m",        "--max-time",
                           "60",   "-o", "/dev/null",    url.c_str(), nullptr};
     ASSERT_EQ(posix_spawnp(&curl_, "curl", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
 
+    // Paths a person reads are the machine's own.
+    const QString file = QString::fromStdString(dir_ + "down/big.bin");
     ASSERT_TRUE(Pump([&] { return frm_->Current_UpDownBox->topLevelItemCount() == 1; }));
     QTreeWidgetItem* t = frm_->Current_UpDownBox->topLevelItem(0);
     EXPECT_EQ(t->text(1), QStringLiteral("Down"));
-    EXPECT_TRUE(t->text(2).endsWith(QStringLiteral("big.bin"))) << t->text(2).toStdString();
-    EXPECT_TRUE(t->text(5).endsWith(QStringLiteral("%]"))) << t->text(5).toStdString();
-    EXPECT_TRUE(t->text(6).endsWith(QStringLiteral(" K/S"))) << t->text(6).toStdString();
+    EXPECT_EQ(t->text(2), file);
+    EXPECT_TRUE(t->text(5).endsWith(QStringLiteral(" / 96 MB"))) << t->text(5).toStdString();
+    EXPECT_TRUE(t->data(kProgressColumn, kProgressRole).isValid());
+    EXPECT_TRUE(t->text(6).endsWith(QStringLiteral("B/s"))) << t->text(6).toStdString();
     const QString firstBytes = t->text(5);
+    const QStringList transferLines = PaneLines(*frm_->Panes[lpTransfer]);
+    ASSERT_FALSE(transferLines.isEmpty());
+    EXPECT_TRUE(transferLines.last().endsWith(file)) << transferLines.last().toStdString();
+    std::string daily;
+    for (const auto& e : fs::directory_iterator(dir_ + "log")) {
+        std::ifstream in(e.path());
+        daily.append(std::istreambuf_iterator<char>(in), {});
+    }
+    EXPECT_NE(daily.find(file.toStdString()), std::string::npos) << daily;
+    EXPECT_EQ(daily.find("C:\\"), std::string::npos) << daily;
 
     ASSERT_EQ(frm_->Current_UserBox->topLevelItemCount(), 1);
     QTreeWidgetItem* u = frm_->Current_UserBox->topLevelItem(0);
     EXPECT_EQ(u->text(1), QStringLiteral("anonymous"));
     EXPECT_EQ(u->text(2), QStringLiteral("Down"));
-    EXPECT_EQ(u->text(4), QStringLiteral("--:--:--"));
+    EXPECT_EQ(u->text(4), QStringLiteral("-:--:--")); // not idle while transferring
     EXPECT_EQ(u->text(5), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(u->text(6), QStringLiteral("1:1"));
     EXPECT_EQ(u->text(kEncryptionColumn), QString()); // a clear session has no lock
@@ -300,8 +316,11 @@ TEST_F(MainWindowTest, MonitorShowsARunningDownloadAndDisconnectEndsIt) {
     EXPECT_TRUE(frm_->Detail->btn_disconnect->isEnabled());
     frm_->UserBoxClick();
     EXPECT_EQ(frm_->Detail->lblStatus->text(), QStringLiteral("Down"));
-    EXPECT_TRUE(frm_->Detail->txtFile->text().endsWith(QStringLiteral("big.bin")));
-    EXPECT_TRUE(frm_->Detail->lblKS->text().endsWith(QStringLiteral(" K/S")));
+    EXPECT_EQ(frm_->Detail->txtFile->text(), file);
+    EXPECT_TRUE(frm_->Detail->lblKS->text().endsWith(QStringLiteral("B/s")))
+        << frm_->Detail->lblKS->text().toStdString();
+    EXPECT_EQ(frm_->Detail->lblDownSize->text(), QStringLiteral("96 MB"));
+    EXPECT_EQ(frm_->Detail->Pourcent2->maximum(), 100);
 
     frm_->Detail->btn_disconnect->click();
     ASSERT_EQ(questions_.size(), 1);
@@ -317,6 +336,66 @@ TEST_F(MainWindowTest, MonitorShowsARunningDownloadAndDisconnectEndsIt) {
     EXPECT_FALSE(frm_->Detail->btn_disconnect->isEnabled());
     EXPECT_EQ(frm_->Tray.Image(), TTrayState::Idle);
     ASSERT_TRUE(Pump([&] { return frm_->Current_UpDownBox->topLevelItemCount() == 0; }));
+}
+
+// An upload's size is not known: its row and the detail panel show what arrived, no gauge.
+TEST_F(MainWindowTest, AnUploadShowsTheBytesReceived) {
+    const std::string source = tmp_.File("source.bin");
+    {
+        std::ofstream out(source, std::ios::binary);
+        out << std::string(16 << 20, 'u');
+    }
+    const std::string url = "ftp://127.0.0.1:" + std::to_string(port_) + "/up.bin";
+    const char* argv[] = {"curl", "-s", "--limit-rate", "1m",        "--max-time",
+                          "60",   "-T", source.c_str(), url.c_str(), nullptr};
+    ASSERT_EQ(posix_spawnp(&curl_, "curl", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+
+    QTreeWidget* list = frm_->Current_UpDownBox;
+    ASSERT_TRUE(Pump([&] { return list->topLevelItemCount() == 1 && list->topLevelItem(0)->text(5) != "0 B"; }));
+    QTreeWidgetItem* t = list->topLevelItem(0);
+    EXPECT_EQ(t->text(1), QStringLiteral("Up"));
+    EXPECT_EQ(t->text(2), QString::fromStdString(dir_ + "down/up.bin"));
+    EXPECT_EQ(t->text(4), QStringLiteral("-:--:--"));
+    EXPECT_FALSE(t->data(kProgressColumn, kProgressRole).isValid());
+    EXPECT_FALSE(t->text(5).contains(u'/')) << t->text(5).toStdString();
+    EXPECT_TRUE(t->toolTip(5).endsWith(QStringLiteral(" 바이트 받음"))) << t->toolTip(5).toStdString();
+    EXPECT_TRUE(t->text(6).endsWith(QStringLiteral("B/s"))) << t->text(6).toStdString();
+
+    SelectOnlyUser();
+    frm_->UserBoxClick();
+    EXPECT_EQ(frm_->Detail->lblStatus->text(), QStringLiteral("Up"));
+    EXPECT_EQ(frm_->Detail->lblDownSize->text(), QStringLiteral("-"));
+    EXPECT_EQ(frm_->Detail->Pourcent2->maximum(), 0);
+}
+
+// A click on a header sorts with the arrow shown, and the one-second refreshes keep it.
+TEST_F(MainWindowTest, AHeaderClickSortsAndTheRefreshesKeepIt) {
+    const int a = LoginRaw(), b = LoginRaw();
+    QTreeWidget* list = frm_->Current_UserBox;
+    ASSERT_TRUE(Pump([&] { return list->topLevelItemCount() == 2; }));
+    const int first = list->topLevelItem(0)->text(0).toInt(), second = list->topLevelItem(1)->text(0).toInt();
+    ASSERT_LT(first, second); // the host's order: by login
+
+    QHeaderView* header = list->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionPosition(0) + 5, 5));
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder); // numbers: the largest first
+    EXPECT_EQ(list->topLevelItem(0)->text(0).toInt(), second);
+    list->topLevelItem(1)->setSelected(true);
+
+    // Wait for a refresh: the connection times move on.
+    const QString before = list->topLevelItem(0)->text(3);
+    ASSERT_TRUE(Pump([&] { return list->topLevelItem(0)->text(3) != before; }));
+    EXPECT_EQ(list->topLevelItem(0)->text(0).toInt(), second);
+    EXPECT_EQ(list->topLevelItem(1)->text(0).toInt(), first);
+    ASSERT_EQ(list->selectedItems().size(), 1);
+    EXPECT_EQ(RowConnection(list->selectedItems().first()), first);
+
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionPosition(0) + 5, 5));
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    EXPECT_EQ(list->topLevelItem(0)->text(0).toInt(), first);
+    close(a);
+    close(b);
 }
 
 TEST_F(MainWindowTest, BanWritesTheNextFreeDenyKeyAndDisconnects) {

@@ -34,16 +34,15 @@ QString outDir;
 void Shoot(QWidget& w, const char* name) {
     QApplication::processEvents();
     const QRect frame = w.frameGeometry();
-    const QPixmap shot =
-        w.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    const QPixmap shot = w.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
     shot.save(outDir + "/" + name);
     std::printf("%s %dx%d\n", name, shot.width(), shot.height());
 }
 
 pid_t SlowDownload(int port, const std::string& file, const char* rate) {
     const std::string url = "ftp://127.0.0.1:" + std::to_string(port) + "/" + file;
-    const char* argv[] = {"curl", "-s", "--limit-rate", rate, "--max-time", "120", "-o", "/dev/null",
-                          url.c_str(), nullptr};
+    const char* argv[] = {"curl", "-s", "--limit-rate", rate,        "--max-time",
+                          "120",  "-o", "/dev/null",    url.c_str(), nullptr};
     pid_t pid = -1;
     posix_spawnp(&pid, "curl", nullptr, nullptr, const_cast<char**>(argv), environ);
     return pid;
@@ -76,8 +75,9 @@ int main(int argc, char** argv) {
     frm.resize(900, 640);
     Pump([] { return false; }, 500);
 
-    std::vector<pid_t> clients = {SlowDownload(port, "%EC%98%81%EC%83%81/%EC%97%AC%EB%A6%84%20%EC%97%AC%ED%96%89%202026.mp4", "900k"),
-                                  SlowDownload(port, "backup-2026-12.tar", "2m")};
+    std::vector<pid_t> clients = {
+        SlowDownload(port, "%EC%98%81%EC%83%81/%EC%97%AC%EB%A6%84%20%EC%97%AC%ED%96%89%202026.mp4", "900k"),
+        SlowDownload(port, "backup-2026-12.tar", "2m")};
     const int idle = Connect(port);
     const char* login = "USER anonymous\r\nPASS guest@\r\n";
     send(idle, login, strlen(login), 0);

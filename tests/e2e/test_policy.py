@@ -57,7 +57,7 @@ class DefaultFiles(unittest.TestCase):
         ftp.quit()
         log = self.srv.output()
         self.assertRegex(log, r"connect: \[[\d:]+\] - \[\d+\] User ANONYMOUS Connected\n")
-        self.assertRegex(log, r"transfer: \[[\d:]+\] - \[\d+\] ANONYMOUS: File Downloaded 성공: C:.*hello.txt "
+        self.assertRegex(log, r"transfer: \[[\d:]+\] - \[\d+\] ANONYMOUS: File Downloaded 성공: /.*/hello.txt "
                               r"\([\d,.]+ K/S - 12 bytes\)\n")
         self.assertRegex(log, r"connect: \[[\d:]+\] - \[\d+\] Client ANONYMOUS, 127.0.0.1 Disconnected \(00:00:0\d Min\)\n")
 
@@ -223,7 +223,7 @@ class Accounts(unittest.TestCase):
         c, reply = self.login("nohome", "n")
         self.assertEqual(reply, "530 Not logged in, cannot find home directory.")
         self.assertTrue(c.closed())
-        self.assertTrue(self.srv.wait_output(r"User NOHOME IP: 127.0.0.1: home directory not found: C:.*missing\n"))
+        self.assertTrue(self.srv.wait_output(r"User NOHOME IP: 127.0.0.1: home directory not found: /.*missing\n"))
         first, reply = self.login("once", "o")
         self.assertTrue(reply.endswith("230 User once logged in."), reply)
         second, reply = self.login("ONCE", "o")

@@ -1,11 +1,12 @@
 """Login and session commands against the real nuboftpd, with ftplib, curl and raw bytes."""
 import ftplib
 import os
+import re
 import subprocess
 import tempfile
 import unittest
 
-from nubo import NuboServer, class_server, engine_path
+from nubo import TEST_SETTINGS, NuboServer, class_server, engine_path, scratch_dir
 
 GREETING = "220- Nubo FTP Server (Version 2.0.0)\r\n220 Nubo FTP Server 2.0.0 ready..."
 FEATURES = ["EPRT", "EPSV", "SIZE", "REST STREAM", "MDTM", "MDTM YYYYMMDDHHMMSS[+-TZ] filename",
@@ -161,6 +162,35 @@ class Negotiation(unittest.TestCase):
         self.assertIn("OPTS UTF8 ON", sent, log)
         self.assertIn("<--- 200 UTF8 mode enabled.", log)
         self.assertNotIn("<--- 530", log)
+
+
+class NativePaths(unittest.TestCase):
+    """What a person reads names files as the machine does; replies keep the client's paths."""
+
+    def test_output_and_daily_log_show_native_paths(self):
+        tmp = scratch_dir(self, "nubo-paths-")
+        data = os.path.join(tmp, "data")
+        os.mkdir(data)
+        path = os.path.join(data, "file.bin")
+        with open(path, "wb") as f:
+            f.write(b"x" * 5000)
+        with NuboServer(settings=TEST_SETTINGS + "Log=1\r\n") as srv:
+            ftp = srv.ftp()
+            ftp.login("user", "pw")
+            got = []
+            self.assertTrue(ftp.retrbinary("RETR " + path, got.append).startswith("226"))
+            self.assertEqual(b"".join(got), b"x" * 5000)
+            self.assertTrue(srv.wait_output(r"transfer: .*" + re.escape(path) + r".*5,000 bytes"), srv.output())
+            ftp.quit()
+            out = srv.output()
+            self.assertNotIn("C:\\", out)
+            logs = os.listdir(os.path.join(srv.dir, "log"))
+            self.assertEqual(len(logs), 1, logs)
+            with open(os.path.join(srv.dir, "log", logs[0]), "rb") as f:
+                daily = f.read().decode("utf-8")
+        lines = [l for l in daily.splitlines() if path in l]
+        self.assertEqual(len(lines), 2, daily)  # the start and the end of the download
+        self.assertNotIn("C:\\", daily)
 
 
 if __name__ == "__main__":

@@ -27,6 +27,20 @@ TEST(PathMap, NativePathTable) {
     for (const Case& c : cases) EXPECT_EQ(NativePath(c.engine), c.native) << c.engine;
 }
 
+TEST(PathMap, DisplayPathTable) {
+    struct Case {
+        std::string path, shown;
+    } cases[] = {
+        {"C:\\tmp\\srv\\down\\file", "/tmp/srv/down/file"},
+        {"C:\\srv\\ftp\\", "/srv/ftp/"},
+        {"/srv/ftp/a.txt", "/srv/ftp/a.txt"},   // native already
+        {"D:\\data\\a.txt", "D:\\data\\a.txt"}, // names nothing here: shown as it is
+        {"\\\\srv\\share\\a", "\\\\srv\\share\\a"},
+        {"", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(DisplayPath(c.path), c.shown) << c.path;
+}
+
 TEST(PathMap, EnginePathTable) {
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
