@@ -27,6 +27,7 @@
 namespace nubo {
 
 class Tfrm_portcheck;
+class TfrmBanList;
 
 struct TConsoleStart {
     std::string Dir;    // folder of the INI files, "log" and "down"
@@ -67,6 +68,7 @@ public:
     QAction* mnuFTP;
     QAction* mnuUser;
     QAction* mnuIPAccess;
+    QAction* mnuBans;
     QAction* N5;
     QAction* MnuOnline;
     QAction* mnuAbout;
@@ -109,6 +111,8 @@ public:
     void popBANClick();
     void btn_ftpconfigClick(); // also mnuFTP
     void btn_ipaccessClick();  // also mnuIPAccess
+    void mnuBansClick();       // the ban list, created when first shown
+    TfrmBanList* frm_bans = nullptr;
     void btn_PortCheckClick(); // also N5
     void MnuOnlineClick();     // also JvXPButton1: the maker's web site
 
@@ -131,6 +135,7 @@ public:
     void MonitorRefreshed() override;
     void CloseRequested() override;
     void TrayRequested(bool show) override;
+    void BansChanged() override;
 
 protected:
     void closeEvent(QCloseEvent* e) override;
