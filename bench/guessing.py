@@ -49,7 +49,7 @@ def main():
             try:
                 if client is None:
                     client = RawClient(port, timeout=10)
-                    if not client.reply().startswith("220 "):
+                    if not client.reply().startswith("220"):
                         count("refused")
                         client.close()
                         client = None

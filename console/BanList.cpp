@@ -56,7 +56,7 @@ void TfrmBanList::cmdLiftClick() {
     const QTreeWidgetItem* item = BanBox->currentItem();
     if (!item || !item->isSelected()) return;
     host_.LiftBan(item->text(0).toStdString()); // the host's report refreshes the rows
-    Refresh(); // also when the ban had ended meanwhile
+    Refresh();                                  // also when the ban had ended meanwhile
 }
 
 } // namespace nubo

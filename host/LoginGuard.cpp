@@ -98,10 +98,10 @@ bool TLoginGuard::Sweep(TClock::time_point now) {
 std::vector<TLoginGuard::TBan> TLoginGuard::Bans(TClock::time_point now) const {
     std::vector<TBan> out;
     for (const auto& [address, value] : bans_.All())
-        if (value.first.Expires > now && !Exempt(address)) out.push_back({address, value.first.Expires, value.first.Count});
-    std::sort(out.begin(), out.end(), [](const TBan& a, const TBan& b) {
-        return a.Ends != b.Ends ? a.Ends < b.Ends : a.Address < b.Address;
-    });
+        if (value.first.Expires > now && !Exempt(address))
+            out.push_back({address, value.first.Expires, value.first.Count});
+    std::sort(out.begin(), out.end(),
+              [](const TBan& a, const TBan& b) { return a.Ends != b.Ends ? a.Ends < b.Ends : a.Address < b.Address; });
     return out;
 }
 

@@ -72,7 +72,8 @@ private:
         size_t Expire(TClock::time_point now);
         void Clear();
         size_t Size() const { return byAddress_.size(); }
-        const std::unordered_map<std::string, std::pair<TEntry, std::multimap<TClock::time_point, std::string>::iterator>>&
+        const std::unordered_map<std::string,
+                                 std::pair<TEntry, std::multimap<TClock::time_point, std::string>::iterator>>&
         All() const {
             return byAddress_;
         }

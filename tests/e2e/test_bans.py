@@ -1,5 +1,7 @@
 """Failed logins: each "530" to a PASS comes after a delay while the server keeps serving
 others, and an address that fails too often is refused as the deny list refuses it."""
+import base64
+import hashlib
 import re
 import time
 import unittest
@@ -9,7 +11,14 @@ from nubo import NuboServer, account_text
 # The suite's shared settings switch the delay off; these tests leave the keys out to get
 # the defaults, or set them.
 BASE = "[Setup]\r\nLowPASV=0\r\nHighPASV=0\r\n"
-USERS = (account_text("u", "p") + account_text("gone", "x", extra="UserDisable=1\r\n")
+
+def pbkdf2(password, iterations=1000, salt=b"0123456789abcdef"):
+    digest = hashlib.pbkdf2_hmac("sha256", password.encode(), salt, iterations)
+    return "$pbkdf2-sha256$%d$%s$%s" % (iterations, base64.b64encode(salt).decode(), base64.b64encode(digest).decode())
+
+
+# A plain password, a hashed one (checked off the loop), a disabled account.
+USERS = (account_text("u", "p") + account_text("h", pbkdf2("hp")) + account_text("gone", "x", extra="UserDisable=1\r\n")
          + account_text("anonymous", ""))
 BAN_LINE = re.compile(r"127\.0\.0\.1 로그인 실패 (\d+)회: (\S+) 동안 차단합니다")
 
@@ -31,7 +40,7 @@ class Delay(unittest.TestCase):
     def test_each_refusal_is_delayed_while_others_are_served(self):
         with NuboServer(settings=BASE, users=USERS) as srv:
             other = srv.raw()
-            for user, password in (("u", "wrong"), ("nobody", "p"), ("gone", "x")):
+            for user, password in (("u", "wrong"), ("h", "wrong"), ("nobody", "p"), ("gone", "x")):
                 c = srv.raw()
                 c.cmd("USER " + user)
                 # The refused PASS and a command behind it: the command waits for the 530.
@@ -47,8 +56,9 @@ class Delay(unittest.TestCase):
                 self.assertLess(other_done, refused, user)
                 self.assertGreater(refused, 0.9, user)
                 # The session goes on: the right password logs in.
-                if user == "u":
-                    self.assertTrue(c.login("u", "p").startswith("230"))
+                right = {"u": "p", "h": "hp"}.get(user)
+                if right:
+                    self.assertTrue(c.login(user, right).startswith("230"), user)
 
             # A client that goes during its delay harms nothing.
             c = srv.raw()
