@@ -12,14 +12,15 @@ from nubo import NuboServer, account_text
 # the defaults, or set them.
 BASE = "[Setup]\r\nLowPASV=0\r\nHighPASV=0\r\n"
 
+
 def pbkdf2(password, iterations=1000, salt=b"0123456789abcdef"):
     digest = hashlib.pbkdf2_hmac("sha256", password.encode(), salt, iterations)
     return "$pbkdf2-sha256$%d$%s$%s" % (iterations, base64.b64encode(salt).decode(), base64.b64encode(digest).decode())
 
 
 # A plain password, a hashed one (checked off the loop), a disabled account.
-USERS = (account_text("u", "p") + account_text("h", pbkdf2("hp")) + account_text("gone", "x", extra="UserDisable=1\r\n")
-         + account_text("anonymous", ""))
+USERS = (account_text("u", "p") + account_text("h", pbkdf2("hp"))
+         + account_text("gone", "x", extra="UserDisable=1\r\n") + account_text("anonymous", ""))
 BAN_LINE = re.compile(r"127\.0\.0\.1 로그인 실패 (\d+)회: (\S+) 동안 차단합니다")
 
 
