@@ -19,6 +19,7 @@
 #include <cstdlib>
 
 #include "console/AccountsDialog.h"
+#include "console/BanList.h"
 #include "console/IPAccess.h"
 #include "console/MonitorLists.h"
 #include "console/PortCheck.h"
@@ -181,11 +182,13 @@ void TfrmMain::BuildMenus() {
     mnuFTP = NamedAction(this, "mnuFTP", QStringLiteral("서버 설정"));
     mnuUser = NamedAction(this, "mnuUser", QStringLiteral("유저 설정"));
     mnuIPAccess = NamedAction(this, "mnuIPAccess", QStringLiteral("IP별 접근제어"));
+    mnuBans = NamedAction(this, "mnuBans", QStringLiteral("차단 목록..."));
     N5 = NamedAction(this, "N5", QStringLiteral("포트체크"));
-    for (QAction* a : {mnuFTP, mnuUser, mnuIPAccess, N5}) setup->addAction(a);
+    for (QAction* a : {mnuFTP, mnuUser, mnuIPAccess, mnuBans, N5}) setup->addAction(a);
     connect(mnuFTP, &QAction::triggered, this, &TfrmMain::btn_ftpconfigClick);
     connect(mnuUser, &QAction::triggered, this, &TfrmMain::btn_userconfigClick);
     connect(mnuIPAccess, &QAction::triggered, this, &TfrmMain::btn_ipaccessClick);
+    connect(mnuBans, &QAction::triggered, this, &TfrmMain::mnuBansClick);
     connect(N5, &QAction::triggered, this, &TfrmMain::btn_PortCheckClick);
     mnuFTP->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
     mnuUser->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
@@ -621,6 +624,18 @@ void TfrmMain::btn_ipaccessClick() {
     TfrmIPAccess dlg(host_->ConfigFile().Ini().FileName(), this);
     dlg.ShowMessage = ShowMessage;
     dlg.exec();
+}
+
+// Not modal: the list follows the host's reports while the server works.
+void TfrmMain::mnuBansClick() {
+    if (!frm_bans) frm_bans = new TfrmBanList(*host_, this);
+    frm_bans->Refresh();
+    frm_bans->show();
+    frm_bans->raise();
+}
+
+void TfrmMain::BansChanged() {
+    if (frm_bans) frm_bans->Refresh();
 }
 
 // After the settings dialog: the limits reach the next login at once; the listener

@@ -30,6 +30,7 @@
 namespace nubo {
 
 class Tfrm_portcheck;
+class TfrmBanList;
 
 struct TConsoleStart {
     std::string Dir;    // folder of the INI files, "log" and "down"
@@ -80,6 +81,7 @@ public:
     QAction* mnuFTP;
     QAction* mnuUser;
     QAction* mnuIPAccess;
+    QAction* mnuBans;
     QAction* N5;
     QAction* MnuOnline;
     QAction* mnuAbout;
@@ -123,6 +125,8 @@ public:
     void popBANClick();
     void btn_ftpconfigClick(); // also mnuFTP
     void btn_ipaccessClick();  // also mnuIPAccess
+    void mnuBansClick();       // the ban list, created when first shown
+    TfrmBanList* frm_bans = nullptr;
     void btn_PortCheckClick(); // also N5
     void MnuOnlineClick();     // also JvXPButton1: the maker's web site
 
@@ -142,6 +146,7 @@ public:
     void MonitorRefreshed() override;
     void CloseRequested() override;
     void TrayRequested(bool show) override;
+    void BansChanged() override;
 
 protected:
     void closeEvent(QCloseEvent* e) override;

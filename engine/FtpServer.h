@@ -128,8 +128,9 @@ public:
     // Syntax: the one line HELP gives for the command (empty: the keyword alone).
     void RegisterCommand(const std::string& keyword, TFtpSrvCommandProc proc, const std::string& syntax = "");
     void SendReply(TFtpCtrlSocket& Client, TFtpString Answer);
-    // The end of a PASS that OnAuthenticate held: the reply, then the held command lines.
-    void FinishLogin(TFtpCtrlSocket& Client, bool Authenticated);
+    // The end of a PASS that OnAuthenticate held: the reply, then the held command lines;
+    // with CloseAfter, the reply and then the close, the held lines never run.
+    void FinishLogin(TFtpCtrlSocket& Client, bool Authenticated, bool CloseAfter = false);
     // Local path of a client's file argument (path rules of the working directory).
     virtual std::string ResolveFilePath(TFtpCtrlSocket& Client, const std::string& Directory,
                                         const std::string& FileName);

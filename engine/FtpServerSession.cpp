@@ -89,7 +89,7 @@ void TFtpServer::CommandPASS(TFtpCtrlSocket& Client, TFtpString&, TFtpString& Pa
     LoginResult(Client, authenticated, Answer);
 }
 
-void TFtpServer::FinishLogin(TFtpCtrlSocket& Client, bool Authenticated) {
+void TFtpServer::FinishLogin(TFtpCtrlSocket& Client, bool Authenticated, bool CloseAfter) {
     TFtpString answer;
     try {
         LoginResult(Client, Authenticated, answer);
@@ -97,6 +97,10 @@ void TFtpServer::FinishLogin(TFtpCtrlSocket& Client, bool Authenticated) {
         answer = std::string("501 ") + e.what();
     }
     SendReply(Client, answer);
+    if (CloseAfter) {
+        PostMsg(MsgCloseRequest, Client);
+        return;
+    }
     Client.ReleaseCommands();
 }
 

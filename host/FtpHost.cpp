@@ -66,7 +66,8 @@ std::string FormatRate(double v, int decimals) {
 TFtpHost::TFtpHost(std::string programDir, TEventLoop& loop)
     : server_(loop), lang_(DirWithSlash(programDir)), log_(settings_, DirWithSlash(programDir)),
       dir_(DirWithSlash(programDir)), timer_(loop), timerUpdown_(loop), totals_([this] { return UsersFile(); }, loop),
-      speed_(loop) {
+      speed_(loop), refusalTimer_(loop) {
+    refusalTimer_.OnTimer = [this] { AnswerRefusals(); };
     totals_.OnError = [this](const std::string& error) { WriteLog(lpSystem, LogRun(kLogText, error)); };
     try {
         CreateFirstStartFiles(dir_);
@@ -178,6 +179,7 @@ void TFtpHost::Start() {
     try {
         CheckFilesAtStart();
         LoadSettings(ConfigFile(), server_, settings_);
+        ApplyLoginLimits();
         if (!portOverride_.empty()) server_.Port = portOverride_;
         StartTls();
         StartPassiveAddress();
@@ -238,6 +240,7 @@ void TFtpHost::ReloadSettings() {
     } catch (const std::exception&) {
         invalid = std::current_exception();
     }
+    ApplyLoginLimits();
     lang_.SetLangSpec(ConfigFile().LangSpec());
     RefreshUserCount();
     if (invalid) std::rethrow_exception(invalid);

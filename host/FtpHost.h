@@ -20,6 +20,7 @@
 #include "host/LogPane.h"
 #include "host/LogWriter.h"
 #include "host/LoginCache.h"
+#include "host/LoginGuard.h"
 #include "host/ServerState.h"
 #include "host/SpeedLimits.h"
 #include "host/TlsSetup.h"
@@ -73,6 +74,13 @@ struct TClientDetail {
     int Percent = 0; // -1: an upload, whose total is not known
 };
 
+// One banned address, as the ban list shows it.
+struct TBanRow {
+    std::string Address;
+    std::string Ends; // local date and time the ban ends, "YYYY-MM-DD HH:MM:SS"
+    int64_t Failures = 0;
+};
+
 // What the host shows; every method has a default that does nothing.
 class THostView : public TLogView {
 public:
@@ -86,6 +94,7 @@ public:
     // "/close": stop was done; the console hides its window. "/hidetray", "/showtray".
     virtual void CloseRequested() {}
     virtual void TrayRequested(bool /*show*/) {}
+    virtual void BansChanged() {} // a ban began, ended or was lifted
 };
 
 class TFtpHost {
@@ -136,6 +145,14 @@ public:
     // Returns how many were (0: no such live client).
     int Ban(int connectionId);
     TFtpCtrlSocket* LiveClient(int connectionId) const;
+
+    // --- failed logins and the bans they earn ---
+    std::vector<TBanRow> BanRows() const;
+    // The address may log in again at once; false when it was not banned.
+    bool LiftBan(const std::string& address);
+    // Counts a failed login from address, as a refused PASS does (connectionId 0: none
+    // to name in the log line).
+    void CountFailedLogin(const std::string& address, int connectionId = 0);
 
     // --- the parts, for the console and the tests ---
     TFtpServer& Server() { return server_; }
@@ -253,6 +270,21 @@ private:
     void LogAuthFail(TFtpCtrlSocket& Client);
     TLoopWorkers& HashWorkers();
     TLoginCache loginCache_;
+    // A refused login is counted, then answered after the delay; the connection's
+    // commands wait meanwhile. LoginFailed: false when the refusal was already answered
+    // and the connection closed (not a guess).
+    bool LoginFailed(TFtpCtrlSocket& Client);
+    void RefuseLater(TFtpCtrlSocket& Client);
+    void ArmRefusals();
+    void AnswerRefusals();
+    void ApplyLoginLimits();
+    TLoginGuard loginGuard_;
+    struct TRefusal {
+        std::weak_ptr<char> Guard; // the connection's held work: expired when it went
+        TFtpCtrlSocket* Client;
+    };
+    std::multimap<TLoginGuard::TClock::time_point, TRefusal> refusals_;
+    TLoopTimer refusalTimer_;
     // Accounts (upper-cased) whose plain password is being replaced by its hash.
     std::set<std::string> upgrading_;
     // Checks under way by the cache's key: logins that send the same password for the

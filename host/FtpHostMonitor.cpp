@@ -73,6 +73,7 @@ void TFtpHost::CloseSlowLogins() {
 
 void TFtpHost::TimerTimer() {
     CloseSlowLogins();
+    if (loginGuard_.Sweep() && view_) view_->BansChanged();
     const TUserFile users = RoundUsers();
     currentUsers_.clear();
     for (int id : liveClients_) {

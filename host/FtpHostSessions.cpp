@@ -50,8 +50,13 @@ void TFtpHost::FtpServerClientConnect(TFtpServer&, TFtpCtrlSocket& Client, int) 
         Client.Close();
         return;
     }
-    if (!AccessCheck(config.Ini(), Client.PeerAddr())) {
+    // A banned address is refused as the deny list refuses it; its ban was logged once
+    // when it began, so only the deny list's refusals are logged one by one.
+    const bool denied = !AccessCheck(config.Ini(), Client.PeerAddr());
+    if (denied || loginGuard_.Banned(Client.PeerAddr())) {
         SendNow(Client, "421 Access Denied.");
+        if (denied)
+            WriteLog(lpConnect, AddressArg(Client) + LogRun(kLogText, " refused: the address is on the deny list."));
         Client.Close();
         return;
     }
@@ -263,6 +268,11 @@ void TFtpHost::FinishPasswordCheck(TFtpCtrlSocket& Client, bool match) {
         Client.Close();
         return;
     }
+    // The address may have been banned while the hash was computed.
+    if (loginGuard_.Banned(Client.PeerAddr())) {
+        RefuseLater(Client);
+        return;
+    }
     bool ok = false;
     try {
         // The account is read afresh: it may have been disabled or filled up meanwhile.
@@ -276,15 +286,25 @@ void TFtpHost::FinishPasswordCheck(TFtpCtrlSocket& Client, bool match) {
         server_.ReportCaught("login");
         ok = false;
     }
+    if (!ok && LoginFailed(Client)) return;
     server_.FinishLogin(Client, ok);
 }
 
 void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const TFtpString& UserName,
                                      const TFtpString& Password, bool& Authenticated) {
     Authenticated = false;
+    // A connection opened before its address was banned guesses no further: no password
+    // is checked, and it is closed after its "530".
+    if (loginGuard_.Banned(Client.PeerAddr())) {
+        RefuseLater(Client);
+        return;
+    }
     const TUserFile users = RoundUsers();
     const std::string& account = UserName;
-    if (!LoginAllowed(Client, users, account)) return;
+    if (!LoginAllowed(Client, users, account)) {
+        LoginFailed(Client);
+        return;
+    }
     if (UpperCase(account) == "ANONYMOUS") {
         Authenticated = AcceptLogin(Client, users, account); // any password
     } else {
@@ -294,7 +314,108 @@ void TFtpHost::FtpServerAuthenticate(TFtpServer&, TFtpCtrlSocket& Client, const 
         case TPasswordCheck::Mismatch: break;
         }
     }
-    if (!Authenticated) LogAuthFail(Client);
+    if (!Authenticated) {
+        LogAuthFail(Client);
+        LoginFailed(Client);
+    }
+}
+
+// --- failed logins ------------------------------------------------------------
+
+void TFtpHost::ApplyLoginLimits() {
+    loginGuard_.SetLimits({settings_.BanFailures, std::chrono::seconds(settings_.BanWindow),
+                           std::chrono::seconds(settings_.BanTime), settings_.BanLoopback});
+    if (view_) view_->BansChanged();
+}
+
+namespace {
+// "60분", "90초": how long a ban lasts, as the connect pane says it.
+std::string BanDuration(std::chrono::seconds d) {
+    const int64_t s = d.count();
+    return s % 60 == 0 ? std::to_string(s / 60) + "분" : std::to_string(s) + "초";
+}
+} // namespace
+
+void TFtpHost::CountFailedLogin(const std::string& address, int connectionId) {
+    if (!loginGuard_.Failed(address)) return;
+    const TLoginGuardLimits& limits = loginGuard_.Limits();
+    WriteLog(lpConnect, (connectionId ? ConnectionPrefix(connectionId) : std::string()) + LogRun(kLogAddress, address) +
+                            LogRun(kLogText, " 로그인 실패 " + std::to_string(limits.Failures) +
+                                                 "회: " + BanDuration(limits.BanTime) + " 동안 차단합니다."));
+    if (view_) view_->BansChanged();
+}
+
+bool TFtpHost::LoginFailed(TFtpCtrlSocket& Client) {
+    // Refusals that answered and closed already (too many sessions, a missing home)
+    // came after a right password or none at all: they are no guesses.
+    if (Client.State() != wsConnected) return false;
+    CountFailedLogin(Client.PeerAddr(), Client.ConnectionId);
+    RefuseLater(Client);
+    return true;
+}
+
+void TFtpHost::RefuseLater(TFtpCtrlSocket& Client) {
+    auto token = std::make_shared<char>(0);
+    Client.HoldCommands(token); // replaces a finished hash check's hold
+    refusals_.emplace(TLoginGuard::TClock::now() + std::chrono::seconds(settings_.LoginFailDelay),
+                      TRefusal{token, &Client});
+    ArmRefusals();
+}
+
+void TFtpHost::ArmRefusals() {
+    if (refusals_.empty()) {
+        refusalTimer_.Stop();
+        return;
+    }
+    using namespace std::chrono;
+    const auto wait = ceil<milliseconds>(refusals_.begin()->first - TLoginGuard::TClock::now()).count();
+    refusalTimer_.Start(unsigned(std::clamp<int64_t>(wait, 1, 3'600'000))); // 0 would disarm it
+}
+
+void TFtpHost::AnswerRefusals() {
+    const auto now = TLoginGuard::TClock::now();
+    // Answering may run held lines that refuse another login: each pass takes the first
+    // entry afresh.
+    while (!refusals_.empty() && refusals_.begin()->first <= now) {
+        const TRefusal refusal = refusals_.extract(refusals_.begin()).mapped();
+        if (refusal.Guard.expired()) continue; // the connection went during the delay
+        TFtpCtrlSocket& Client = *refusal.Client;
+        if (Client.State() != wsConnected) continue;
+        if (Client.PeerClosed()) {
+            Client.Close();
+            continue;
+        }
+        // A banned address's connection gets its answer and no further guesses.
+        try {
+            server_.FinishLogin(Client, false, loginGuard_.Banned(Client.PeerAddr()));
+        } catch (...) {
+            server_.ReportCaught("login");
+        }
+    }
+    ArmRefusals();
+}
+
+std::vector<TBanRow> TFtpHost::BanRows() const {
+    using namespace std::chrono;
+    const auto now = TLoginGuard::TClock::now();
+    const auto wallNow = system_clock::now();
+    std::vector<TBanRow> rows;
+    for (const TLoginGuard::TBan& ban : loginGuard_.Bans(now)) {
+        const std::time_t t = system_clock::to_time_t(wallNow + ceil<seconds>(ban.Ends - now));
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        char buf[32];
+        std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+        rows.push_back({ban.Address, buf, ban.Failures});
+    }
+    return rows;
+}
+
+bool TFtpHost::LiftBan(const std::string& address) {
+    if (!loginGuard_.Lift(address)) return false;
+    WriteLog(lpConnect, LogRun(kLogAddress, address) + LogRun(kLogText, " 차단을 해제했습니다."));
+    if (view_) view_->BansChanged();
+    return true;
 }
 
 // The password matched: the home must exist; the session is counted and shown.

@@ -33,6 +33,11 @@ void LoadSettings(const TSettingsFile& file, TFtpServer& server, TSettings& sett
     server.PasvTimeoutSec = ClampToInt(file.PasvTimeOut());
     settings.MaxPendingIP = file.MaxPendingIP();
     settings.PlainPasswords = file.PlainPasswords();
+    settings.LoginFailDelay = file.LoginFailDelay();
+    settings.BanFailures = file.BanFailures();
+    settings.BanWindow = file.BanWindow();
+    settings.BanTime = file.BanTime();
+    settings.BanLoopback = file.BanLoopback();
 }
 
 void CreateFirstStartFiles(std::string_view programDir) {

@@ -27,6 +27,14 @@ struct TSettings {
     // Passwords stay plain text in the account file (for a file that goes back to an
     // older installation); otherwise they are stored hashed.
     bool PlainPasswords = false;
+    // Failed logins: seconds before the "530" (0: at once); failures from one address
+    // within BanWindow seconds that ban it for BanTime seconds (0: no bans); whether
+    // loopback addresses may be banned.
+    int64_t LoginFailDelay = 1;
+    int64_t BanFailures = 5;
+    int64_t BanWindow = 600;
+    int64_t BanTime = 3600;
+    bool BanLoopback = false;
 };
 
 // The text written when the file is missing at start.
@@ -57,6 +65,12 @@ public:
     int64_t PasvTimeOut() const { return ini_.ReadInteger(kSetupSection, "PasvTimeOut", 30); }
     int64_t MaxPendingIP() const { return ini_.ReadInteger(kSetupSection, "MaxPendingIP", 10); }
     bool PlainPasswords() const { return ini_.ReadBool(kSetupSection, "PlainPasswords", false); }
+    // A value outside its range reads as the default.
+    int64_t LoginFailDelay() const { return Bounded("LoginFailDelay", 1, 0, 60); }
+    int64_t BanFailures() const { return Bounded("BanFailures", 5, 0, 1000); }
+    int64_t BanWindow() const { return Bounded("BanWindow", 600, 1, 86400); }
+    int64_t BanTime() const { return Bounded("BanTime", 3600, 1, 2592000); }
+    bool BanLoopback() const { return ini_.ReadBool(kSetupSection, "BanLoopback", false); }
     bool DisableNOOP() const { return ini_.ReadBool(kSetupSection, "DisableNOOP", false); }
     std::string EnterMessage() const { return ini_.ReadString(kSetupSection, "EnterMessage", ""); }
     std::string ExitMessage() const { return ini_.ReadString(kSetupSection, "ExitMessage", ""); }
@@ -96,6 +110,10 @@ public:
 
 private:
     std::string Beside(const std::string& name) const;
+    int64_t Bounded(const char* key, int64_t fallback, int64_t low, int64_t high) const {
+        const int64_t v = ini_.ReadInteger(kSetupSection, key, fallback);
+        return v < low || v > high ? fallback : v;
+    }
 
     TIniFile ini_;
 };

@@ -2,6 +2,7 @@
 // server control and the enabling of the controls, the live monitor of a running
 // download, disconnect and ban.
 #include <QApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QMenuBar>
@@ -20,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "console/BanList.h"
 #include "console/Main.h"
 #include "console/MonitorLists.h"
 #include "store/IniFile.h"
@@ -460,6 +462,9 @@ TEST_F(MainWindowTest, BanWritesTheNextFreeDenyKeyAndDisconnects) {
     });
     EXPECT_NE(got.find("421"), std::string::npos) << got;
     close(again);
+    EXPECT_EQ(CountEnding(PaneLines(*frm_->Panes[lpConnect]),
+                          QStringLiteral("127.0.0.1 refused: the address is on the deny list.")),
+              1);
 }
 
 // Without a notification area, closing the window must leave a way back: it minimises.
@@ -507,4 +512,46 @@ TEST(QtTexts, QtsOwnButtonsSpeakKorean) {
     if (!InstallQtTranslations(*QCoreApplication::instance()))
         GTEST_SKIP() << "Qt's Korean translations are not installed";
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("예(&Y)"));
+}
+
+TEST_F(MainWindowTest, TheBanListFollowsTheHostAndLiftsABan) {
+    TIniFile(dir_ + "ftp_config.ini").WriteString("Setup", "BanLoopback", "1");
+    frm_->mnuRestart->trigger();
+    frm_->mnuBans->trigger();
+    ASSERT_NE(frm_->frm_bans, nullptr);
+    TfrmBanList& list = *frm_->frm_bans;
+    EXPECT_TRUE(list.isVisible());
+    EXPECT_EQ(list.BanBox->topLevelItemCount(), 0);
+    EXPECT_FALSE(list.cmdLift->isEnabled());
+
+    // Banned through the host while the list is open: it shows the rows at once.
+    for (int i = 0; i < 5; ++i) frm_->Host().CountFailedLogin("127.0.0.1");
+    for (int i = 0; i < 5; ++i) frm_->Host().CountFailedLogin("192.0.2.44");
+    ASSERT_EQ(list.BanBox->topLevelItemCount(), 2);
+    QTreeWidgetItem* row = list.BanBox->findItems(QStringLiteral("127.0.0.1"), Qt::MatchExactly, 0).value(0);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->text(2), QStringLiteral("5"));
+    EXPECT_TRUE(QDateTime::fromString(row->text(1), QStringLiteral("yyyy-MM-dd HH:mm:ss")).isValid())
+        << row->text(1).toStdString();
+    EXPECT_EQ(CountEnding(PaneLines(*frm_->Panes[lpConnect]),
+                          QStringLiteral("127.0.0.1 로그인 실패 5회: 60분 동안 차단합니다.")),
+              1);
+
+    auto greeting = [&] {
+        const int s = Connect(port_);
+        EXPECT_GE(s, 0);
+        const std::string got = ReceiveUntil(s, "\r\n");
+        close(s);
+        return got;
+    };
+    EXPECT_EQ(greeting(), "421 Access Denied.\r\n");
+
+    list.BanBox->setCurrentItem(row);
+    EXPECT_TRUE(list.cmdLift->isEnabled());
+    list.cmdLift->click();
+    ASSERT_EQ(list.BanBox->topLevelItemCount(), 1);
+    EXPECT_EQ(list.BanBox->topLevelItem(0)->text(0), QStringLiteral("192.0.2.44"));
+    EXPECT_FALSE(list.cmdLift->isEnabled());
+    EXPECT_EQ(greeting().rfind("220", 0), 0u); // welcome again at once
+    EXPECT_EQ(CountEnding(PaneLines(*frm_->Panes[lpConnect]), QStringLiteral("127.0.0.1 차단을 해제했습니다.")), 1);
 }

@@ -100,7 +100,8 @@ class RawClient:
 
 # The first-start settings give the passive ports 2020 to 2039, which servers of tests
 # running side by side would share; a folder made here lets the system choose instead.
-TEST_SETTINGS = "[Setup]\r\nLowPASV=0\r\nHighPASV=0\r\n"
+# Wrong passwords are answered at once, so that the tests that try them do not wait.
+TEST_SETTINGS = "[Setup]\r\nLowPASV=0\r\nHighPASV=0\r\nLoginFailDelay=0\r\n"
 
 # Accounts of the engine-level tests: the whole machine as the home folder, every letter
 # but the restriction, and client paths shown from the root ("/tmp/x/").

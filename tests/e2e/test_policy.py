@@ -23,7 +23,7 @@ class DefaultFiles(unittest.TestCase):
     def setUpClass(cls):
         cls.dir = tempfile.mkdtemp(prefix="nubo-policy-")
         with open(os.path.join(cls.dir, "ftp_config.ini"), "w") as f:
-            f.write(TEST_SETTINGS)  # only the passive range; everything else defaults
+            f.write(TEST_SETTINGS)  # the passive range and no login delay; everything else defaults
         cls.srv = NuboServer(workdir=cls.dir).__enter__()
         cls.down = os.path.join(cls.dir, "down")
         with open(os.path.join(cls.down, "hello.txt"), "wb") as f:

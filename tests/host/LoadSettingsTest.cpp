@@ -33,6 +33,35 @@ TEST(LoadSettings, AppliesPortRangeAndFlags) {
     EXPECT_EQ(settings.MaxUser, 3);
 }
 
+TEST(LoadSettings, FailedLoginKeysFallBackToTheirDefaultsOutOfRange) {
+    TTempDir tmp;
+    const TSettingsFile file(tmp.File("ftp_config.ini"));
+    TFtpServer server;
+    const struct {
+        const char* text;
+        int64_t delay, failures, window, time;
+        bool loopback;
+    } cases[] = {
+        {"", 1, 5, 600, 3600, false},
+        {"LoginFailDelay=0\r\nBanFailures=0\r\nBanWindow=1\r\nBanTime=1\r\nBanLoopback=1\r\n", 0, 0, 1, 1, true},
+        {"LoginFailDelay=60\r\nBanFailures=1000\r\nBanWindow=86400\r\nBanTime=2592000\r\n", 60, 1000, 86400, 2592000,
+         false},
+        {"LoginFailDelay=61\r\nBanFailures=-1\r\nBanWindow=0\r\nBanTime=2592001\r\n", 1, 5, 600, 3600, false},
+        {"LoginFailDelay=x\r\nBanFailures=1001\r\nBanWindow=-5\r\nBanTime=0\r\n", 1, 5, 600, 3600, false},
+    };
+    for (const auto& c : cases) {
+        WriteBytes(file.Ini().FileName(), std::string("[Setup]\r\nLowPASV=0\r\nHighPASV=0\r\n") + c.text);
+        TSettings settings;
+        settings.LoginFailDelay = settings.BanFailures = settings.BanWindow = settings.BanTime = -7;
+        LoadSettings(file, server, settings);
+        EXPECT_EQ(settings.LoginFailDelay, c.delay) << c.text;
+        EXPECT_EQ(settings.BanFailures, c.failures) << c.text;
+        EXPECT_EQ(settings.BanWindow, c.window) << c.text;
+        EXPECT_EQ(settings.BanTime, c.time) << c.text;
+        EXPECT_EQ(settings.BanLoopback, c.loopback) << c.text;
+    }
+}
+
 TEST(LoadSettings, InvalidRangesStopTheLoadAtTheirStep) {
     const struct {
         const char* range;
