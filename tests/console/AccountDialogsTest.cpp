@@ -432,6 +432,25 @@ namespace {
 
 // The running console: an account added and then disabled in the dialog opened from
 // the tool bar takes effect at the next login, without a restart.
+// The command line edits the file while the dialog shows the account: the dialog's
+// save writes what the operator changed, and keeps the rest of the command's work.
+TEST_F(AccountDialogsTest, ACommandsChangeWhileTheDialogIsOpenIsKept) {
+    SelectUser("anonymous");
+    ASSERT_EQ(testutil::RunNuboftpd({"--dir", dir_, "user", "add", "zed", "--home", dir_ + "home1", "--no-password"}),
+              0);
+    ASSERT_EQ(testutil::RunNuboftpd({"--dir", dir_, "user", "set", "anonymous", "--max-speed", "77"}), 0);
+    dlg_->chkDisable->click();
+    EXPECT_EQ(Key("anonymous", "UserDisable"), "1");
+    EXPECT_EQ(Key("anonymous", "MaxSpeed"), "77");
+    EXPECT_EQ(Key("zed", "HomePath"), dir_ + "home1");
+    // A field the operator does change wins.
+    dlg_->Limits->edit_MaxSpeed->setText("5");
+    dlg_->Limits->edit_MaxSpeed->textEdited("5");
+    EXPECT_EQ(Key("anonymous", "MaxSpeed"), "5");
+    Open();
+    EXPECT_EQ(dlg_->User_List->topLevelItemCount(), 2);
+}
+
 class AccountsInConsoleTest : public ::testing::Test {
 protected:
     void SetUp() override {
