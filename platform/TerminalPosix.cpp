@@ -11,14 +11,15 @@ bool StdinIsTerminal() {
 }
 
 std::optional<std::string> ReadHiddenLine(const std::string& prompt) {
-    std::fputs(prompt.c_str(), stderr);
-    std::fflush(stderr);
     termios old{};
     if (::tcgetattr(STDIN_FILENO, &old) != 0) return std::nullopt;
     termios quiet = old;
     quiet.c_lflag &= ~tcflag_t(ECHO);
     quiet.c_lflag |= ECHONL;
     if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) return std::nullopt;
+    // Only now: what is typed after the prompt must not be echoed nor flushed.
+    std::fputs(prompt.c_str(), stderr);
+    std::fflush(stderr);
     std::string line;
     bool got = false;
     for (char c; ::read(STDIN_FILENO, &c, 1) == 1;) {
@@ -26,7 +27,7 @@ std::optional<std::string> ReadHiddenLine(const std::string& prompt) {
         if (c == '\n') break;
         line += c;
     }
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &old);
     if (!got) return std::nullopt;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return line;

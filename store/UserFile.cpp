@@ -199,6 +199,24 @@ void TUserFile::WriteAccount(std::string_view user, const TAccount& a, std::stri
     ini_.Write(AccountEntries(user, a, dir0Letters));
 }
 
+void TUserFile::WriteAccountChanges(std::string_view user, const TAccount& shown, const TAccount& a,
+                                    std::string_view dir0Letters) {
+    const std::string u(user);
+    std::vector<TIniFile::TEntry> e;
+    if (a.UserDisable != shown.UserDisable) e.push_back({u, "UserDisable", Flag(a.UserDisable)});
+    if (a.Password != shown.Password) e.push_back({u, "password", a.Password});
+    std::vector<TIniFile::TEntry> now, before;
+    LimitEntries(user, a, now);
+    LimitEntries(user, shown, before);
+    for (size_t i = 0; i < now.size(); ++i)
+        if (now[i].Value != before[i].Value) e.push_back(std::move(now[i]));
+    if (a.HomePath != shown.HomePath) {
+        e.push_back({u, "HomePath", a.HomePath});
+        e.push_back({u, "Dir0", FormatVirtualEntry({a.HomePath, std::string(dir0Letters), ""})});
+    }
+    if (!e.empty()) ini_.Write(e);
+}
+
 std::vector<TIniFile::TEntry> TUserFile::DirEntries(std::string_view user, const std::vector<TVirtualEntry>& dirs) {
     const std::string u(user);
     std::vector<TIniFile::TEntry> e;

@@ -163,6 +163,11 @@ public:
     // New account (dir0Letters = kNewHomeLetters) or edit of its identity (the letters
     // Dir0 had): every identity key, the password included, and Dir0 on the home.
     void WriteAccount(std::string_view user, const TAccount& a, std::string_view dir0Letters);
+    // The same edit, of only what differs from the account as the dialog was filled
+    // (shown): a key another program changed meanwhile and the operator did not touch
+    // keeps that change. A changed home rewrites Dir0 with dir0Letters.
+    void WriteAccountChanges(std::string_view user, const TAccount& shown, const TAccount& a,
+                             std::string_view dir0Letters);
     // Save of the main page: everything but the password; dirs[0] is the home entry.
     // Keys past the listed directories are deleted, so the numbering has no gap.
     void WriteMainPage(std::string_view user, const TAccount& a, const std::vector<TVirtualEntry>& dirs);

@@ -3,7 +3,10 @@ files of a folder where a real nuboftpd runs, and the running server obeys the c
 from the next login or connection."""
 import ftplib
 import os
+import pty
+import select
 import subprocess
+import time
 import unittest
 
 from nubo import BINARY, class_server, error_of, recv_all, scratch_dir
@@ -58,6 +61,44 @@ class AccountCommands(unittest.TestCase):
         self.cmd("user", "passwd", "carol", "--stdin", stdin=b"second\r\n")
         self.assertIn("530", error_of(self.login, "carol", "first pw"))
         self.login("carol", "second").quit()
+
+    def test_terminal_password_asked_twice_without_echo(self):
+        self.cmd("user", "add", "hank", "--home", self.home, "--no-password")
+        self.assertEqual(error_of(self.login, "hank", ""), None)  # no password: the empty one logs in
+        for first, second, code, message in (("tty pw", "tty pw", 0, b""), ("one", "two", 1, b"do not match")):
+            with self.subTest(second=second):
+                master, slave = pty.openpty()
+                p = subprocess.Popen([BINARY, "--dir", self.srv.dir, "user", "passwd", "hank"],
+                                     stdin=slave, stdout=subprocess.PIPE, stderr=slave)
+                os.close(slave)
+                seen = b""
+
+                def until(text):
+                    nonlocal seen
+                    deadline = time.time() + 30
+                    while text not in seen and time.time() < deadline:
+                        if select.select([master], [], [], 1)[0]:
+                            try:
+                                seen += os.read(master, 4096)
+                            except OSError:  # the other end closed
+                                break
+                    return text in seen
+
+                self.assertTrue(until(b"New password: "), seen)
+                os.write(master, first.encode() + b"\n")
+                self.assertTrue(until(b"Repeat the password: "), seen)
+                os.write(master, second.encode() + b"\n")
+                out = p.communicate(timeout=30)[0]
+                until(b"\0")  # the rest, up to the close
+                os.close(master)
+                self.assertEqual(p.returncode, code, seen)
+                self.assertIn(message, seen)
+                self.assertNotIn(first.encode(), seen)
+                self.assertNotIn(second.encode(), seen)
+                if code == 0:
+                    self.assertEqual(out, b"password of 'hank' set\n")
+        self.login("hank", "tty pw").quit()
+        self.assertIn("530", error_of(self.login, "hank", ""))
 
     def test_list_show_and_set(self):
         self.cmd("user", "add", "dave", "--home", self.home, "--perm", "DS", "--max-speed", "64", "--memo",
