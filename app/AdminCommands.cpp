@@ -539,6 +539,9 @@ int RunAdminCommandLine(int argc, char** argv) {
         return 0;
     }
     if (dir.empty()) dir = ExecutableFolder();
+    // Absolute, since a first account file names the anonymous folder inside it.
+    std::error_code ec;
+    if (const auto absolute = std::filesystem::absolute(dir, ec); !ec) dir = absolute.lexically_normal().string();
     if (dir.back() != '/') dir += '/';
     return TAdmin(dir, words).Run();
 }
