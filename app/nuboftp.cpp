@@ -21,7 +21,9 @@ int main(int argc, char** argv) {
     int qargc = 1;
     QApplication app(qargc, argv);
     app.setQuitOnLastWindowClosed(false);
+    app.setOrganizationName(QStringLiteral("Nubo"));
     app.setApplicationName(QStringLiteral("Nubo FTP Server"));
+    InstallQtTranslations(app);
     // One font with Hangul and Latin glyphs, so a line does not change its face
     // where Korean text begins.
     QFont font = QApplication::font();
@@ -32,7 +34,7 @@ int main(int argc, char** argv) {
     // SIGINT and SIGTERM quit as the menu's "끝내기" does: clients dropped, server
     // stopped, the shutdown line logged.
     shell.Attach(
-        TEventLoop::Current(), [&] { frm.cmdQuitClick(); },
+        TEventLoop::Current(), [&] { frm.Quit(); },
         [&](const TInstanceRequest& req) {
             if (req.Activate) frm.Activate();
             if (!req.CommandLine.empty()) frm.RunCommandLine(Q(req.CommandLine));

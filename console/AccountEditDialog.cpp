@@ -81,7 +81,7 @@ void Tfrm_user_setup_edit::Refuse(const QString& text, QWidget* focus) {
 
 bool Tfrm_user_setup_edit::Check() {
     const QString id = edit_id->text();
-    if (id.isEmpty()) return Refuse(QStringLiteral("아아디를 입력해주세요"), edit_id), false;
+    if (id.isEmpty()) return Refuse(QStringLiteral("아이디를 입력해주세요"), edit_id), false;
     // The ID names an INI section: these would not read back as the same account.
     if (!IsSafeAccountId(id))
         return Refuse(QStringLiteral("아이디에는 ] 와 = 문자, 줄바꿈, 앞뒤 공백을 쓸 수 "

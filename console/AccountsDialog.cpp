@@ -137,12 +137,15 @@ QWidget* Tfrm_User_Setup::BuildAccountColumn() {
     auto* rights = new QHBoxLayout;
     chkRead = Box("chkRead", QStringLiteral("Download"));
     chkWrite = Box("chkWrite", QStringLiteral("Upload"));
-    chkRenFile = Box("chkRenFile", QStringLiteral("이름 봐꾸기"));
+    chkRenFile = Box("chkRenFile", QStringLiteral("이름 바꾸기"));
     chkDel = Box("chkDel", QStringLiteral("삭제"));
     FileRights = BoxGroup(QStringLiteral(" [ 파일 권한 설정 ] "), {chkRead, chkWrite, chkRenFile, chkDel});
     chkMake = Box("chkMake", QStringLiteral("만들기"));
     chkRemove = Box("chkRemove", QStringLiteral("삭제"));
-    chkRendir = Box("chkRendir", QStringLiteral("이름 봐꾸기"));
+    chkRendir = Box("chkRendir", QStringLiteral("이름 바꾸기"));
+    // A folder is renamed under the file rename letter; this box has no letter to store.
+    chkRendir->setEnabled(false);
+    chkRendir->setToolTip(QStringLiteral("폴더 이름 바꾸기는 파일 권한의 \"이름 바꾸기\"를 따릅니다."));
     chkSubDir = Box("chkSubDir", QStringLiteral("서브 접근"));
     DirRights = BoxGroup(QStringLiteral(" [ 디렉토리 권한 설정 ] "), {chkMake, chkRemove, chkRendir, chkSubDir});
     rights->addWidget(FileRights);
@@ -231,7 +234,7 @@ void Tfrm_User_Setup::ShowEntry(const QTreeWidgetItem* row) {
     const std::pair<QCheckBox*, char> boxes[] = {{chkRead, 'D'}, {chkWrite, 'U'},  {chkAccess, 'A'},  {chkDel, 'E'},
                                                  {chkMake, 'M'}, {chkRemove, 'R'}, {chkRenFile, 'Y'}, {chkSubDir, 'S'}};
     for (const auto& [box, letter] : boxes) box->setChecked(HasLetter(letters, letter));
-    if (!row) chkRendir->setChecked(false);
+    chkRendir->setChecked(chkRenFile->isChecked());
 }
 
 void Tfrm_User_Setup::Dir_listSelectItem() {
@@ -248,6 +251,7 @@ void Tfrm_User_Setup::chkReadMouseUp() {
         b.MakeDir = chkMake->isChecked();
         b.RemoveDir = chkRemove->isChecked();
         b.Rename = chkRenFile->isChecked();
+        chkRendir->setChecked(b.Rename);
         b.Virtual = true;
         b.SubDirs = chkSubDir->isChecked();
         row->setText(colLetters, Q(BuildLetters(b)));

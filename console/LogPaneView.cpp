@@ -71,11 +71,15 @@ QString TLogPaneView::LineText(int i) const {
     return i >= 0 && i < lines_ ? document()->findBlockByNumber(i).text() : QString();
 }
 
+// Down to the newest line, but not sideways: the end of a long line would otherwise
+// pull every later line's beginning out of view.
 void TLogPaneView::ScrollToEnd() {
+    const int across = horizontalScrollBar()->value();
     QTextCursor c = textCursor();
     c.movePosition(QTextCursor::End);
     setTextCursor(c);
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    horizontalScrollBar()->setValue(across);
 }
 
 } // namespace nubo

@@ -5,12 +5,16 @@
 #include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
+#include <QTranslator>
 #include <QVBoxLayout>
 #include <cstdlib>
 
@@ -27,6 +31,8 @@ namespace {
 
 constexpr int kClientWidth = 800;
 constexpr int kClientHeight = 600;
+constexpr int kMinimumWidth = 640;
+constexpr int kMinimumHeight = 420;
 
 QAction* NamedAction(QObject* parent, const char* name, const QString& caption) {
     auto* a = new QAction(caption, parent);
@@ -35,6 +41,35 @@ QAction* NamedAction(QObject* parent, const char* name, const QString& caption) 
 }
 
 } // namespace
+
+QString PortLabelText(const TServerState& state) {
+    switch (state.Phase) {
+    case TServerState::TPhase::Listening: return Q(state.Port);
+    case TServerState::TPhase::Starting: return QStringLiteral("시작 중");
+    case TServerState::TPhase::Failed:
+        return state.Port.empty() ? QStringLiteral("시작 실패") : QStringLiteral("시작 실패 (%1)").arg(Q(state.Port));
+    case TServerState::TPhase::Stopped: break;
+    }
+    return QStringLiteral("중지됨");
+}
+
+QString StateSummary(const TServerState& state) {
+    if (!state.Listening()) return PortLabelText(state);
+    return QStringLiteral("%1, %2 %3")
+        .arg(Q(state.Port))
+        .arg(state.Users)
+        .arg(state.Users == 1 ? QStringLiteral("user") : QStringLiteral("users"));
+}
+
+bool InstallQtTranslations(QCoreApplication& app) {
+    auto* qt = new QTranslator(&app);
+    if (!qt->load(QLocale(QLocale::Korean), QStringLiteral("qtbase"), QStringLiteral("_"),
+                  QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete qt;
+        return false;
+    }
+    return QCoreApplication::installTranslator(qt);
+}
 
 bool HasHideTraySwitch(const QStringList& params) {
     for (const auto& p : params)
@@ -53,21 +88,31 @@ TfrmMain::TfrmMain(const TConsoleStart& start, QWidget* parent)
         else
             QMessageBox::information(this, windowTitle(), text);
     };
-    setWindowTitle(QStringLiteral("Nubo FTP Server V%1").arg(QStringLiteral(NUBO_VERSION)));
-    setWindowIcon(TTrayIcon::StateIcon(TTrayState::Idle));
+    AskYesNo = QuestionBoxOf(this);
 
     BuildMenus();
     BuildToolBar();
-    auto* central = new QWidget(this);
-    auto* layout = new QVBoxLayout(central);
-    layout->setContentsMargins(4, 2, 4, 2);
+    // The lists above and the log panes below share the height as the operator drags.
+    auto* upper = new QWidget(this);
+    auto* layout = new QVBoxLayout(upper);
+    layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(3);
-    layout->addWidget(BuildMonitor());
+    layout->addWidget(BuildMonitor(), 1);
     layout->addWidget(BuildInfoStrip());
-    layout->addWidget(BuildLogTabs(), 1);
+    mainSplit_ = new QSplitter(Qt::Vertical, this);
+    mainSplit_->setObjectName("MainSplit");
+    mainSplit_->setChildrenCollapsible(false);
+    mainSplit_->addWidget(upper);
+    mainSplit_->addWidget(BuildLogTabs());
+    mainSplit_->setSizes({290, 250});
+    auto* central = new QWidget(this);
+    auto* outer = new QVBoxLayout(central);
+    outer->setContentsMargins(4, 2, 4, 2);
+    outer->addWidget(mainSplit_);
     setCentralWidget(central);
     BuildStatusBar();
-    setFixedSize(kClientWidth, kClientHeight);
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+    resize(kClientWidth, kClientHeight);
 
     // The host creates "log", "down" and the two INI files when missing.
     host_ = std::make_unique<TFtpHost>(start.Dir);
@@ -107,7 +152,7 @@ TfrmMain::~TfrmMain() {
 // --- building the window ---
 
 void TfrmMain::BuildMenus() {
-    QMenu* file = menuBar()->addMenu(QStringLiteral("파일"));
+    QMenu* file = menuBar()->addMenu(QStringLiteral("파일(&F)"));
     mnuClear = NamedAction(this, "mnuClear", QStringLiteral("로그 지우기"));
     mnuQuit = NamedAction(this, "mnuQuit", QStringLiteral("끝내기"));
     file->addAction(mnuClear);
@@ -116,7 +161,7 @@ void TfrmMain::BuildMenus() {
     connect(mnuClear, &QAction::triggered, this, &TfrmMain::mnuClearClick);
     connect(mnuQuit, &QAction::triggered, this, &TfrmMain::cmdQuitClick);
 
-    QMenu* server = menuBar()->addMenu(QStringLiteral("서버"));
+    QMenu* server = menuBar()->addMenu(QStringLiteral("서버(&S)"));
     mnuStart = NamedAction(this, "mnuStart", QStringLiteral("시작"));
     mnuStop = NamedAction(this, "mnuStop", QStringLiteral("정지"));
     mnuRestart = NamedAction(this, "mnuRestart", QStringLiteral("재시작"));
@@ -126,8 +171,13 @@ void TfrmMain::BuildMenus() {
     connect(mnuStart, &QAction::triggered, this, &TfrmMain::btn_startClick);
     connect(mnuStop, &QAction::triggered, this, &TfrmMain::btn_stopClick);
     connect(mnuRestart, &QAction::triggered, this, &TfrmMain::mnuRestartClick);
+    mnuStart->setShortcut(QKeySequence(Qt::Key_F5));
+    mnuStop->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F5));
+    mnuRestart->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F5));
+    mnuClear->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    mnuQuit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
-    QMenu* setup = menuBar()->addMenu(QStringLiteral("설정"));
+    QMenu* setup = menuBar()->addMenu(QStringLiteral("설정(&O)"));
     mnuFTP = NamedAction(this, "mnuFTP", QStringLiteral("서버 설정"));
     mnuUser = NamedAction(this, "mnuUser", QStringLiteral("유저 설정"));
     mnuIPAccess = NamedAction(this, "mnuIPAccess", QStringLiteral("IP별 접근제어"));
@@ -137,8 +187,11 @@ void TfrmMain::BuildMenus() {
     connect(mnuUser, &QAction::triggered, this, &TfrmMain::btn_userconfigClick);
     connect(mnuIPAccess, &QAction::triggered, this, &TfrmMain::btn_ipaccessClick);
     connect(N5, &QAction::triggered, this, &TfrmMain::btn_PortCheckClick);
+    mnuFTP->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    mnuUser->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
+    mnuIPAccess->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
 
-    QMenu* help = menuBar()->addMenu(QStringLiteral("도움말"));
+    QMenu* help = menuBar()->addMenu(QStringLiteral("도움말(&H)"));
     MnuOnline = NamedAction(this, "MnuOnline", QStringLiteral("온라인 도움말"));
     MnuOnline->setEnabled(false);
     mnuAbout = NamedAction(this, "mnuAbout", QStringLiteral("About"));
@@ -152,6 +205,7 @@ void TfrmMain::BuildMenus() {
                                .arg(QStringLiteral(NUBO_VERSION)));
     });
 
+    connect(Tray.popShow, &QAction::triggered, this, &TfrmMain::Activate);
     connect(Tray.popStart, &QAction::triggered, this, &TfrmMain::btn_startClick);
     connect(Tray.popStop, &QAction::triggered, this, &TfrmMain::btn_stopClick);
     connect(Tray.popRestart, &QAction::triggered, this, &TfrmMain::popRestartClick);
@@ -200,17 +254,20 @@ void TfrmMain::BuildToolBar() {
 QWidget* TfrmMain::BuildMonitor() {
     MonitorTabs = new QTabWidget(this);
     MonitorTabs->setObjectName("MonitorTabs");
-    MonitorTabs->setFixedHeight(262);
+    MonitorTabs->setMinimumHeight(150);
     Current_UserBox = NewCurrentUserBox(MonitorTabs);
     Current_UpDownBox = NewCurrentUpDownBox(MonitorTabs);
-    auto* manage = new QWidget(MonitorTabs);
-    auto* row = new QHBoxLayout(manage);
-    row->setContentsMargins(0, 0, 0, 0);
+    userSplit_ = new QSplitter(Qt::Horizontal, MonitorTabs);
+    userSplit_->setObjectName("UserSplit");
+    userSplit_->setChildrenCollapsible(false);
+    auto* manage = userSplit_;
     UserBox = NewUserBox(manage);
     Detail = new TDetailPanel(manage);
-    Detail->setFixedWidth(400);
-    row->addWidget(UserBox, 1);
-    row->addWidget(Detail);
+    Detail->setMinimumWidth(300);
+    userSplit_->addWidget(UserBox);
+    userSplit_->addWidget(Detail);
+    userSplit_->setStretchFactor(0, 1);
+    userSplit_->setSizes({390, 400});
     MonitorTabs->addTab(Current_UserBox, QStringLiteral("실시간 접속현황"));
     MonitorTabs->addTab(Current_UpDownBox, QStringLiteral("파일 Upload / Download 상태"));
     MonitorTabs->addTab(manage, QStringLiteral("실시간 접속자 관리"));
@@ -252,7 +309,7 @@ QWidget* TfrmMain::BuildInfoStrip() {
         row->addWidget(value);
         return value;
     };
-    Iblport = label("실행포트    :", "Iblport", "21");
+    Iblport = label("실행포트    :", "Iblport", "");
     Iblc_user = label("현재접속수 :", "Iblc_user", "0");
     IblMaxuser = label("최대접속수 :", "IblMaxuser", "0");
     row->addStretch();
@@ -319,11 +376,6 @@ void TfrmMain::RunCommandLine(const QString& joined) {
     }
 }
 
-void TfrmMain::ShowServerState(bool listening) {
-    for (QAction* a : {btn_start, mnuStart, Tray.popStart}) a->setEnabled(!listening);
-    for (QAction* a : {btn_stop, mnuStop, Tray.popStop}) a->setEnabled(listening);
-}
-
 // --- window life ---
 
 void TfrmMain::ShowAtStart() {
@@ -345,26 +397,70 @@ void TfrmMain::RxTrayIconClick() {
 }
 
 void TfrmMain::cmdQuitClick() {
+    const auto running = host_->CurrentTransfers().size();
+    if (running > 0 &&
+        !AskYesNo(QStringLiteral("전송 중인 파일이 %1개 있습니다. 끝내면 전송이 모두 끊깁니다.\r\r프로그램을 끝낼까요?")
+                      .arg(running)))
+        return;
+    Quit();
+}
+
+void TfrmMain::Quit() {
     quitting_ = true;
     close();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* e) {
-    if (!quitting_) {
-        hide(); // the server keeps running; the tray icon stays
-        e->ignore();
+    SaveWindowLayout();
+    if (quitting_) {
+        Tray.SetShown(false);
+        host_->Shutdown();
+        e->accept();
+        QCoreApplication::quit();
         return;
     }
-    Tray.SetShown(false);
-    host_->Shutdown();
-    e->accept();
-    QCoreApplication::quit();
+    e->ignore();
+    if (!Tray.Shown()) {
+        // Without a notification area a hidden window could not be brought back.
+        showMinimized();
+        return;
+    }
+    hide(); // the server keeps running; the tray icon stays
+    QSettings settings;
+    if (!settings.value(QStringLiteral("trayNoticeShown")).toBool()) {
+        settings.setValue(QStringLiteral("trayNoticeShown"), true);
+        Tray.Notify(QStringLiteral("창을 닫아도 서버는 트레이에서 계속 실행됩니다. "
+                                   "끝내려면 트레이 메뉴의 \"프로그램 끝내기\"를 고르세요."));
+    }
 }
 
 void TfrmMain::showEvent(QShowEvent* e) {
     QMainWindow::showEvent(e);
-    setFixedSize(kClientWidth, kClientHeight);
-    if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
+    if (!layoutRestored_) {
+        layoutRestored_ = true;
+        RestoreWindowLayout();
+    }
+}
+
+// Size, position and the splitters are the operator's, kept per user.
+void TfrmMain::SaveWindowLayout() {
+    QSettings settings;
+    settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("window/mainSplit"), mainSplit_->saveState());
+    settings.setValue(QStringLiteral("window/userSplit"), userSplit_->saveState());
+}
+
+void TfrmMain::RestoreWindowLayout() {
+    QSettings settings;
+    mainSplit_->restoreState(settings.value(QStringLiteral("window/mainSplit")).toByteArray());
+    userSplit_->restoreState(settings.value(QStringLiteral("window/userSplit")).toByteArray());
+    if (restoreGeometry(settings.value(QStringLiteral("window/geometry")).toByteArray())) return;
+    if (const QScreen* screen = this->screen()) {
+        // A first start fits the screen even where scaling makes 800x600 too large.
+        const QRect avail = screen->availableGeometry();
+        resize(std::min(width(), avail.width()), std::min(height(), avail.height()));
+        move(avail.center() - rect().center());
+    }
 }
 
 void TfrmMain::changeEvent(QEvent* e) {
@@ -394,6 +490,7 @@ void TfrmMain::CloseRequested() {
 // --- the log panes ---
 
 void TfrmMain::mnuClearClick() {
+    if (!AskYesNo(QStringLiteral("세 로그 창의 내용을 모두 지울까요? 로그 파일은 지워지지 않습니다."))) return;
     host_->Log().Clear();
 }
 
@@ -411,22 +508,22 @@ void TfrmMain::PanesCleared() {
 
 // --- state reports ---
 
-void TfrmMain::ServerStateChanged(bool listening, const std::string& port) {
-    if (listening) Iblport->setText(Q(port));
-    ShowServerState(listening);
-}
-
-void TfrmMain::UserCountChanged(const std::string& status, int count, int maxClients, TTrayState tray,
-                                const std::string& hint) {
-    StatusPanels[0]->setText(Q(status));
-    Iblc_user->setText(QString::number(count));
-    IblMaxuser->setText(QString::number(maxClients));
-    Tray.SetImage(tray);
-    Tray.SetHint(Q(hint));
-}
-
-void TfrmMain::TrayIconChanged(TTrayState tray) {
-    Tray.SetImage(tray);
+// Every control that tells whether the server runs reads the same state.
+void TfrmMain::ServerStateChanged(const TServerState& state) {
+    const bool listening = state.Listening();
+    const bool idle = state.Phase != TServerState::TPhase::Starting;
+    for (QAction* a : {btn_start, mnuStart, Tray.popStart}) a->setEnabled(idle && !listening);
+    for (QAction* a : {btn_stop, mnuStop, Tray.popStop}) a->setEnabled(listening);
+    Iblport->setText(PortLabelText(state));
+    Iblport->setToolTip(Q(state.Reason));
+    Iblc_user->setText(QString::number(state.Users));
+    IblMaxuser->setText(state.MaxUsers > 0 ? QString::number(state.MaxUsers) : QStringLiteral("제한 없음"));
+    StatusPanels[0]->setText(Q(state.UsersText));
+    const QString summary = StateSummary(state);
+    setWindowTitle(QStringLiteral("Nubo FTP Server V%1 — %2").arg(QStringLiteral(NUBO_VERSION), summary));
+    setWindowIcon(TTrayIcon::StateIcon(state.Tray()));
+    Tray.SetImage(state.Tray());
+    Tray.SetHint(QStringLiteral("Nubo FTP Server — ") + summary);
 }
 
 // --- the live monitor ---
@@ -462,11 +559,28 @@ void TfrmMain::UserMenuPopup(const QPoint& pos) {
     UserMenu->popup(UserBox->viewport()->mapToGlobal(pos));
 }
 
+QString TfrmMain::SelectedUserText() const {
+    const auto sel = UserBox->selectedItems();
+    if (sel.isEmpty()) return {};
+    return QStringLiteral("%1 (%2)").arg(sel.first()->text(1), sel.first()->text(2));
+}
+
+// After an action on a client nothing stays selected, so that a second click cannot
+// hit the next client in the list.
+void TfrmMain::ClearUserSelection() {
+    UserBox->clearSelection();
+    UserBox->setCurrentItem(nullptr);
+    UserBoxSelectItem();
+}
+
 bool TfrmMain::Kick() {
     const int id = SelectedUser();
-    if (!id || !host_->Disconnect(id)) return false;
-    Detail->ShowTransfer(TFtpHost::IdleDetail(host_->Lang()));
-    return true;
+    if (!id) return false;
+    if (!AskYesNo(QStringLiteral("%1의 접속을 끊을까요?").arg(SelectedUserText()))) return false;
+    const bool done = host_->Disconnect(id);
+    ClearUserSelection();
+    if (done) Detail->ShowTransfer(TFtpHost::IdleDetail(host_->Lang()));
+    return done;
 }
 
 void TfrmMain::popKickClick() {
@@ -483,7 +597,13 @@ void TfrmMain::btn_disconnectClick() {
 
 void TfrmMain::popBANClick() {
     const int id = SelectedUser();
-    if (id && host_->Ban(id)) Detail->ShowTransfer(TFtpHost::IdleDetail(host_->Lang()));
+    if (!id) return;
+    if (!AskYesNo(QStringLiteral("%1의 주소를 접근 거부 목록에 넣고 그 주소의 접속을 모두 끊을까요?")
+                      .arg(SelectedUserText())))
+        return;
+    const bool done = host_->Ban(id) > 0;
+    ClearUserSelection();
+    if (done) Detail->ShowTransfer(TFtpHost::IdleDetail(host_->Lang()));
 }
 
 // --- the settings dialogs ---
@@ -492,6 +612,7 @@ void TfrmMain::btn_ftpconfigClick() {
     TfrmSetupFTP dlg(host_->ConfigFile(), host_->Settings(), host_->Lang(),
                      TAutoStart::ForProgram(Q(host_->ProgramDir())), this);
     dlg.ShowMessage = ShowMessage;
+    dlg.SetRunPort(Q(host_->PortOverride()));
     dlg.exec();
     ReloadSettings();
 }

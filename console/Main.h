@@ -6,8 +6,10 @@
 // are open.
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMainWindow>
+#include <QSplitter>
 #include <QStringList>
 #include <QTabWidget>
 #include <QTreeWidget>
@@ -19,6 +21,7 @@
 #include "console/ListSort.h"
 #include "console/LogPaneView.h"
 #include "console/LoopNotifier.h"
+#include "console/MessageBox.h"
 #include "console/TrayIcon.h"
 #include "host/FtpHost.h"
 #include "online/VersionCheck.h"
@@ -34,8 +37,16 @@ struct TConsoleStart {
     QStringList Params; // the rest of the command line ("/stop", "-hidetray", ...)
 };
 
+// Qt's own texts (Yes/No, the folder chooser, context menus) in Korean, where the
+// system has Qt's translations. False: they stay English.
+bool InstallQtTranslations(QCoreApplication& app);
+
 // Whether a parameter is "hidetray" after "-" or "/", in any case.
 bool HasHideTraySwitch(const QStringList& params);
+// The port label: the port listened on, "중지됨", "시작 중" or "시작 실패 (port)".
+QString PortLabelText(const TServerState& state);
+// The tray tooltip's and the title's tail: "2421, 3 users" while listening, else the label.
+QString StateSummary(const TServerState& state);
 
 class TfrmMain : public QMainWindow, public THostView {
     Q_OBJECT
@@ -55,8 +66,10 @@ public:
     // A second start asked for the window.
     void Activate();
 
-    // Message boxes go through here, so tests can take them instead of a modal box.
+    // Message boxes and questions go through here, so tests can take them instead of a
+    // modal box.
     std::function<void(const QString& text, bool error)> ShowMessage;
+    TAskYesNo AskYesNo;
 
     // --- controls (object names as the window's components) ---
     QAction* mnuClear;
@@ -98,7 +111,8 @@ public:
     void btn_stopClick();
     void mnuRestartClick();
     void popRestartClick();
-    void cmdQuitClick();
+    void cmdQuitClick(); // asks first while files are being transferred
+    void Quit();         // no question: a signal or "/close" asked for it
     void mnuClearClick();
     void RxTrayIconClick();
     void UserBoxClick();
@@ -123,10 +137,7 @@ public:
     void LineAdded(int pane, const TLogLine& line) override;
     void FirstLineRemoved(int pane) override;
     void PanesCleared() override;
-    void ServerStateChanged(bool listening, const std::string& port) override;
-    void UserCountChanged(const std::string& status, int count, int maxClients, TTrayState tray,
-                          const std::string& hint) override;
-    void TrayIconChanged(TTrayState tray) override;
+    void ServerStateChanged(const TServerState& state) override;
     void UserRowsChanged() override;
     void MonitorRefreshed() override;
     void CloseRequested() override;
@@ -144,9 +155,12 @@ private:
     QWidget* BuildInfoStrip();
     QWidget* BuildLogTabs();
     void BuildStatusBar();
-    void ShowServerState(bool listening);
     void ShowTrayIcon(bool show);
     int SelectedUser() const;
+    QString SelectedUserText() const; // "NAME (address)" of the selected row
+    void ClearUserSelection();
+    void SaveWindowLayout();
+    void RestoreWindowLayout();
     bool Kick();
     void ReportError(const QString& text) { ShowMessage(text, true); }
     void ReloadSettings();
@@ -157,6 +171,9 @@ private:
     bool quitting_ = false;
     bool startHidden_ = false;
     bool noTraySaid_ = false;
+    bool layoutRestored_ = false;
+    QSplitter* mainSplit_ = nullptr; // the monitor above, the log panes below
+    QSplitter* userSplit_ = nullptr; // UserBox beside the detail panel
 };
 
 } // namespace nubo

@@ -61,6 +61,11 @@ Tfrm_portcheck::Tfrm_portcheck(TWebService& web, QWidget* parent)
                                              "서버실행중 : 외부에서 접속되며 서버가 실행중입니다.\n"
                                              "사용불가 : 외부에서 접속할 수 없도록 막혀 있습니다."),
                               this);
+    lblStatus = new QLabel(this);
+    lblStatus->setObjectName("lblStatus");
+    lblStatus->setWordWrap(true);
+    lblStatus->setStyleSheet(QStringLiteral("color: #b00000;"));
+    lblStatus->hide();
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(legend, 1);
     bottom->addWidget(bt_port_check);
@@ -69,6 +74,7 @@ Tfrm_portcheck::Tfrm_portcheck(TWebService& web, QWidget* parent)
     layout->addLayout(top);
     layout->addWidget(list_port_notice);
     layout->addWidget(List_Port, 1);
+    layout->addWidget(lblStatus);
     layout->addLayout(bottom);
     resize(430, 440);
 
@@ -110,9 +116,21 @@ void Tfrm_portcheck::showEvent(QShowEvent* e) {
     if (!e->spontaneous()) QTimer::singleShot(0, this, &Tfrm_portcheck::FormShow);
 }
 
+void Tfrm_portcheck::ShowStatus(const QString& text) {
+    lblStatus->setText(text);
+    lblStatus->setVisible(!text.isEmpty());
+}
+
 void Tfrm_portcheck::FormShow() {
     list_port_notice->clear();
     List_Port->clear();
+    // Without the service nothing can be checked; say so instead of an empty list.
+    const bool service = !web_.BaseAddress().isEmpty();
+    bt_port_check->setEnabled(service);
+    ShowStatus(service ? QString()
+                       : QStringLiteral("포트 검사 서비스의 주소가 설정되어 있지 않아 검사할 수 없습니다 "
+                                        "(ftp_config.ini [Setup]의 ServiceURL)."));
+    if (!service) return;
     localAddress_ = LocalAddress();
     publicAddress_ = web_.PublicAddress();
     if (!AddressesDiffer()) return;
@@ -142,7 +160,10 @@ void Tfrm_portcheck::bt_port_checkClick() {
     if (own.Low != 0 && own.High > own.Low)
         asked << QString::number(own.Low) + (own.High - 1 > own.Low ? "-" + QString::number(own.High - 1) : QString());
     // The record after the final ";" is not shown.
-    const QStringList records = SplitReply(web_.PortCheck(asked.join(u',')), u';');
+    const QString reply = web_.PortCheck(asked.join(u','));
+    ShowStatus(reply == kConnectFail ? QStringLiteral("포트 검사 서비스에 연결할 수 없습니다: ") + web_.BaseAddress()
+                                     : QString());
+    const QStringList records = SplitReply(reply, u';');
     int blocked = 0;
     for (qsizetype i = 0; i + 1 < records.size(); ++i) {
         const qsizetype bar = records[i].indexOf(u'|');

@@ -5,6 +5,7 @@
 // ports. Borderless, dragged by any point, closed by its close picture; it lives as
 // long as the program and keeps its lists between showings.
 
+#include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -34,11 +35,13 @@ public:
     QTreeWidget* list_port_notice;
     QTreeWidget* List_Port;
     QPushButton* bt_port_check;
+    QLabel* lblStatus; // why the list stays empty: no service address, or no answer
     QToolButton* imgClose;
 
     // Both lists emptied, the two addresses asked for, the notices listed when they
     // differ. Runs after each showing.
     void FormShow();
+    void ShowStatus(const QString& text); // empty: hidden
     void bt_port_checkClick();
 
     // The third column's text for a port ("" for other ports and non-numbers).

@@ -72,6 +72,11 @@ TfrmSetupFTP::TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTex
     grid->addWidget(txtPort, 0, 0);
     grid->addWidget(new QLabel(QStringLiteral(": FTP 포트 ( Default : 21)"), this), 0, 1);
     grid->addWidget(lblPortError, 1, 0, 1, 2);
+    lblRunPort = new QLabel(this);
+    lblRunPort->setObjectName("lblRunPort");
+    lblRunPort->setWordWrap(true);
+    lblRunPort->hide();
+    grid->addWidget(lblRunPort, 4, 0, 1, 2);
     grid->addWidget(txtMaxUser, 2, 0);
     grid->addWidget(new QLabel(QStringLiteral(": 서버 접속 허용 인원 ( 0 = 제한없음 )"), this), 2, 1);
     grid->addWidget(lblMaxUserError, 3, 0, 1, 2);
@@ -157,6 +162,13 @@ TfrmSetupFTP::TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTex
         connect(c, &QCheckBox::toggled, this, &TfrmSetupFTP::txtPortChange);
     connect(btn_save, &QPushButton::clicked, this, &TfrmSetupFTP::btn_saveClick);
     btn_save->setEnabled(false);
+}
+
+void TfrmSetupFTP::SetRunPort(const QString& port) {
+    lblRunPort->setText(QStringLiteral("이번 실행은 명령줄(--port)에서 정한 포트 %1에서 수신합니다. "
+                                       "여기서 저장한 포트는 --port 없이 시작할 때 쓰입니다.")
+                            .arg(port));
+    lblRunPort->setVisible(!port.isEmpty());
 }
 
 void TfrmSetupFTP::FormShow() {

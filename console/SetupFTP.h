@@ -34,6 +34,9 @@ public:
 
     TShowMessage ShowMessage;
     TAskYesNo AskYesNo;
+    // This run listens on a port given on the command line, not on the file's: say so
+    // beside the port field. Empty: no such port.
+    void SetRunPort(const QString& port);
 
     // --- controls ---
     QLineEdit* txtPort;
@@ -52,6 +55,7 @@ public:
     QLabel* lblProtocol;    // the listening addresses and the protocol options that are on
     QPushButton* btn_save;
     QLabel* lblPortError;
+    QLabel* lblRunPort; // shown when the command line chose this run's port
     QLabel* lblMaxUserError;
     QLabel* lblPASVError;
     QLabel* lblImplicitError;

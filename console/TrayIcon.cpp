@@ -7,6 +7,9 @@ namespace nubo {
 
 TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent) {
     StartMenu.setObjectName("StartMenu");
+    popShow = StartMenu.addAction(QStringLiteral("창 열기"));
+    popShow->setObjectName("popShow");
+    StartMenu.addSeparator();
     popStart = StartMenu.addAction(QStringLiteral("서버시작"));
     popStart->setObjectName("popStart");
     popStop = StartMenu.addAction(QStringLiteral("서버정지"));
@@ -64,6 +67,11 @@ void TTrayIcon::SetImage(TTrayState state) {
 void TTrayIcon::SetHint(const QString& hint) {
     hint_ = hint;
     if (icon_) icon_->setToolTip(hint);
+}
+
+void TTrayIcon::Notify(const QString& text) {
+    notice_ = text;
+    if (icon_ && icon_->isVisible()) icon_->showMessage(QStringLiteral("Nubo FTP Server"), text);
 }
 
 void TTrayIcon::SetShown(bool shown) {

@@ -9,7 +9,7 @@
 #include <QObject>
 #include <QSystemTrayIcon>
 
-#include "host/TrayState.h"
+#include "host/ServerState.h"
 
 namespace nubo {
 
@@ -30,7 +30,12 @@ public:
     void SetShown(bool shown);
     bool Shown() const { return icon_ && icon_->isVisible(); }
 
+    // Shows a passing notice from the icon (where there is one); the last is kept.
+    void Notify(const QString& text);
+    QString LastNotice() const { return notice_; }
+
     QMenu StartMenu;
+    QAction* popShow; // "창 열기"
     QAction* popStart;
     QAction* popStop;
     QAction* popRestart;
@@ -43,6 +48,7 @@ private:
     QSystemTrayIcon* icon_ = nullptr;
     TTrayState image_ = TTrayState::Stopped;
     QString hint_;
+    QString notice_;
 };
 
 } // namespace nubo

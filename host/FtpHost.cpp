@@ -175,17 +175,26 @@ void TFtpHost::CheckFilesAtStart() {
 
 void TFtpHost::Start() {
     if (Listening()) return;
-    CheckFilesAtStart();
-    LoadSettings(ConfigFile(), server_, settings_);
-    if (!portOverride_.empty()) server_.Port = portOverride_;
-    StartTls();
-    StartPassiveAddress();
-    if (view_) view_->TrayIconChanged(TTrayState::Stopped);
     try {
-        server_.Start();
-        if (view_) view_->TrayIconChanged(TTrayState::Idle);
-    } catch (const std::exception&) {
-        if (view_) view_->TrayIconChanged(TTrayState::Stopped);
+        CheckFilesAtStart();
+        LoadSettings(ConfigFile(), server_, settings_);
+        if (!portOverride_.empty()) server_.Port = portOverride_;
+        StartTls();
+        StartPassiveAddress();
+    } catch (const std::exception& e) {
+        SetPhase(TServerState::TPhase::Failed, server_.Port, e.what());
+        throw;
+    }
+    SetPhase(TServerState::TPhase::Starting, server_.Port);
+    try {
+        server_.Start(); // FtpServerStart reports the listening state
+    } catch (const std::exception& e) {
+        // The socket error's text has two lines: where, then why.
+        std::string reason = e.what();
+        for (size_t at; (at = reason.find("\r\n")) != std::string::npos;) reason.replace(at, 2, ": ");
+        SetPhase(TServerState::TPhase::Failed, server_.Port, reason);
+        WriteLog(lpSystem, LogRun(kLogText, "Port ") + LogRun(kLogPort, server_.Port) +
+                               LogRun(kLogText, " cannot be opened: " + reason));
         WriteLog(lpSystem, FormatText(lang_.LangText(sNoPort), {server_.Port}));
         WriteLog(lpSystem, lang_.LangText(sNotStart));
     }
@@ -240,7 +249,6 @@ void TFtpHost::WriteVersionLines() {
 
 void TFtpHost::Stop() {
     if (!Listening()) return;
-    if (view_) view_->TrayIconChanged(TTrayState::Stopped);
     server_.DropAllClients();
     server_.Stop();
 }
@@ -281,7 +289,7 @@ void TFtpHost::Shutdown() {
 void TFtpHost::FtpServerStart(TFtpServer& Sender) {
     WriteLog(lpSystem, lang_.LangText(sSerStart));
     WriteLog(lpSystem, lang_.LangText(sFTPPort) + " " + LogRun(kLogPort, Sender.Port));
-    if (view_) view_->ServerStateChanged(true, Sender.Port);
+    SetPhase(TServerState::TPhase::Listening, Sender.Port);
 }
 
 // Once when connections cannot be taken any more, once when they can again.
@@ -296,25 +304,23 @@ void TFtpHost::AcceptTrouble(int error) {
 
 void TFtpHost::FtpServerStop(TFtpServer&) {
     WriteLog(lpSystem, lang_.LangText(sSerStop));
-    if (view_) view_->ServerStateChanged(false, "");
+    SetPhase(TServerState::TPhase::Stopped, "");
+}
+
+void TFtpHost::SetPhase(TServerState::TPhase phase, std::string port, std::string reason) {
+    state_.Phase = phase;
+    state_.Port = std::move(port);
+    state_.Reason = std::move(reason);
+    RefreshUserCount();
 }
 
 void TFtpHost::RefreshUserCount() {
     const int n = int(userBox_.size());
-    std::string status;
-    int count;
-    TTrayState icon;
-    if (server_.ConnectionCount() > 0) {
-        status = std::to_string(n) + " " + lang_.LangText(sUser);
-        count = n;
-        icon = TTrayState::Busy;
-    } else {
-        status = lang_.LangText(sNoUser);
-        count = 0;
-        icon = TTrayState::Idle;
-    }
-    const std::string hint = lang_.LangText(sFTP) + " Client: " + std::to_string(n);
-    if (view_) view_->UserCountChanged(status, count, server_.MaxClients, icon, hint);
+    state_.Users = n;
+    state_.MaxUsers = int(settings_.MaxUser);
+    state_.UsersText =
+        server_.ConnectionCount() > 0 ? std::to_string(n) + " " + lang_.LangText(sUser) : lang_.LangText(sNoUser);
+    if (view_) view_->ServerStateChanged(state_);
 }
 
 } // namespace nubo

@@ -20,10 +20,10 @@
 #include "host/LogPane.h"
 #include "host/LogWriter.h"
 #include "host/LoginCache.h"
+#include "host/ServerState.h"
 #include "host/SpeedLimits.h"
 #include "host/TlsSetup.h"
 #include "host/TotalsLedger.h"
-#include "host/TrayState.h"
 #include "host/VirtualTree.h"
 #include "socket/EventLoop.h"
 #include "socket/LoopWorkers.h"
@@ -66,13 +66,8 @@ public:
     void LineAdded(int, const TLogLine&) override {}
     void FirstLineRemoved(int) override {}
     void PanesCleared() override {}
-    // The server started listening on port, or stopped (port empty).
-    virtual void ServerStateChanged(bool /*listening*/, const std::string& /*port*/) {}
-    // RefreshUserCount: status text ("3 Users" / "No Users"), logged-in count, the
-    // component's MaxClients, the tray state, hint.
-    virtual void UserCountChanged(const std::string& /*status*/, int /*count*/, int /*maxClients*/, TTrayState /*tray*/,
-                                  const std::string& /*hint*/) {}
-    virtual void TrayIconChanged(TTrayState /*tray*/) {}
+    // The server's state changed: started, stopped, failed, or its logged-in count.
+    virtual void ServerStateChanged(const TServerState& /*state*/) {}
     virtual void UserRowsChanged() {}  // UserBox gained, lost or relabelled a row
     virtual void MonitorRefreshed() {} // the one-second rows were rebuilt
     // "/close": stop was done; the console hides its window. "/hidetray", "/showtray".
@@ -98,8 +93,10 @@ public:
     void Stop();    // drops every client, then closes the listener; nothing while stopped
     void Restart(); // Stop, then Start
     bool Listening() const { return server_.Listening(); }
+    const TServerState& State() const { return state_; }
     // A port given on the command line overrides the settings file for this run.
     void SetPortOverride(std::string port) { portOverride_ = std::move(port); }
+    const std::string& PortOverride() const { return portOverride_; }
     // The machine's public address as an online service sees it, for PassiveAddress=auto;
     // empty when it cannot be had. Unset: "auto" announces the local address.
     std::function<std::string()> PublicAddress;
@@ -108,6 +105,7 @@ public:
     void RunCommandLine(const std::string& commandLine);
     // Quit: drop all clients, stop, log the shutdown line.
     void Shutdown();
+    // Tells the view the state with the current logged-in count and limit.
     void RefreshUserCount();
 
     // --- live monitor ---
@@ -121,7 +119,9 @@ public:
     TClientDetail ShowSelectedUser(int connectionId) const;
     static TClientDetail IdleDetail(const TLangTexts& lang);
     bool Disconnect(int connectionId); // false: no such live client
-    bool Ban(int connectionId);        // address to "IP Deny", then disconnect
+    // The client's address to "IP Deny", then every session from it is disconnected.
+    // Returns how many were (0: no such live client).
+    int Ban(int connectionId);
     TFtpCtrlSocket* LiveClient(int connectionId) const;
 
     // --- the parts, for the console and the tests ---
@@ -193,12 +193,14 @@ private:
     void CheckFilesAtStart();
     void StartTls();
     void StartPassiveAddress();
+    void SetPhase(TServerState::TPhase phase, std::string port, std::string reason = {});
     bool CheckFile(TFtpCtrlSocket& Client, TFtpString& FilePath, char letter);
     void ReleaseListing(TFtpCtrlSocket& Client);
     void LogTransferEnd(const TFtpCtrlSocket& Client, const TLangKey& key, int64_t seconds, int64_t bytes);
 
     std::string dir_;
     std::string portOverride_;
+    TServerState state_;
     THostView* view_ = nullptr;
     // Session counts by account and by account + "-" + address (keys upper-cased:
     // they match without regard to case).

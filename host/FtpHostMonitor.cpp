@@ -161,12 +161,24 @@ bool TFtpHost::Disconnect(int connectionId) {
     return true;
 }
 
-bool TFtpHost::Ban(int connectionId) {
+int TFtpHost::Ban(int connectionId) {
     TFtpCtrlSocket* c = LiveClient(connectionId);
-    if (!c) return false;
+    if (!c) return 0;
+    const std::string address = c->PeerAddr();
     TSettingsFile config = ConfigFile();
-    AppendDeny(config.Ini(), c->PeerAddr());
-    return Disconnect(connectionId);
+    AppendDeny(config.Ini(), address);
+    // Every session from the address goes, not only the selected one.
+    int closed = 0;
+    for (int i = 0; i < server_.ConnectionCount(); ++i) {
+        TFtpCtrlSocket* other = server_.Connection(i);
+        if (other->State() == wsClosed || other->PeerAddr() != address) continue;
+        other->CloseLater();
+        ++closed;
+    }
+    WriteLog(lpConnect, LogRun(kLogAddress, address) +
+                            LogRun(kLogText, " added to the deny list; " + std::to_string(closed) +
+                                                 (closed == 1 ? " session" : " sessions") + " disconnected."));
+    return closed;
 }
 
 } // namespace nubo

@@ -12,7 +12,7 @@ if [ "${NUBO_FUZZ:-0}" = 1 ]; then
   pkgs+=(clang libclang-rt-dev)
 fi
 if [ "${NUBO_CONSOLE:-0}" = 1 ]; then
-  pkgs+=(qt6-base-dev qt6-base-dev-tools libgl-dev fonts-noto-cjk xvfb x11-apps imagemagick)
+  pkgs+=(qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev fonts-noto-cjk xvfb x11-apps imagemagick icewm)
 fi
 
 missing=()

@@ -108,8 +108,22 @@ bool ValidAddressEntry(std::string_view entry) {
     std::string bytes;
     size_t bits = 0;
     if (entry.find('/') != std::string_view::npos) return ParsePrefix(entry, bytes, bits);
-    if (entry.find(':') != std::string_view::npos && !HasWildcard(entry)) return AddressBytes(entry, bytes);
-    return true;
+    if (entry.find(':') != std::string_view::npos)
+        return HasWildcard(entry) ? entry.find_first_not_of("0123456789abcdefABCDEF:.*?") == std::string_view::npos
+                                  : AddressBytes(entry, bytes);
+    // IPv4: up to four fields, each a number up to 255 or holding a wildcard; without a
+    // wildcard it must be a whole address. "300.1.2.3" and "abc10.0.0.5" are typing errors.
+    if (entry.find_first_not_of("0123456789.*?") != std::string_view::npos) return false;
+    size_t fields = 0;
+    for (size_t start = 0;; ++fields) {
+        const size_t dot = entry.find('.', start);
+        const std::string_view f = entry.substr(start, dot == std::string_view::npos ? dot : dot - start);
+        if (f.empty()) return false;
+        if (!HasWildcard(f) && (f.size() > 3 || std::stoi(std::string(f)) > 255)) return false;
+        if (dot == std::string_view::npos) break;
+        start = dot + 1;
+    }
+    return fields < 4 && (fields == 3 || HasWildcard(entry));
 }
 
 bool AccessCheck(const TIniFile& config, std::string_view address) {

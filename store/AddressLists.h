@@ -19,8 +19,9 @@ inline constexpr size_t kMaxPatternLength = 255;
 bool MatchPattern(std::string_view address, std::string_view pattern);
 
 // Whether an entry can stand in a list: an IPv6 address or an address prefix
-// ("2001:db8::/32", "10.0.0.0/8") must parse as one; a pattern ("*", "?" and the rest
-// compared as text) may be anything up to 255 characters.
+// ("2001:db8::/32", "10.0.0.0/8") must parse as one; an IPv4 entry is a whole address or
+// up to four fields with wildcards ("192.168.*", "10.0.?.*"), each plain field a number up
+// to 255. Entries already in a file are matched as they stand.
 bool ValidAddressEntry(std::string_view entry);
 
 // False when a deny entry matches and no allow entry does. An IPv6 address or a prefix

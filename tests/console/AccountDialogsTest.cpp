@@ -283,7 +283,7 @@ TEST_F(AccountDialogsTest, EditDialogChecksInOrder) {
     };
     const QString home = Folder("home1");
     const Case cases[] = {
-        {"", "a", "a", home, "아아디를 입력해주세요", "edit_id"},
+        {"", "a", "a", home, "아이디를 입력해주세요", "edit_id"},
         {"a]b", "a", "a", home, "아이디에는 ] 와 = 문자, 줄바꿈, 앞뒤 공백을 쓸 수 없습니다.", "edit_id"},
         {"a=b", "a", "a", home, "아이디에는 ] 와 = 문자, 줄바꿈, 앞뒤 공백을 쓸 수 없습니다.", "edit_id"},
         {" ab", "a", "a", home, "아이디에는 ] 와 = 문자, 줄바꿈, 앞뒤 공백을 쓸 수 없습니다.", "edit_id"},
@@ -403,14 +403,17 @@ TEST_F(AccountDialogsTest, PermissionBoxesBuildTheLetters) {
         QCheckBox* box;
         const char* letters;
     } clicks[] = {
-        {dlg_->chkRendir, "DU_EMRYVS__"}, // no letter of its own
         {dlg_->chkRead, "_U_EMRYVS__"},    {dlg_->chkWrite, "___EMRYVS__"},  {dlg_->chkAccess, "__AEMRYVS__"},
         {dlg_->chkDel, "__A_MRYVS__"},     {dlg_->chkMake, "__A__RYVS__"},   {dlg_->chkRemove, "__A___YVS__"},
         {dlg_->chkRenFile, "__A____VS__"}, {dlg_->chkSubDir, "__A____V___"}, {dlg_->chkRead, "D_A____V___"},
     };
+    // Folder renames follow the file rename letter: the folder box only shows it.
+    EXPECT_FALSE(dlg_->chkRendir->isEnabled());
+    EXPECT_FALSE(dlg_->chkRendir->toolTip().isEmpty());
     for (const auto& c : clicks) {
         c.box->click();
         EXPECT_EQ(Key("anonymous", "Dir0"), dir_ + "down|" + c.letters + "|") << c.box->objectName().toStdString();
+        EXPECT_EQ(dlg_->chkRendir->isChecked(), dlg_->chkRenFile->isChecked());
     }
     // Reopened, the boxes show what was written; no row selected clears them.
     Open();

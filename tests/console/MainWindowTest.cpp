@@ -3,6 +3,8 @@
 // download, disconnect and ban.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMenuBar>
+#include <QSplitter>
 #include <QTreeWidget>
 #include <arpa/inet.h>
 #include <cstdlib>
@@ -56,6 +58,10 @@ protected:
         port_ = FreePort();
         frm_ = std::make_unique<TfrmMain>(TConsoleStart{dir_, std::to_string(port_), {}});
         frm_->ShowMessage = [this](const QString& text, bool) { messages_ << text; };
+        frm_->AskYesNo = [this](const QString& q) {
+            questions_ << q;
+            return answer_;
+        };
     }
     void TearDown() override {
         if (curl_ > 0) {
@@ -73,6 +79,12 @@ protected:
             EXPECT_EQ(a->isEnabled(), listening) << a->objectName().toStdString();
         EXPECT_TRUE(frm_->mnuRestart->isEnabled());
         EXPECT_EQ(frm_->Tray.Image(), listening ? TTrayState::Idle : TTrayState::Stopped);
+    }
+    // The label, the title and the tray tooltip tell the same state.
+    void ExpectStateShown(const QString& label, const QString& summary) {
+        EXPECT_EQ(frm_->Iblport->text(), label);
+        EXPECT_EQ(frm_->windowTitle(), QStringLiteral("Nubo FTP Server V2.0.0 — ") + summary);
+        EXPECT_EQ(frm_->Tray.Hint(), QStringLiteral("Nubo FTP Server — ") + summary);
     }
     // Logs in anonymously without waiting: the server answers once Qt's loop runs.
     int LoginRaw() {
@@ -93,6 +105,8 @@ protected:
     int port_ = 0;
     std::unique_ptr<TfrmMain> frm_;
     QStringList messages_;
+    QStringList questions_;
+    bool answer_ = true;
     pid_t curl_ = -1;
 };
 
@@ -105,15 +119,14 @@ TEST_F(MainWindowTest, FirstStartListensAndTheControlsFollowStopStartRestart) {
     EXPECT_TRUE(fs::exists(dir_ + "ftp_users.ini"));
     EXPECT_TRUE(Listening(port_));
     ExpectControls(true);
-    EXPECT_EQ(frm_->Iblport->text(), QString::number(port_));
-    EXPECT_EQ(frm_->windowTitle(), QStringLiteral("Nubo FTP Server V2.0.0"));
+    ExpectStateShown(QString::number(port_), QStringLiteral("%1, 0 users").arg(port_));
     EXPECT_EQ(frm_->StatusPanels[0]->text(), QStringLiteral("No Users"));
-    EXPECT_EQ(frm_->Tray.Hint(), QStringLiteral("Nubo FTP Server Client: 0"));
     EXPECT_EQ(CountEnding(System(), QStringLiteral("서버가 시작되었습니다.")), 1);
     EXPECT_EQ(CountEnding(System(), QStringLiteral("FTP Port: %1").arg(port_)), 1);
 
     frm_->mnuStop->trigger();
     ExpectControls(false);
+    ExpectStateShown(QStringLiteral("중지됨"), QStringLiteral("중지됨"));
     EXPECT_FALSE(Listening(port_));
     EXPECT_EQ(CountEnding(System(), QStringLiteral("서버가 중지되었습니다.")), 1);
 
@@ -144,6 +157,11 @@ TEST_F(MainWindowTest, PanesKeepTheLatestLinesAndClearEmptiesAllThree) {
     EXPECT_TRUE(trans.LineText(4998).endsWith(QStringLiteral("] - line 5000")));
     EXPECT_EQ(trans.LineCount(), int(frm_->Host().Log().Pane(lpTransfer).Lines().size()));
 
+    answer_ = false;
+    frm_->mnuClear->trigger();
+    EXPECT_EQ(questions_.size(), 1);
+    EXPECT_EQ(trans.LineCount(), 4999);
+    answer_ = true;
     frm_->mnuClear->trigger();
     for (auto* pane : frm_->Panes) EXPECT_EQ(pane->LineCount(), 0);
     frm_->mnuStop->trigger();
@@ -176,12 +194,36 @@ TEST_F(MainWindowTest, APortInUseIsLoggedAndStartStaysEnabled) {
     frm_->btn_start->trigger();
     close(holder);
     ExpectControls(false);
+    const QString failed = QStringLiteral("시작 실패 (%1)").arg(port_);
+    ExpectStateShown(failed, failed);
+    EXPECT_FALSE(frm_->Iblport->toolTip().isEmpty()); // the reason
     const QStringList lines = System();
-    ASSERT_GE(lines.size(), 2);
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_TRUE(lines[lines.size() - 3].contains(QStringLiteral("Port %1 cannot be opened: ").arg(port_)))
+        << lines[lines.size() - 3].toStdString();
+    EXPECT_FALSE(lines[lines.size() - 3].contains(u'?')); // the reason's two lines joined, not garbled
     EXPECT_TRUE(
         lines[lines.size() - 2].endsWith(QStringLiteral("이미 사용중인 포트입니다. 다른 포트로 설정해주세요.")));
     EXPECT_TRUE(lines.last().endsWith(QStringLiteral("Server not started.")));
     EXPECT_TRUE(messages_.isEmpty()); // logged, no dialog
+
+    frm_->btn_start->trigger(); // the port is free again
+    ExpectControls(true);
+    ExpectStateShown(QString::number(port_), QStringLiteral("%1, 0 users").arg(port_));
+    EXPECT_TRUE(frm_->Iblport->toolTip().isEmpty());
+}
+
+// Stopped with a client logged in: the tray shows stopped, not "running, idle".
+TEST_F(MainWindowTest, AStopWithClientsShowsStopped) {
+    const int s = LoginRaw();
+    ASSERT_TRUE(Pump([&] { return frm_->Iblc_user->text() == QStringLiteral("1"); }));
+    EXPECT_EQ(frm_->Tray.Image(), TTrayState::Busy);
+    ExpectStateShown(QString::number(port_), QStringLiteral("%1, 1 user").arg(port_));
+    frm_->btn_stop->trigger();
+    ExpectControls(false);
+    ExpectStateShown(QStringLiteral("중지됨"), QStringLiteral("중지됨"));
+    EXPECT_EQ(frm_->Iblc_user->text(), QStringLiteral("0"));
+    close(s);
 }
 
 // A first start offers TLS with a certificate it made; an encrypted session is marked.
@@ -244,6 +286,15 @@ TEST_F(MainWindowTest, MonitorShowsARunningDownloadAndDisconnectEndsIt) {
                frm_->Current_UpDownBox->topLevelItem(0)->text(5) != firstBytes;
     })) << firstBytes.toStdString();
 
+    // Quitting while a file is sent asks, with the number of transfers; no keeps serving.
+    answer_ = false;
+    frm_->mnuQuit->trigger();
+    ASSERT_EQ(questions_.size(), 1);
+    EXPECT_TRUE(questions_[0].contains(QStringLiteral("전송 중인 파일이 1개"))) << questions_[0].toStdString();
+    EXPECT_TRUE(frm_->Host().Listening());
+    questions_.clear();
+    answer_ = true;
+
     QTreeWidgetItem* row = SelectOnlyUser();
     EXPECT_EQ(row->text(1), QStringLiteral("ANONYMOUS"));
     EXPECT_TRUE(frm_->Detail->btn_disconnect->isEnabled());
@@ -253,6 +304,9 @@ TEST_F(MainWindowTest, MonitorShowsARunningDownloadAndDisconnectEndsIt) {
     EXPECT_TRUE(frm_->Detail->lblKS->text().endsWith(QStringLiteral(" K/S")));
 
     frm_->Detail->btn_disconnect->click();
+    ASSERT_EQ(questions_.size(), 1);
+    EXPECT_TRUE(questions_[0].contains(QStringLiteral("ANONYMOUS (127.0.0.1)"))) << questions_[0].toStdString();
+    EXPECT_TRUE(frm_->UserBox->selectedItems().isEmpty());
     EXPECT_EQ(frm_->Detail->txtusername->text(), QStringLiteral("선택된 ID 없음"));
     EXPECT_EQ(frm_->Detail->lblStatus->text(), QStringLiteral("대기중"));
     ASSERT_TRUE(Pump([&] { return frm_->UserBox->topLevelItemCount() == 0; }));
@@ -274,6 +328,9 @@ TEST_F(MainWindowTest, BanWritesTheNextFreeDenyKeyAndDisconnects) {
     ini.WriteString("IP Deny", "IP1", "10.1.1.2");
     const int s = LoginRaw();
     SelectOnlyUser();
+    const int other = Connect(port_); // a second session from the address, not logged in
+    ASSERT_GE(other, 0);
+    ASSERT_TRUE(Pump([&] { return frm_->Host().Server().ConnectionCount() == 2; }));
 
     // The pop-up menu's items follow the selection.
     frm_->UserMenuPopup(QPoint(1, 1));
@@ -281,8 +338,21 @@ TEST_F(MainWindowTest, BanWritesTheNextFreeDenyKeyAndDisconnects) {
     EXPECT_TRUE(frm_->popBAN->isEnabled());
     frm_->UserMenu->hide();
 
+    answer_ = false; // asked, and the operator says no: nothing happens
+    frm_->popBAN->trigger();
+    ASSERT_EQ(questions_.size(), 1);
+    EXPECT_TRUE(questions_[0].contains(QStringLiteral("ANONYMOUS (127.0.0.1)"))) << questions_[0].toStdString();
+    EXPECT_EQ(ini.ReadString("IP Deny", "IP2", ""), "");
+    EXPECT_EQ(frm_->UserBox->selectedItems().size(), 1);
+
+    answer_ = true;
     frm_->popBAN->trigger();
     EXPECT_EQ(ini.ReadString("IP Deny", "IP2", ""), "127.0.0.1");
+    EXPECT_TRUE(frm_->UserBox->selectedItems().isEmpty()); // a second click hits nobody
+    EXPECT_EQ(CountEnding(PaneLines(*frm_->Panes[lpConnect]),
+                          QStringLiteral("127.0.0.1 added to the deny list; 2 sessions disconnected.")),
+              1)
+        << PaneLines(*frm_->Panes[lpConnect]).join(u'\n').toStdString();
     ASSERT_TRUE(Pump([&] { return frm_->UserBox->topLevelItemCount() == 0; }));
     frm_->UserMenuPopup(QPoint(1, 1));
     EXPECT_FALSE(frm_->popKick->isEnabled());
@@ -295,6 +365,10 @@ TEST_F(MainWindowTest, BanWritesTheNextFreeDenyKeyAndDisconnects) {
     }
     EXPECT_EQ(n, 0);
     close(s);
+    while ((n = recv(other, buf, sizeof buf, 0)) > 0) {
+    }
+    EXPECT_EQ(n, 0); // the other session from the address went too
+    close(other);
 
     // The address is refused from now on.
     const int again = Connect(port_);
@@ -307,4 +381,51 @@ TEST_F(MainWindowTest, BanWritesTheNextFreeDenyKeyAndDisconnects) {
     });
     EXPECT_NE(got.find("421"), std::string::npos) << got;
     close(again);
+}
+
+// Without a notification area, closing the window must leave a way back: it minimises.
+TEST_F(MainWindowTest, WithoutATrayCloseMinimisesAndTheServerRuns) {
+    ASSERT_FALSE(frm_->Tray.Shown()); // offscreen has no notification area
+    frm_->show();
+    frm_->close();
+    EXPECT_TRUE(frm_->isVisible());
+    EXPECT_TRUE(frm_->isMinimized());
+    EXPECT_TRUE(frm_->Host().Listening());
+    frm_->mnuQuit->trigger(); // nothing is transferred: no question
+    EXPECT_TRUE(questions_.isEmpty());
+    EXPECT_FALSE(frm_->isVisible());
+    EXPECT_FALSE(frm_->Host().Listening());
+}
+
+// The window can be resized and keeps its size and splitters for the next start.
+TEST_F(MainWindowTest, SizeAndSplittersAreRememberedAndMenusHaveMnemonics) {
+    EXPECT_LT(frm_->minimumWidth(), 800);
+    EXPECT_LT(frm_->minimumHeight(), 600);
+    EXPECT_GT(frm_->maximumHeight(), 2000);
+    for (const QAction* m : frm_->menuBar()->actions())
+        EXPECT_TRUE(m->text().contains(u'&')) << m->text().toStdString();
+    EXPECT_EQ(frm_->mnuStart->shortcut(), QKeySequence(Qt::Key_F5));
+    EXPECT_EQ(frm_->Tray.StartMenu.actions().first()->text(), QStringLiteral("창 열기"));
+
+    frm_->show();
+    frm_->resize(900, 700);
+    auto* split = frm_->findChild<QSplitter*>(QStringLiteral("MainSplit"));
+    ASSERT_NE(split, nullptr);
+    split->setSizes({420, 200});
+    const QList<int> sizes = split->sizes();
+    frm_->mnuQuit->trigger();
+    frm_.reset();
+
+    TConsoleStart again{dir_, std::to_string(FreePort()), {}};
+    frm_ = std::make_unique<TfrmMain>(again);
+    frm_->show();
+    EXPECT_EQ(frm_->size(), QSize(900, 700));
+    EXPECT_EQ(frm_->findChild<QSplitter*>(QStringLiteral("MainSplit"))->sizes(), sizes);
+    frm_->mnuQuit->trigger();
+}
+
+TEST(QtTexts, QtsOwnButtonsSpeakKorean) {
+    if (!InstallQtTranslations(*QCoreApplication::instance()))
+        GTEST_SKIP() << "Qt's Korean translations are not installed";
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("예(&Y)"));
 }

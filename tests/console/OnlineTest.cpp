@@ -362,18 +362,30 @@ TEST_F(PortCheckTest, EqualAddressesNeedNoNoticesAndBadRecordsAreSkipped) {
     EXPECT_TRUE(messages_.isEmpty());
 }
 
-TEST(PortCheck, WithoutTheServiceNoRowsAreShown) {
+TEST(PortCheck, WithoutTheServiceTheWindowSaysWhyNothingIsChecked) {
     TWebService web{QString()};
     Tfrm_portcheck frm(web);
     QStringList messages;
     frm.ShowMessage = [&](const QString& t, bool) { messages << t; };
-    frm.FormShow(); // both addresses may be "connect_fail"
-    for (int i = 0; i < frm.list_port_notice->topLevelItemCount(); ++i)
-        frm.list_port_notice->topLevelItem(i)->setCheckState(0, Qt::Checked);
-    frm.bt_port_check->click();
+    frm.FormShow();
+    EXPECT_FALSE(frm.bt_port_check->isEnabled());
+    EXPECT_FALSE(frm.lblStatus->isHidden());
+    EXPECT_TRUE(frm.lblStatus->text().contains(QStringLiteral("ServiceURL"))) << frm.lblStatus->text().toStdString();
     EXPECT_EQ(frm.List_Port->topLevelItemCount(), 0);
-    EXPECT_TRUE(frm.bt_port_check->isEnabled());
     EXPECT_TRUE(messages.isEmpty());
+
+    // A service that does not answer is named.
+    TWebService closed{QStringLiteral("http://127.0.0.1:%1/nuboftp/").arg(FreePort())};
+    Tfrm_portcheck frm2(closed);
+    frm2.ShowMessage = frm.ShowMessage;
+    frm2.FormShow();
+    ASSERT_TRUE(frm2.bt_port_check->isEnabled());
+    for (int i = 0; i < frm2.list_port_notice->topLevelItemCount(); ++i)
+        frm2.list_port_notice->topLevelItem(i)->setCheckState(0, Qt::Checked);
+    frm2.bt_port_check->click();
+    EXPECT_TRUE(
+        frm2.lblStatus->text().startsWith(QStringLiteral("포트 검사 서비스에 연결할 수 없습니다: http://127.0.0.1:")))
+        << frm2.lblStatus->text().toStdString();
 }
 
 // The console asks for the version at creation, while its server already serves: the

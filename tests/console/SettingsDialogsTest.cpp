@@ -380,12 +380,17 @@ TEST_F(DialogsInMainWindowTest, AUserLimitAndADenyEntryApplyToTheNextLogin) {
     for (QAction* a : {frm_->btn_ftpconfig, frm_->mnuFTP, frm_->btn_ipaccess, frm_->mnuIPAccess})
         EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
 
-    WithModal<TfrmSetupFTP>(frm_->btn_ftpconfig, [](TfrmSetupFTP& dlg) {
+    EXPECT_EQ(frm_->IblMaxuser->text(), QStringLiteral("제한 없음"));
+    WithModal<TfrmSetupFTP>(frm_->btn_ftpconfig, [this](TfrmSetupFTP& dlg) {
+        // This run listens on --port, which the dialog says beside the file's port.
+        EXPECT_FALSE(dlg.lblRunPort->isHidden());
+        EXPECT_TRUE(dlg.lblRunPort->text().contains(QString::number(port_))) << dlg.lblRunPort->text().toStdString();
         dlg.txtMaxUser->setText(QStringLiteral("1"));
         dlg.reject();
     });
     EXPECT_EQ(messages_, QStringList{kRestartNotice});
     EXPECT_EQ(frm_->Host().Settings().MaxUser, 1);
+    EXPECT_EQ(frm_->IblMaxuser->text(), QStringLiteral("1"));
     EXPECT_TRUE(frm_->Host().Listening());
 
     const int first = Login();

@@ -1,5 +1,7 @@
 // The console's own widgets: the shared sort state of the monitor lists and the
 // drawing of colour runs into a log pane.
+#include <QCoreApplication>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -130,4 +132,16 @@ TEST(LogPaneView, DrawsRunsInTheirColoursOneBlockPerLine) {
     pane.AddLine({{0, "next"}});
     EXPECT_EQ(pane.LineText(0), QStringLiteral("next")); // starts at the top again
     EXPECT_EQ(pane.document()->blockCount(), 1);
+}
+
+// A long line must not scroll the pane sideways: the next lines' starts stay in view.
+TEST(LogPaneView, ALongLineKeepsTheBeginningsInView) {
+    TLogPaneView pane;
+    pane.resize(300, 200);
+    pane.show();
+    pane.AddLine({{0, "fingerprint " + std::string(400, 'A')}});
+    pane.AddLine({{0, "short"}});
+    QCoreApplication::processEvents();
+    EXPECT_GT(pane.horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(pane.horizontalScrollBar()->value(), 0);
 }

@@ -88,11 +88,13 @@ TEST(AccessCheck, IPv6AddressesAndPrefixes) {
     }
 }
 
-TEST(AddressEntries, MalformedIPv6AndPrefixesAreRefused) {
-    for (const char* good : {"10.0.0.*", "1.2.3.4", "2001:db8::1", "2001:db8::/32", "10.0.0.0/8", "fe80:*", "?"})
+TEST(AddressEntries, MalformedAddressesPatternsAndPrefixesAreRefused) {
+    for (const char* good : {"10.0.0.*", "1.2.3.4", "2001:db8::1", "2001:db8::/32", "10.0.0.0/8", "fe80:*", "?",
+                             "192.168.*", "*", "10.?.0.1", "255.255.255.255"})
         EXPECT_TRUE(ValidAddressEntry(good)) << good;
     for (const char* bad : {"", "2001:db8:::1", "2001:db8::g", "2001:db8::/", "2001:db8::/129", "2001:db8::/-1",
-                            "10.0.0.0/33", "10.0.0/8", "2001:db8::/3 2", "1::2::3"})
+                            "10.0.0.0/33", "10.0.0/8", "2001:db8::/3 2", "1::2::3", "300.1.2.3", "abc10.0.0.5",
+                            "10.0.0", "1..2.3", "1.2.3.4.5", "1.2.3.4.*", "0010.1.1.1", "10.0.0.1 ", "fe80:*x"})
         EXPECT_FALSE(ValidAddressEntry(bad)) << bad;
 }
 
