@@ -227,6 +227,8 @@ std::string TAdmin::CheckedFolder(const std::string& folder, const char* what) c
         throw Refused(std::string(what) + " " + Quoted(folder) + " is not an existing folder");
     std::string s = p.string();
     while (s.size() > 1 && s.back() == '/') s.pop_back();
+    // As the dialogs' folder chooser: a DirN value could not hold it.
+    if (!IsSafeEntryField(s)) throw Refused(std::string(what) + " " + Quoted(folder) + " holds '|' or a line break");
     return s;
 }
 

@@ -174,6 +174,8 @@ class AccountCommands(unittest.TestCase):
         self.cmd("user", "vdir", "add", "frank", "a4", self.docs)
         os.makedirs(os.path.join(self.docs, "a5"), exist_ok=True)
         missing = os.path.join(self.home, "no-such-folder")
+        piped = os.path.join(self.home, "a|b")
+        os.makedirs(piped, exist_ok=True)
         long_pw = b"x" * 1025 + b"\n"
         cases = [
             # (arguments, standard input, exit code, message on standard error)
@@ -187,6 +189,8 @@ class AccountCommands(unittest.TestCase):
              "user add: account name 'bad]name' may not hold ']', '=' or a line break"),
             (["user", "add", "gina", "--home", missing], b"pw\n", 1,
              "user add: home folder '%s' is not an existing folder" % missing),
+            (["user", "vdir", "add", "frank", "a5", piped], b"", 1,
+             "user vdir add: folder '%s' holds '|' or a line break" % piped),
             (["user", "add", "gina", "--home", self.home, "--perm", "DUX"], b"pw\n", 1,
              "user add: --perm: 'DUX' is not a set of the letters D U A E M R Y V S, each once"),
             (["user", "add", "gina", "--home", self.home, "--perm", "DD"], b"pw\n", 1, "--perm: 'DD' is not a set"),
