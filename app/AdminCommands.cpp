@@ -322,8 +322,8 @@ void TAdmin::UserShow() {
         line((std::string(l.Label) + ":").c_str(), *LimitField(copy, l.Key) + l.Unit);
     line("enter-message:", a.EnterMessage);
     line("exit-message:", a.ExitMessage);
-    line("downloaded:", std::to_string(users.TotalDownload(name)));
-    line("uploaded:", std::to_string(users.TotalUpload(name)));
+    line("downloaded:", std::to_string(users.TotalDownload(name)) + " KB");
+    line("uploaded:", std::to_string(users.TotalUpload(name)) + " KB");
     const std::vector<TVirtualEntry> dirs = users.DialogEntries(name);
     for (size_t i = 0; i < dirs.size(); ++i)
         std::printf("%-14s %s  %s  %s\n", i == 0 ? "home folder:" : "folder:", i == 0 ? "/" : dirs[i].Alias.c_str(),
