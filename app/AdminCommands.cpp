@@ -187,10 +187,16 @@ int TAdmin::Run() {
 }
 
 void TAdmin::Parse(size_t from, const std::set<std::string>& values, const std::set<std::string>& flags) {
+    bool optionsEnded = false;
     for (size_t i = from; i < words_.size(); ++i) {
         std::string w = words_[i];
-        if (w.rfind("--", 0) != 0 || w == "--") {
+        // After "--" every word is an argument, so an alias may start with dashes.
+        if (optionsEnded || w.rfind("--", 0) != 0) {
             args_.push_back(w);
+            continue;
+        }
+        if (w == "--") {
+            optionsEnded = true;
             continue;
         }
         std::optional<std::string> value;
