@@ -9,7 +9,7 @@ namespace nubo {
 
 namespace {
 
-void Usage(FILE* out, const char* program, const char* switches) {
+void Usage(FILE* out, const char* program, const char* switches, const char* more) {
     std::fprintf(out,
                  "Usage: %s [--dir DIR] [--port N] [%s]\n"
                  "  --dir DIR   folder of ftp_config.ini, ftp_users.ini, log/ and down/\n"
@@ -18,15 +18,17 @@ void Usage(FILE* out, const char* program, const char* switches) {
                  "  --help      this text\n"
                  "  --version   the version\n",
                  program, switches);
+    if (more) std::fprintf(out, "%s", more);
 }
 
 } // namespace
 
-int ParseProgramOptions(int argc, char** argv, const char* program, const char* switches, TProgramOptions& o) {
+int ParseProgramOptions(int argc, char** argv, const char* program, const char* switches, TProgramOptions& o,
+                        const char* more) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") {
-            Usage(stdout, program, switches);
+            Usage(stdout, program, switches, more);
             return 0;
         }
         if (a == "--version") {
@@ -40,7 +42,7 @@ int ParseProgramOptions(int argc, char** argv, const char* program, const char* 
         if (a.rfind("--", 0) == 0) {
             std::fprintf(stderr, "%s: %s: %s\n", program, a.c_str(),
                          a == "--dir" || a == "--port" ? "missing value" : "unknown option");
-            Usage(stderr, program, switches);
+            Usage(stderr, program, switches, more);
             return 2;
         }
         o.Params.push_back(a);

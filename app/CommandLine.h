@@ -13,8 +13,10 @@ struct TProgramOptions {
     std::vector<std::string> Params; // the switches, in order
 };
 
-// program names the executable in messages; switches is the usage line's switch list.
-// Returns -1 to go on, or the exit code after --help, --version or an error.
-int ParseProgramOptions(int argc, char** argv, const char* program, const char* switches, TProgramOptions& o);
+// program names the executable in messages; switches is the usage line's switch list;
+// more, when given, is printed under the usage. Returns -1 to go on, or the exit code
+// after --help, --version or an error.
+int ParseProgramOptions(int argc, char** argv, const char* program, const char* switches, TProgramOptions& o,
+                        const char* more = nullptr);
 
 } // namespace nubo

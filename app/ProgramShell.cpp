@@ -4,7 +4,8 @@
 
 namespace nubo {
 
-TProgramShell::TProgramShell(const char* program, const char* switches) : program_(program), switches_(switches) {}
+TProgramShell::TProgramShell(const char* program, const char* switches, const char* more)
+    : program_(program), switches_(switches), more_(more) {}
 
 TProgramShell::~TProgramShell() {
     if (!loop_) return;
@@ -13,7 +14,7 @@ TProgramShell::~TProgramShell() {
 }
 
 int TProgramShell::Begin(int argc, char** argv, bool sayHandedOver) {
-    if (const int rc = ParseProgramOptions(argc, argv, program_, switches_, opts_); rc >= 0) return rc;
+    if (const int rc = ParseProgramOptions(argc, argv, program_, switches_, opts_, more_); rc >= 0) return rc;
     IgnoreBrokenPipes();
     joined_ = JoinCommandLine(opts_.Params);
     // One copy per folder: a second start hands over its command line (to nuboftpd or

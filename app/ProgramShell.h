@@ -17,8 +17,9 @@ namespace nubo {
 
 class TProgramShell {
 public:
-    // program names the executable in messages; switches is the usage line's list.
-    TProgramShell(const char* program, const char* switches);
+    // program names the executable in messages; switches is the usage line's list;
+    // more, when given, is printed under the usage.
+    TProgramShell(const char* program, const char* switches, const char* more = nullptr);
     ~TProgramShell();
     TProgramShell(const TProgramShell&) = delete;
     TProgramShell& operator=(const TProgramShell&) = delete;
@@ -42,6 +43,7 @@ public:
 private:
     const char* program_;
     const char* switches_;
+    const char* more_;
     TProgramOptions opts_;
     std::string joined_;
     std::unique_ptr<TInstanceChannel> channel_;

@@ -1,7 +1,9 @@
 // nuboftpd: the FTP server and its whole policy without windows. One copy runs per
 // program folder; a second start hands its command line to it. SIGINT and SIGTERM quit.
+// "nuboftpd user|deny|allow ..." edits the account file or the address lists and exits.
 #include <cstdio>
 
+#include "app/AdminCommands.h"
 #include "app/ProgramShell.h"
 #include "host/FtpHost.h"
 #include "host/LogRuns.h"
@@ -24,7 +26,8 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-    TProgramShell shell("nuboftpd", "/start|/stop|/restart|/close");
+    if (const int rc = RunAdminCommandLine(argc, argv); rc >= 0) return rc;
+    TProgramShell shell("nuboftpd", "/start|/stop|/restart|/close", kAdminUsage);
     if (const int rc = shell.Begin(argc, argv, true); rc >= 0) return rc;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     RaiseDescriptorLimit();

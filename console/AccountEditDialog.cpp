@@ -57,6 +57,7 @@ Tfrm_user_setup_edit::Tfrm_user_setup_edit(TUserFile users, TUserEditMode mode, 
 
 void Tfrm_user_setup_edit::Load(const QString& id, const TUserFile::TAccount& a) {
     edit_id->setText(id);
+    loaded_ = a;
     loadedPassword_ = Q(a.Password);
     edit_pwd->setText(loadedPassword_);
     edit_pwd_ok->setText(loadedPassword_);
@@ -115,12 +116,27 @@ void Tfrm_user_setup_edit::bt_ini_writeClick() {
     a.UserMemo = edit_user_memo->text().toStdString();
     a.HomePath = edit_HomePath->text().toStdString();
     Limits->Store(a);
-    const std::string letters = mode_ == TUserEditMode::Edit ? HomeLetters : std::string(kNewHomeLetters);
+    const std::string id = edit_id->text().toStdString();
+    bool exists = false;
     try {
-        users_.WriteAccount(edit_id->text().toStdString(), a, letters);
+        if (mode_ == TUserEditMode::Edit) {
+            // Only the operator's changes: another program's change to the account's
+            // other keys, made while the dialog was open, stays.
+            TUserFile::TAccount shown = loaded_;
+            shown.UserDisable = a.UserDisable;
+            users_.WriteAccountChanges(id, shown, a, HomeLetters);
+        } else {
+            // The list was read when the accounts dialog opened: a command may have
+            // added the same ID since.
+            users_.Update([&](const TUserFile& now) -> std::vector<TIniFile::TEntry> {
+                if ((exists = now.HasAccount(id))) return {};
+                return TUserFile::AccountEntries(id, a, kNewHomeLetters);
+            });
+        }
     } catch (const EIniFileException&) {
         // A failed write leaves the old file whole; the dialog goes on.
     }
+    if (exists) return Refuse(QStringLiteral("이미 존재하는 사용자 아이디 입니다."), edit_id);
     accept();
 }
 

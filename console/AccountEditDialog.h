@@ -51,6 +51,8 @@ private:
     TUserEditMode mode_;
     // The stored value the password fields were filled with: kept as it is when unchanged.
     QString loadedPassword_;
+    // The account as Load filled the fields: an edit writes only what differs from it.
+    TUserFile::TAccount loaded_;
     QStringList listedIds_;
 };
 

@@ -214,7 +214,9 @@ void Tfrm_User_Setup::User_ListSelectItem() {
     edit_user_memo->setText(Q(a.UserMemo));
     chkDisable->setChecked(a.UserDisable);
     Limits->Load(a);
-    for (const TVirtualEntry& e : users_.DialogEntries(user)) AddDirRow(e);
+    shownDirs_ = users_.DialogEntries(user);
+    for (const TVirtualEntry& e : shownDirs_) AddDirRow(e);
+    shown_ = FieldsAccount();
     ShowEntry(nullptr);
 }
 
@@ -275,8 +277,14 @@ void Tfrm_User_Setup::SaveAccount() {
         dirs.push_back(
             {r->text(colFolder).toStdString(), r->text(colLetters).toStdString(), r->text(colAlias).toStdString()});
     }
+    if (!dirs.empty()) dirs[0].Alias.clear(); // the home row shows "/" and stores none
+    const TUserFile::TAccount a = FieldsAccount();
     try {
-        users_.WriteMainPage(id.toStdString(), FieldsAccount(), dirs);
+        // Only the operator's changes: a command's change to the account's other keys,
+        // made while the dialog was open, stays.
+        users_.WriteMainPageChanges(id.toStdString(), shown_, shownDirs_, a, dirs);
+        shown_ = a;
+        shownDirs_ = dirs;
     } catch (const EIniFileException&) {
         // A failed write leaves the old file whole; the dialog goes on.
     }

@@ -95,6 +95,9 @@ private:
     void ShowEntry(const QTreeWidgetItem* row);
 
     TUserFile users_;
+    // The selected account as last read or saved: a save writes only what differs.
+    TUserFile::TAccount shown_;
+    std::vector<TVirtualEntry> shownDirs_;
 };
 
 } // namespace nubo

@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 
+#include "store/UserFile.h"
+
 namespace nubo {
 
 TDialogSeams::TDialogSeams(QWidget* parent) {
@@ -24,19 +26,15 @@ TDialogSeams::TDialogSeams(QWidget* parent) {
 }
 
 bool IsSafeAccountId(const QString& id) {
-    for (QChar c : {QChar(']'), QChar('='), QChar('\r'), QChar('\n')})
-        if (id.contains(c)) return false;
-    return id == id.trimmed();
+    return id == id.trimmed() && nubo::IsSafeAccountId(id.toStdString());
 }
 
 bool IsSafeEntryField(const QString& text) {
-    for (QChar c : {QChar('|'), QChar('\r'), QChar('\n')})
-        if (text.contains(c)) return false;
-    return true;
+    return nubo::IsSafeEntryField(text.toStdString());
 }
 
 bool IsAnonymous(const QString& id) {
-    return id.compare(QStringLiteral("ANONYMOUS"), Qt::CaseInsensitive) == 0;
+    return IsAnonymousAccount(id.toStdString());
 }
 
 QLineEdit* AddField(QBoxLayout* box, const char* name, const QString& caption) {

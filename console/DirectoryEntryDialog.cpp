@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "store/UserFile.h"
+
 namespace nubo {
 
 Tfrm_Dir_edit::Tfrm_Dir_edit(TDirEditMode mode, std::vector<TDirRow> otherRows, QWidget* parent)
@@ -41,18 +43,19 @@ void Tfrm_Dir_edit::Refuse(const QString& text, QWidget* focus) {
 
 void Tfrm_Dir_edit::bt_Dir_okClick() {
     const QString alias = edit_dir_Alias->text(), folder = edit_Dir_Path->text();
-    if (alias.isEmpty()) return Refuse(QStringLiteral("별명(Alias)을 입력해주세요"), edit_dir_Alias);
+    std::vector<TVirtualEntry> others;
+    for (const TDirRow& r : otherRows_) others.push_back({r.Folder.toStdString(), "", r.Alias.toStdString()});
+    switch (CheckDirEntry(others, alias.toStdString(), folder.toStdString())) {
+    case TDirProblem::None: break;
+    case TDirProblem::EmptyAlias: return Refuse(QStringLiteral("별명(Alias)을 입력해주세요"), edit_dir_Alias);
     // "|" would split the stored entry; a line break would end it.
-    if (!IsSafeEntryField(alias))
+    case TDirProblem::UnsafeAlias:
         return Refuse(QStringLiteral("별명(Alias)에는 | 문자나 줄바꿈을 쓸 수 없습니다."), edit_dir_Alias);
-    if (folder.isEmpty()) return Refuse(QStringLiteral("디렉토리를 입력해주세요"), edit_Dir_Path);
-    for (const TDirRow& r : otherRows_)
-        if (r.Alias == alias) return Refuse(QStringLiteral("동일한 별명(Alias)이 존재합니다."), edit_dir_Alias);
-    for (const TDirRow& r : otherRows_) {
-        if (r.Folder == folder) {
-            Seams.ShowMessage(r.Folder);
-            return Refuse(QStringLiteral("동일한 디렉토리가 존재합니다."), edit_Dir_Path);
-        }
+    case TDirProblem::EmptyFolder: return Refuse(QStringLiteral("디렉토리를 입력해주세요"), edit_Dir_Path);
+    case TDirProblem::SameAlias: return Refuse(QStringLiteral("동일한 별명(Alias)이 존재합니다."), edit_dir_Alias);
+    case TDirProblem::SameFolder:
+        Seams.ShowMessage(folder);
+        return Refuse(QStringLiteral("동일한 디렉토리가 존재합니다."), edit_Dir_Path);
     }
     accept();
 }

@@ -68,6 +68,8 @@ TfrmIPAccess::TfrmIPAccess(std::string configPath, QWidget* parent)
 void TfrmIPAccess::FormShow() {
     deny_ = ReadAddressList(config_, kDenySection);
     allow_ = ReadAddressList(config_, kAllowSection);
+    denyRead_ = deny_;
+    allowRead_ = allow_;
     RBDeny->setChecked(true);
     ShowList();
 }
@@ -99,6 +101,8 @@ bool TfrmIPAccess::Acceptable(const QString& address) {
 void TfrmIPAccess::cmdAddClick() {
     const QString address = txtIP->Address();
     if (address == QStringLiteral("0.0.0.0") || !Acceptable(address)) return;
+    if (ListHasEntry(Chosen(), address.toStdString()))
+        return ShowMessage(QStringLiteral("이미 목록에 있는 주소입니다: ") + address, true);
     Chosen().push_back(address.toStdString());
     ListBox->addItem(address);
     txtIP->clear();
@@ -124,7 +128,10 @@ void TfrmIPAccess::cmdDeleteClick() {
 
 bool TfrmIPAccess::cmdOKClick() {
     try {
-        WriteAddressLists(config_, deny_, allow_);
+        SaveAddressListEdits(config_, denyRead_, deny_, allowRead_, allow_);
+        // A second save applies only what changed after this one.
+        denyRead_ = deny_;
+        allowRead_ = allow_;
         return true;
     } catch (const EIniFileException& e) {
         ShowMessage(Q(e.what()), true);

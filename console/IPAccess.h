@@ -1,7 +1,8 @@
 #pragma once
 // TfrmIPAccess: the address deny and allow lists. Both lists are edited in memory
 // while the dialog is open and reach the settings file only through "저장/닫기" (or
-// Escape); closing through the title bar throws the edits away.
+// Escape); closing through the title bar throws the edits away. A save applies the
+// edits, not the whole lists, so an address that a command added meanwhile is kept.
 
 #include <QDialog>
 #include <QListWidget>
@@ -43,7 +44,9 @@ public:
     void cmdModifyClick();
     void cmdDeleteClick();
     void cmdCancelClick();
-    // Both sections written afresh; false when the file could not be written.
+    // The operator's additions and removals applied to the lists as the file holds them
+    // now (another program's change made meanwhile stays); false when the file could not
+    // be written.
     bool cmdOKClick();
 
     const std::vector<std::string>& DenyList() const { return deny_; }
@@ -59,6 +62,7 @@ private:
 
     TIniFile config_;
     std::vector<std::string> deny_, allow_;
+    std::vector<std::string> denyRead_, allowRead_; // as read when the dialog opened
 };
 
 } // namespace nubo

@@ -250,10 +250,12 @@ TFtpHost::TPasswordCheck TFtpHost::CheckPassword(TFtpCtrlSocket& Client, const s
 
 void TFtpHost::StorePasswordHash(const std::string& account, const std::string& plain, const std::string& hashed) {
     try {
-        TUserFile users = UsersFile();
-        // An edit made meanwhile (a new password, a removed account) wins.
-        if (!users.HasAccount(account) || users.Password(account) != plain) return;
-        users.Ini().WriteString(account, "Password", hashed);
+        // An edit made meanwhile (a new password, a removed account, also by another
+        // program between this check and the write) wins.
+        UsersFile().Update([&](const TUserFile& now) -> std::vector<TIniFile::TEntry> {
+            if (!now.HasAccount(account) || now.Password(account) != plain) return {};
+            return {{account, "Password", hashed}};
+        });
         roundUsers_.reset();
     } catch (const std::exception& e) {
         WriteLog(lpSystem, LogRun(kLogText, "The password of the account ") + LogRun(kLogUser, UpperCase(account)) +

@@ -1,5 +1,6 @@
 #include "store/AddressLists.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
 
@@ -140,18 +141,95 @@ std::vector<std::string> ReadAddressList(const TIniFile& config, std::string_vie
     }
 }
 
+namespace {
+
+// Entries that replace a section: the old one erased, each non-empty entry under "IP"
+// and its position in the list.
+void ListEntries(std::string_view section, const std::vector<std::string>& list, std::vector<TIniFile::TEntry>& out) {
+    out.push_back({std::string(section), "", std::nullopt});
+    for (size_t i = 0; i < list.size(); ++i)
+        if (!list[i].empty()) out.push_back({std::string(section), IpKey(i), list[i]});
+}
+
+// The list as the dialog shows it (after) with what another program changed since the
+// dialog read it (before -> now): entries it removed leave, entries it added join at the
+// end unless the dialog holds them already. Copies count one by one.
+std::vector<std::string> ApplyListEdits(const std::vector<std::string>& now, const std::vector<std::string>& before,
+                                        std::vector<std::string> after) {
+    std::vector<std::string> added = now, removed;
+    for (const std::string& b : before) {
+        const auto it = std::find(added.begin(), added.end(), b);
+        if (it != added.end())
+            added.erase(it);
+        else
+            removed.push_back(b);
+    }
+    for (const std::string& r : removed)
+        if (const auto it = std::find(after.begin(), after.end(), r); it != after.end()) after.erase(it);
+    for (const std::string& a : added)
+        if (std::find(after.begin(), after.end(), a) == after.end()) after.push_back(a);
+    return after;
+}
+
+} // namespace
+
+bool ListHasEntry(const std::vector<std::string>& list, std::string_view entry) {
+    return std::find(list.begin(), list.end(), entry) != list.end();
+}
+
 void AppendDeny(TIniFile& config, std::string_view address) {
-    config.WriteString(kDenySection, IpKey(ReadAddressList(config, kDenySection).size()), address);
+    config.Update([&](const TIniFile& now) -> std::vector<TIniFile::TEntry> {
+        return {{std::string(kDenySection), IpKey(ReadAddressList(now, kDenySection).size()), std::string(address)}};
+    });
+}
+
+TListChange AddAddressEntry(TIniFile& config, std::string_view section, std::string_view entry) {
+    if (!ValidAddressEntry(entry)) return TListChange::Invalid;
+    TListChange result = TListChange::Done;
+    config.Update([&](const TIniFile& now) -> std::vector<TIniFile::TEntry> {
+        const std::vector<std::string> list = ReadAddressList(now, section);
+        if (ListHasEntry(list, entry)) {
+            result = TListChange::Duplicate;
+            return {};
+        }
+        return {{std::string(section), IpKey(list.size()), std::string(entry)}};
+    });
+    return result;
+}
+
+TListChange RemoveAddressEntry(TIniFile& config, std::string_view section, std::string_view entry) {
+    TListChange result = TListChange::Done;
+    config.Update([&](const TIniFile& now) {
+        std::vector<std::string> list = ReadAddressList(now, section);
+        std::vector<TIniFile::TEntry> out;
+        const auto it = std::find(list.begin(), list.end(), entry);
+        if (it == list.end()) {
+            result = TListChange::Missing;
+            return out;
+        }
+        list.erase(it);
+        ListEntries(section, list, out);
+        return out;
+    });
+    return result;
+}
+
+void SaveAddressListEdits(TIniFile& config, const std::vector<std::string>& denyBefore,
+                          const std::vector<std::string>& denyAfter, const std::vector<std::string>& allowBefore,
+                          const std::vector<std::string>& allowAfter) {
+    config.Update([&](const TIniFile& now) {
+        std::vector<TIniFile::TEntry> out;
+        ListEntries(kDenySection, ApplyListEdits(ReadAddressList(now, kDenySection), denyBefore, denyAfter), out);
+        ListEntries(kAllowSection, ApplyListEdits(ReadAddressList(now, kAllowSection), allowBefore, allowAfter), out);
+        return out;
+    });
 }
 
 void WriteAddressLists(TIniFile& config, const std::vector<std::string>& deny, const std::vector<std::string>& allow) {
-    config.EraseSection(kDenySection);
-    config.EraseSection(kAllowSection);
     std::vector<TIniFile::TEntry> entries;
-    for (const auto& [section, list] : {std::pair{kDenySection, &deny}, std::pair{kAllowSection, &allow}})
-        for (size_t i = 0; i < list->size(); ++i)
-            if (!(*list)[i].empty()) entries.push_back({std::string(section), IpKey(i), (*list)[i]});
-    if (!entries.empty()) config.Write(entries);
+    ListEntries(kDenySection, deny, entries);
+    ListEntries(kAllowSection, allow, entries);
+    config.Write(entries);
 }
 
 } // namespace nubo

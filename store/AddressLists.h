@@ -34,7 +34,23 @@ std::vector<std::string> ReadAddressList(const TIniFile& config, std::string_vie
 // The ban command: the address as it stands under the first free key of "IP Deny".
 void AppendDeny(TIniFile& config, std::string_view address);
 
-// The address-list dialog: both sections replaced; each non-empty entry is stored
+// Whether the list holds the entry, as typed (a second copy would change nothing).
+bool ListHasEntry(const std::vector<std::string>& list, std::string_view entry);
+
+// One entry added to (after the last) or removed from a list (the rest renumbered
+// from IP0), checked against the file as it is at that moment.
+enum class TListChange { Done, Invalid, Duplicate, Missing };
+TListChange AddAddressEntry(TIniFile& config, std::string_view section, std::string_view entry);
+TListChange RemoveAddressEntry(TIniFile& config, std::string_view section, std::string_view entry);
+
+// The address-list dialog's save: the lists as the dialog shows them (after), with what
+// another program changed in the file since the dialog read it (before) kept: an entry
+// added meanwhile stays, one removed meanwhile stays removed.
+void SaveAddressListEdits(TIniFile& config, const std::vector<std::string>& denyBefore,
+                          const std::vector<std::string>& denyAfter, const std::vector<std::string>& allowBefore,
+                          const std::vector<std::string>& allowAfter);
+
+// Both sections replaced; each non-empty entry is stored
 // under "IP" and its position in its list.
 void WriteAddressLists(TIniFile& config, const std::vector<std::string>& deny, const std::vector<std::string>& allow);
 

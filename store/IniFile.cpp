@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "platform/FileIO.h"
+#include "platform/FileLock.h"
 #include "platform/Text.h"
 #include "platform/TextCodec.h"
 
@@ -342,18 +343,49 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     Write({{std::string(section), std::string(key), std::string(value)}});
 }
 
-void TIniFile::Write(const std::vector<TEntry>& entries) {
-    held_.reset();
-    auto t = WritableText(path_);
+namespace {
+
+// The lock of path, or the reason it could not be had.
+std::unique_ptr<TFileLock> LockFor(const std::string& path) {
+    auto lock = std::make_unique<TFileLock>(path);
+    if (!lock->Locked() && lock->Error() == EWOULDBLOCK)
+        throw EIniFileException("Unable to write to " + path + ": another program keeps it locked");
+    return lock;
+}
+
+// Applies entries to t, the file's present text, and writes the result; the caller
+// holds the lock.
+void ApplyEntries(const std::string& path, const std::vector<TIniFile::TEntry>& entries, TIniText t) {
     bool changed = false;
-    for (const TEntry& e : entries) {
+    for (const TIniFile::TEntry& e : entries) {
         if (e.Value) {
             changed = t.Set(e.Section, e.Key, *e.Value) || changed;
+        } else if (e.Key.empty()) {
+            changed = t.EraseSection(e.Section) || changed;
         } else {
             changed = t.DeleteKey(e.Section, e.Key) || changed;
         }
     }
-    if (changed) ReplaceFileAtomically(path_, t.Bytes());
+    if (changed) ReplaceFileAtomically(path, t.Bytes());
+}
+
+} // namespace
+
+void TIniFile::Write(const std::vector<TEntry>& entries) {
+    held_.reset();
+    const auto lock = LockFor(path_);
+    ApplyEntries(path_, entries, WritableText(path_));
+}
+
+void TIniFile::Update(const std::function<std::vector<TEntry>(const TIniFile& now)>& update) {
+    held_.reset();
+    const auto lock = LockFor(path_);
+    // Read afresh under the lock: a reading kept from before may predate another
+    // process's write within the same tick of the file's clock.
+    auto text = std::make_shared<const TIniText>(TIniText::Load(path_, true));
+    TIniFile now(path_);
+    now.held_ = text;
+    ApplyEntries(path_, update(now), text->Writable());
 }
 
 void TIniFile::WriteInteger(std::string_view section, std::string_view key, int64_t value) {
@@ -365,9 +397,7 @@ void TIniFile::WriteBool(std::string_view section, std::string_view key, bool va
 }
 
 void TIniFile::EraseSection(std::string_view section) {
-    held_.reset();
-    auto t = WritableText(path_);
-    if (t.EraseSection(section)) ReplaceFileAtomically(path_, t.Bytes());
+    Write({{std::string(section), "", std::nullopt}});
 }
 
 void TIniFile::DeleteKey(std::string_view section, std::string_view key) {

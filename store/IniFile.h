@@ -6,10 +6,13 @@
 // Nothing is cached unless asked for (Held): every call reads the file afresh (an edit
 // made on disk takes effect at the next read), and every write replaces the file
 // atomically through a temporary file beside it, so a crash or a full disk leaves the
-// old file whole.
+// old file whole. Each write is a read-modify-write under an advisory lock beside the
+// file (platform/FileLock.h), so writers in other processes never lose one another's
+// change.
 // The file is written as UTF-8; one that is not valid UTF-8 is read as CP949.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -57,13 +60,18 @@ public:
     // of the file.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     // Several keys in one replacement of the file, in order: an entry with a value
-    // sets the key, one without deletes it. Nothing is written when only deletions of
-    // missing keys were asked for.
+    // sets the key, one without deletes it, and one with neither key nor value erases
+    // the whole section. Nothing is written when nothing would change.
     struct TEntry {
         std::string Section, Key;
         std::optional<std::string> Value;
     };
     void Write(const std::vector<TEntry>& entries);
+    // A change that depends on what the file holds (a check, a count, a list): update
+    // gets the file as it is once the lock is held, and its entries are written before
+    // any other writer of the file may read it. Throws as the writers do, and
+    // EIniFileException when the lock is not had within a few seconds.
+    void Update(const std::function<std::vector<TEntry>(const TIniFile& now)>& update);
     void WriteInteger(std::string_view section, std::string_view key, int64_t value);
     void WriteBool(std::string_view section, std::string_view key, bool value);
     void EraseSection(std::string_view section);

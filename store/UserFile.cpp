@@ -1,6 +1,7 @@
 #include "store/UserFile.h"
 
 #include "platform/PathMap.h"
+#include "platform/Text.h"
 
 namespace nubo {
 
@@ -20,6 +21,57 @@ TVirtualEntry ParseVirtualEntry(std::string_view value) {
 
 std::string FormatVirtualEntry(const TVirtualEntry& e) {
     return e.Folder + "|" + e.Letters + "|" + e.Alias;
+}
+
+bool IsSafeAccountId(std::string_view id) {
+    if (id.find_first_of("]=\r\n") != std::string_view::npos) return false;
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
+    return id.empty() || (!blank(id.front()) && !blank(id.back()));
+}
+
+bool IsSafeEntryField(std::string_view text) {
+    return text.find_first_of("|\r\n") == std::string_view::npos;
+}
+
+bool IsAnonymousAccount(std::string_view id) {
+    return SameText(id, "anonymous");
+}
+
+std::optional<std::string> NormalizeLetters(std::string_view typed) {
+    TPermissionBoxes b;
+    const std::pair<char, bool*> letters[] = {{'D', &b.Download}, {'U', &b.Upload},  {'A', &b.AccessDenied},
+                                              {'E', &b.Delete},   {'M', &b.MakeDir}, {'R', &b.RemoveDir},
+                                              {'Y', &b.Rename},   {'V', &b.Virtual}, {'S', &b.SubDirs}};
+    for (char c : typed) {
+        if (c == '_') continue;
+        bool known = false;
+        for (const auto& [letter, box] : letters) {
+            if (c != letter) continue;
+            if (*box) return std::nullopt;
+            *box = known = true;
+        }
+        if (!known) return std::nullopt;
+    }
+    return BuildLetters(b);
+}
+
+bool ValidLimit(std::string_view key, std::string_view value) {
+    if (value.empty() || value.size() > 18 || value.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    for (const TLimitRange& r : kLimitRanges)
+        if (SameText(r.Key, key)) return std::stoll(std::string(value)) <= r.Max;
+    return false;
+}
+
+TDirProblem CheckDirEntry(const std::vector<TVirtualEntry>& others, std::string_view alias, std::string_view folder) {
+    if (alias.empty()) return TDirProblem::EmptyAlias;
+    if (!IsSafeEntryField(alias)) return TDirProblem::UnsafeAlias;
+    if (folder.empty()) return TDirProblem::EmptyFolder;
+    for (const TVirtualEntry& e : others)
+        if (e.Alias == alias) return TDirProblem::SameAlias;
+    for (const TVirtualEntry& e : others)
+        if (e.Folder == folder) return TDirProblem::SameFolder;
+    return TDirProblem::None;
 }
 
 std::string BuildLetters(const TPermissionBoxes& b) {
@@ -131,21 +183,43 @@ void TUserFile::LimitEntries(std::string_view user, const TAccount& a, std::vect
         out.push_back({u, key, value});
 }
 
-// Each save is one replacement of the file: a crash never leaves half an account.
-void TUserFile::WriteAccount(std::string_view user, const TAccount& a, std::string_view dir0Letters) {
+std::vector<TIniFile::TEntry> TUserFile::AccountEntries(std::string_view user, const TAccount& a,
+                                                        std::string_view dir0Letters) {
     const std::string u(user);
     std::vector<TIniFile::TEntry> e{
         {u, "UserDisable", Flag(a.UserDisable)}, {u, "VirtualDir", "1"}, {u, "password", a.Password}};
     LimitEntries(user, a, e);
     e.push_back({u, "HomePath", a.HomePath});
     e.push_back({u, "Dir0", FormatVirtualEntry({a.HomePath, std::string(dir0Letters), ""})});
-    ini_.Write(e);
+    return e;
 }
 
-void TUserFile::WriteMainPage(std::string_view user, const TAccount& a, const std::vector<TVirtualEntry>& dirs) {
+// Each save is one replacement of the file: a crash never leaves half an account.
+void TUserFile::WriteAccount(std::string_view user, const TAccount& a, std::string_view dir0Letters) {
+    ini_.Write(AccountEntries(user, a, dir0Letters));
+}
+
+void TUserFile::WriteAccountChanges(std::string_view user, const TAccount& shown, const TAccount& a,
+                                    std::string_view dir0Letters) {
     const std::string u(user);
-    std::vector<TIniFile::TEntry> e{{u, "UserDisable", Flag(a.UserDisable)}, {u, "VirtualDir", "1"}};
-    LimitEntries(user, a, e);
+    std::vector<TIniFile::TEntry> e;
+    if (a.UserDisable != shown.UserDisable) e.push_back({u, "UserDisable", Flag(a.UserDisable)});
+    if (a.Password != shown.Password) e.push_back({u, "password", a.Password});
+    std::vector<TIniFile::TEntry> now, before;
+    LimitEntries(user, a, now);
+    LimitEntries(user, shown, before);
+    for (size_t i = 0; i < now.size(); ++i)
+        if (now[i].Value != before[i].Value) e.push_back(std::move(now[i]));
+    if (a.HomePath != shown.HomePath) {
+        e.push_back({u, "HomePath", a.HomePath});
+        e.push_back({u, "Dir0", FormatVirtualEntry({a.HomePath, std::string(dir0Letters), ""})});
+    }
+    if (!e.empty()) ini_.Write(e);
+}
+
+std::vector<TIniFile::TEntry> TUserFile::DirEntries(std::string_view user, const std::vector<TVirtualEntry>& dirs) {
+    const std::string u(user);
+    std::vector<TIniFile::TEntry> e;
     for (size_t i = 0; i < dirs.size(); ++i) {
         TVirtualEntry d = dirs[i];
         if (i == 0) {
@@ -156,7 +230,39 @@ void TUserFile::WriteMainPage(std::string_view user, const TAccount& a, const st
     }
     for (size_t i = dirs.size(); i < size_t(kMaxVirtualEntries); ++i)
         e.push_back({u, "Dir" + std::to_string(i), std::nullopt});
+    return e;
+}
+
+void TUserFile::WriteMainPage(std::string_view user, const TAccount& a, const std::vector<TVirtualEntry>& dirs) {
+    const std::string u(user);
+    std::vector<TIniFile::TEntry> e{{u, "UserDisable", Flag(a.UserDisable)}, {u, "VirtualDir", "1"}};
+    LimitEntries(user, a, e);
+    for (auto& d : DirEntries(user, dirs)) e.push_back(std::move(d));
     ini_.Write(e);
+}
+
+void TUserFile::WriteMainPageChanges(std::string_view user, const TAccount& shown,
+                                     const std::vector<TVirtualEntry>& shownDirs, const TAccount& a,
+                                     const std::vector<TVirtualEntry>& dirs) {
+    const std::string u(user);
+    std::vector<TIniFile::TEntry> e;
+    if (a.UserDisable != shown.UserDisable) e.push_back({u, "UserDisable", Flag(a.UserDisable)});
+    std::vector<TIniFile::TEntry> now, before;
+    LimitEntries(user, a, now);
+    LimitEntries(user, shown, before);
+    for (size_t i = 0; i < now.size(); ++i)
+        if (now[i].Value != before[i].Value) e.push_back(std::move(now[i]));
+    if (dirs != shownDirs)
+        for (auto& d : DirEntries(user, dirs)) e.push_back(std::move(d));
+    if (!e.empty()) ini_.Write(e);
+}
+
+void TUserFile::Update(const std::function<std::vector<TIniFile::TEntry>(const TUserFile& now)>& update) {
+    ini_.Update([&](const TIniFile& now) {
+        TUserFile view(*this);
+        view.ini_ = now;
+        return update(view);
+    });
 }
 
 } // namespace nubo

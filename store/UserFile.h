@@ -3,6 +3,8 @@
 // Every getter reads the file afresh; folders are returned in the engine's path form.
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +51,40 @@ std::string BuildLetters(const TPermissionBoxes& b);
 inline bool HasLetter(std::string_view letters, char letter) {
     return letters.find(letter) != std::string_view::npos;
 }
+
+// The checks that the account dialogs and nuboftpd's account commands share.
+//
+// An account's ID names an INI section: "]", "=", a line break or blanks at either end
+// would not read back as the same account.
+bool IsSafeAccountId(std::string_view id);
+// A field of a DirN value (an alias): "|" would split the entry, a line break end it.
+bool IsSafeEntryField(std::string_view text);
+// The anonymous account takes any password and cannot be removed.
+bool IsAnonymousAccount(std::string_view id);
+// Permission letters as an operator types them: any of D U A E M R Y V S, each at most
+// once, in any order, "_" ignored; the stored eleven-character form, or nothing when a
+// letter is unknown or doubled.
+std::optional<std::string> NormalizeLetters(std::string_view typed);
+
+// The limits an account's dialog fields hold, with the largest value each accepts:
+// sessions per account and per address, the idle time-out in minutes, speeds in KB/s.
+struct TLimitRange {
+    std::string_view Key;
+    int64_t Max;
+};
+inline constexpr int64_t kMaxTimeOutMinutes = 600;
+inline constexpr TLimitRange kLimitRanges[] = {{"MaxUser", 1'000'000},
+                                               {"MaxUserIP", 1'000'000},
+                                               {"Time-Out", kMaxTimeOutMinutes},
+                                               {"MaxSpeed", 100'000'000},
+                                               {"MaxUpSpeed", 100'000'000}};
+// A whole decimal number from 0 to the key's maximum (0: no limit).
+bool ValidLimit(std::string_view key, std::string_view value);
+
+// A virtual directory row against the account's other rows (the home row's alias
+// reads "/"), as the directory dialog checks it.
+enum class TDirProblem { None, EmptyAlias, UnsafeAlias, EmptyFolder, SameAlias, SameFolder };
+TDirProblem CheckDirEntry(const std::vector<TVirtualEntry>& others, std::string_view alias, std::string_view folder);
 
 // The text written when the file is missing at start; programDir ends with a separator.
 std::string FirstStartUsersText(std::string_view programDir);
@@ -127,9 +163,29 @@ public:
     // New account (dir0Letters = kNewHomeLetters) or edit of its identity (the letters
     // Dir0 had): every identity key, the password included, and Dir0 on the home.
     void WriteAccount(std::string_view user, const TAccount& a, std::string_view dir0Letters);
+    // The same edit, of only what differs from the account as the dialog was filled
+    // (shown): a key another program changed meanwhile and the operator did not touch
+    // keeps that change. A changed home rewrites Dir0 with dir0Letters.
+    void WriteAccountChanges(std::string_view user, const TAccount& shown, const TAccount& a,
+                             std::string_view dir0Letters);
     // Save of the main page: everything but the password; dirs[0] is the home entry.
     // Keys past the listed directories are deleted, so the numbering has no gap.
     void WriteMainPage(std::string_view user, const TAccount& a, const std::vector<TVirtualEntry>& dirs);
+    // The same save, of only what differs from the page as it was shown (shown,
+    // shownDirs): a key that another program changed meanwhile and the operator did not
+    // touch keeps that change. The directories are one unit: any change writes them all.
+    void WriteMainPageChanges(std::string_view user, const TAccount& shown, const std::vector<TVirtualEntry>& shownDirs,
+                              const TAccount& a, const std::vector<TVirtualEntry>& dirs);
+
+    // A change that depends on the file's content, with no other writer between the
+    // reading and the write (see TIniFile::Update).
+    void Update(const std::function<std::vector<TIniFile::TEntry>(const TUserFile& now)>& update);
+    // What WriteAccount writes, for an Update.
+    static std::vector<TIniFile::TEntry> AccountEntries(std::string_view user, const TAccount& a,
+                                                        std::string_view dir0Letters);
+    // Dir0 .. Dir4 as dirs lists them (dirs[0] the home entry, HomePath with it), the
+    // keys past them deleted, for an Update.
+    static std::vector<TIniFile::TEntry> DirEntries(std::string_view user, const std::vector<TVirtualEntry>& dirs);
 
     TIniFile& Ini() { return ini_; }
 

@@ -433,8 +433,49 @@ TEST_F(AccountDialogsTest, PermissionBoxesBuildTheLetters) {
 
 namespace {
 
+// The command line edits the file while the dialog shows the account: the dialog's
+// save writes what the operator changed, and keeps the rest of the command's work.
+TEST_F(AccountDialogsTest, ACommandsChangeWhileTheDialogIsOpenIsKept) {
+    SelectUser("anonymous");
+    ASSERT_EQ(testutil::RunNuboftpd({"--dir", dir_, "user", "add", "zed", "--home", dir_ + "home1", "--no-password"}),
+              0);
+    ASSERT_EQ(testutil::RunNuboftpd({"--dir", dir_, "user", "set", "anonymous", "--max-speed", "77"}), 0);
+    dlg_->chkDisable->click();
+    EXPECT_EQ(Key("anonymous", "UserDisable"), "1");
+    EXPECT_EQ(Key("anonymous", "MaxSpeed"), "77");
+    EXPECT_EQ(Key("zed", "HomePath"), dir_ + "home1");
+    // A field the operator does change wins.
+    dlg_->Limits->edit_MaxSpeed->setText("5");
+    dlg_->Limits->edit_MaxSpeed->textEdited("5");
+    EXPECT_EQ(Key("anonymous", "MaxSpeed"), "5");
+
+    // The edit dialog of a new account: an ID that a command added after the list was
+    // read is refused, not overwritten.
+    ASSERT_EQ(testutil::RunNuboftpd({"--dir", dir_, "user", "add", "yves", "--home", dir_ + "home2", "--no-password"}),
+              0);
+    QueueUserEdit("yves", "pw", Folder("home1"));
+    dlg_->bt_user_insert->click();
+    EXPECT_TRUE(script_.Messages.contains(QStringLiteral("이미 존재하는 사용자 아이디 입니다.")));
+    EXPECT_EQ(Key("yves", "HomePath"), dir_ + "home2");
+    EXPECT_EQ(Key("yves", "password"), "");
+
+    // The edit dialog of an existing account writes only the fields the operator changed.
+    SelectUser("anonymous");
+    ASSERT_EQ(testutil::RunNuboftpd({"--dir", dir_, "user", "set", "anonymous", "--timeout", "9"}), 0);
+    script_.Dialogs.push_back([](QDialog& d) {
+        auto& e = static_cast<Tfrm_user_setup_edit&>(d);
+        e.edit_user_memo->setText(QStringLiteral("edited"));
+        e.bt_ini_write->click();
+    });
+    dlg_->bt_user_edit->click();
+    EXPECT_EQ(Key("anonymous", "User_Memo"), "edited");
+    EXPECT_EQ(Key("anonymous", "Time-Out"), "9");
+    EXPECT_EQ(dlg_->User_List->topLevelItemCount(), 3);
+}
+
 // The running console: an account added and then disabled in the dialog opened from
 // the tool bar takes effect at the next login, without a restart.
+
 class AccountsInConsoleTest : public ::testing::Test {
 protected:
     void SetUp() override {

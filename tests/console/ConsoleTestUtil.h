@@ -3,10 +3,13 @@
 // holds.
 #include <QCoreApplication>
 #include <QString>
+#include <fcntl.h>
 #include <functional>
 #include <string>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "tests/support/Loopback.h"
 #include "tests/support/RunUntil.h"
@@ -45,6 +48,25 @@ inline std::string ReceiveUntil(int s, const std::string& want) {
         return r == 0 || got.find(want) != std::string::npos;
     });
     return got;
+}
+
+// Runs the real nuboftpd with args (standard input empty, output dropped) and returns
+// its exit code; -1 when it did not end by itself.
+inline int RunNuboftpd(const std::vector<std::string>& args) {
+    const pid_t pid = fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        for (int fd : {0, 1, 2}) dup2(null, fd);
+        std::vector<char*> argv{const_cast<char*>(NUBOFTPD_PATH)};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(NUBOFTPD_PATH, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
 }
 
 } // namespace nubo::testutil

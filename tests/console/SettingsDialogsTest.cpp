@@ -12,6 +12,7 @@
 #include "console/Main.h"
 #include "console/SetupFTP.h"
 #include "socket/TlsContext.h"
+#include "store/AddressLists.h"
 #include "tests/console/ConsoleTestUtil.h"
 #include "tests/support/TempDir.h"
 
@@ -313,6 +314,26 @@ TEST_F(IPAccessTest, TheTitleBarCloseSavesNothing) {
     dlg.close();
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(ReadBytes(Config()), before);
+}
+
+TEST_F(IPAccessTest, ACommandsChangeWhileTheDialogIsOpenIsKept) {
+    TfrmIPAccess dlg(Config());
+    dlg.show();
+    // Meanwhile, from the command line: one address added, one removed.
+    ASSERT_EQ(RunNuboftpd({"--dir", dir_.Dir(), "deny", "add", "10.5.5.5"}), 0);
+    ASSERT_EQ(RunNuboftpd({"--dir", dir_.Dir(), "deny", "remove", "10.0.0.2"}), 0);
+    dlg.txtIP->setText(QStringLiteral("192.168.1.1"));
+    dlg.cmdAdd->click();
+    Select(dlg, 0); // 10.0.0.1
+    dlg.cmdDelete->click();
+    QStringList messages;
+    dlg.ShowMessage = [&](const QString& t, bool) { messages << t; };
+    dlg.txtIP->setText(QStringLiteral("192.168.1.1"));
+    dlg.cmdAdd->click(); // already listed
+    EXPECT_EQ(messages.size(), 1);
+    dlg.cmdCancel->click();
+    EXPECT_EQ(ReadAddressList(TIniFile(Config()), kDenySection), (std::vector<std::string>{"192.168.1.1", "10.5.5.5"}));
+    EXPECT_EQ(ReadAddressList(TIniFile(Config()), kAllowSection), std::vector<std::string>{"10.0.0.*"});
 }
 
 // The main window's openers: the dialog runs modally; what it saves reaches the next

@@ -132,5 +132,36 @@ TEST(AccessCheck, TheBanAppendsEvenWhenListed) {
     EXPECT_FALSE(AccessCheck(config, "10.0.0.9"));
 }
 
+// The dialog's save applies its own additions and removals to the lists as they are
+// now: what another program changed while the dialog was open stays.
+TEST(AddressLists, TheDialogSaveKeepsAChangeMadeMeanwhile) {
+    TTempDir tmp;
+    TIniFile config(tmp.File("ftp_config.ini"));
+    WriteAddressLists(config, {"10.0.0.1", "10.0.0.2", "10.0.0.3"}, {"127.0.0.1"});
+    const std::vector<std::string> denyRead = ReadAddressList(config, kDenySection);
+    const std::vector<std::string> allowRead = ReadAddressList(config, kAllowSection);
+    // Meanwhile, elsewhere: one added, one removed.
+    EXPECT_EQ(AddAddressEntry(config, kDenySection, "10.0.0.9"), TListChange::Done);
+    EXPECT_EQ(RemoveAddressEntry(config, kDenySection, "10.0.0.3"), TListChange::Done);
+    // The dialog: 10.0.0.1 modified into 10.0.0.5, 10.0.0.2 deleted, an allow entry added.
+    SaveAddressListEdits(config, denyRead, {"10.0.0.5", "10.0.0.3"}, allowRead, {"127.0.0.1", "::1"});
+    EXPECT_EQ(ReadAddressList(config, kDenySection), (std::vector<std::string>{"10.0.0.5", "10.0.0.9"}));
+    EXPECT_EQ(ReadAddressList(config, kAllowSection), (std::vector<std::string>{"127.0.0.1", "::1"}));
+}
+
+TEST(AddressLists, SingleEntryChanges) {
+    TTempDir tmp;
+    TIniFile config(tmp.File("ftp_config.ini"));
+    EXPECT_EQ(AddAddressEntry(config, kAllowSection, "10.*"), TListChange::Done);
+    EXPECT_EQ(AddAddressEntry(config, kAllowSection, "10.*"), TListChange::Duplicate);
+    EXPECT_EQ(AddAddressEntry(config, kAllowSection, "fe80::/129"), TListChange::Invalid);
+    EXPECT_EQ(AddAddressEntry(config, kAllowSection, "::1"), TListChange::Done);
+    EXPECT_EQ(AddAddressEntry(config, kAllowSection, "10.0.0.0/8"), TListChange::Done);
+    EXPECT_EQ(RemoveAddressEntry(config, kAllowSection, "::2"), TListChange::Missing);
+    EXPECT_EQ(RemoveAddressEntry(config, kAllowSection, "10.*"), TListChange::Done);
+    // Renumbered from IP0, so the admission check sees every entry.
+    EXPECT_EQ(ReadBytes(config.FileName()), "[IP Allow]\r\nIP0=::1\r\nIP1=10.0.0.0/8\r\n");
+}
+
 } // namespace
 } // namespace nubo

@@ -215,9 +215,10 @@ TEST(IniFile, AnInterruptedWriteLeavesTheOldFileWhole) {
     }
     EXPECT_EQ(ExitCodeOf(pid), 0) << "the failed write was not reported";
     EXPECT_EQ(ReadBytes(path), old);
-    // No temporary file is left beside it.
+    // No temporary file is left beside it (the writers' lock file stays, empty).
     size_t files = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(tmp.Dir())) ++files;
+    for (const auto& e : std::filesystem::directory_iterator(tmp.Dir()))
+        if (e.path().filename() != "ftp_users.ini.lock") ++files;
     EXPECT_EQ(files, 1u);
 }
 
@@ -261,6 +262,51 @@ TEST(IniFile, ReplaceOnlyIfMissingNeverTouchesAnExistingFile) {
     EXPECT_TRUE(ReplaceFileAtomically(path, "first", true));
     EXPECT_FALSE(ReplaceFileAtomically(path, "second", true));
     EXPECT_EQ(ReadBytes(path), "first");
+}
+
+// Writers in other processes: each child increments one shared counter through Update
+// and sets keys of its own through Write, at the same time. Without the lock one
+// read-modify-write would start from the content before another's and drop its change.
+TEST(IniFile, WritersInSeveralProcessesLoseNoChange) {
+    TTempDir tmp;
+    const std::string path = tmp.File("a.ini");
+    WriteBytes(path, "[Shared]\r\nCount=0\r\n");
+    constexpr int kChildren = 3, kRounds = 60;
+    std::vector<pid_t> pids;
+    for (int c = 0; c < kChildren; ++c) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            TIniFile ini(path);
+            try {
+                for (int i = 0; i < kRounds; ++i) {
+                    ini.Update([](const TIniFile& now) -> std::vector<TIniFile::TEntry> {
+                        return {{"Shared", "Count", std::to_string(now.ReadInteger("Shared", "Count", -1000) + 1)}};
+                    });
+                    ini.WriteInteger("Child" + std::to_string(c), "K" + std::to_string(i), i);
+                }
+            } catch (...) {
+                ::_exit(2);
+            }
+            ::_exit(0);
+        }
+        pids.push_back(pid);
+    }
+    for (const pid_t pid : pids) EXPECT_EQ(ExitCodeOf(pid), 0);
+    const TIniFile ini(path);
+    EXPECT_EQ(ini.ReadInteger("Shared", "Count", -1), kChildren * kRounds);
+    for (int c = 0; c < kChildren; ++c)
+        for (int i = 0; i < kRounds; ++i)
+            EXPECT_EQ(ini.ReadInteger("Child" + std::to_string(c), "K" + std::to_string(i), -1), i) << c << " " << i;
+}
+
+TEST(IniFile, AnEntryWithoutKeyOrValueErasesItsSection) {
+    TTempDir tmp;
+    const std::string path = tmp.File("a.ini");
+    WriteBytes(path, "[A]\r\nK=1\r\n[B]\r\nK=2\r\n");
+    TIniFile ini(path);
+    ini.Write({{"A", "", std::nullopt}, {"A", "New", "3"}});
+    EXPECT_EQ(ReadBytes(path), "[B]\r\nK=2\r\n[A]\r\nNew=3\r\n");
 }
 
 } // namespace

@@ -171,4 +171,48 @@ TEST(UserFile, DialogWritesKeepOtherAccountsAndCloseGaps) {
 }
 
 } // namespace
+// The checks the account dialogs and the account commands share.
+TEST(UserFile, SharedAccountChecks) {
+    const struct {
+        const char* typed;
+        const char* stored; // nullptr: refused
+    } letters[] = {{"", "___________"},
+                   {"DUEMRYS", "DU_EMRY_S__"},
+                   {"SYRMEUD", "DU_EMRY_S__"},
+                   {"DU_EMRY_S__", "DU_EMRY_S__"},
+                   {"DUAEMRYVS", "DUAEMRYVS__"},
+                   {"DD", nullptr},
+                   {"d", nullptr},
+                   {"DUX", nullptr},
+                   {"D U", nullptr}};
+    for (const auto& c : letters) {
+        const auto got = NormalizeLetters(c.typed);
+        EXPECT_EQ(got.has_value(), c.stored != nullptr) << c.typed;
+        if (got && c.stored) {
+            EXPECT_EQ(*got, c.stored) << c.typed;
+        }
+    }
+    for (const char* ok : {"0", "600", "000"}) EXPECT_TRUE(ValidLimit("Time-Out", ok)) << ok;
+    for (const char* bad : {"601", "", "-1", "+5", "0x10", " 5", "5 ", "1e3", "99999999999999999999"})
+        EXPECT_FALSE(ValidLimit("Time-Out", bad)) << bad;
+    EXPECT_TRUE(ValidLimit("maxspeed", "100000000"));
+    EXPECT_FALSE(ValidLimit("MaxSpeed", "100000001"));
+    EXPECT_FALSE(ValidLimit("NoSuchKey", "1"));
+
+    for (const char* ok : {"bob", "Bob Smith", "홍길동", "a.b-c_d"}) EXPECT_TRUE(IsSafeAccountId(ok)) << ok;
+    for (const char* bad : {"a]b", "a=b", "a\nb", "a\rb", " bob", "bob ", "bob\t"})
+        EXPECT_FALSE(IsSafeAccountId(bad)) << bad;
+    EXPECT_TRUE(IsAnonymousAccount("AnonyMous"));
+    EXPECT_FALSE(IsAnonymousAccount("anonymous2"));
+
+    const std::vector<TVirtualEntry> rows{{"/srv/home", "DU_EMRY_S__", "/"}, {"/srv/music", "DU_EMRYVS__", "music"}};
+    EXPECT_EQ(CheckDirEntry(rows, "docs", "/srv/docs"), TDirProblem::None);
+    EXPECT_EQ(CheckDirEntry(rows, "", "/srv/docs"), TDirProblem::EmptyAlias);
+    EXPECT_EQ(CheckDirEntry(rows, "a|b", "/srv/docs"), TDirProblem::UnsafeAlias);
+    EXPECT_EQ(CheckDirEntry(rows, "docs", ""), TDirProblem::EmptyFolder);
+    EXPECT_EQ(CheckDirEntry(rows, "music", "/srv/docs"), TDirProblem::SameAlias);
+    EXPECT_EQ(CheckDirEntry(rows, "/", "/srv/docs"), TDirProblem::SameAlias);
+    EXPECT_EQ(CheckDirEntry(rows, "docs", "/srv/home"), TDirProblem::SameFolder);
+}
+
 } // namespace nubo
