@@ -101,7 +101,7 @@ bool Tfrm_user_setup_edit::Check() {
     // overwrite the existing account.
     if (mode_ != TUserEditMode::Edit && listedIds_.contains(id, Qt::CaseInsensitive))
         return Refuse(QStringLiteral("이미 존재하는 사용자 아이디 입니다."), edit_id), false;
-    return true;
+    return Limits->Check(); // each wrong limit is marked beside its field
 }
 
 void Tfrm_user_setup_edit::bt_ini_writeClick() {

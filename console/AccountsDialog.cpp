@@ -278,6 +278,7 @@ void Tfrm_User_Setup::SaveAccount() {
             {r->text(colFolder).toStdString(), r->text(colLetters).toStdString(), r->text(colAlias).toStdString()});
     }
     if (!dirs.empty()) dirs[0].Alias.clear(); // the home row shows "/" and stores none
+    if (!Limits->Check()) return;             // a limit that is no number in range is marked, never written
     const TUserFile::TAccount a = FieldsAccount();
     try {
         // Only the operator's changes: a command's change to the account's other keys,

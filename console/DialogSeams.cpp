@@ -45,6 +45,20 @@ QLineEdit* AddField(QBoxLayout* box, const char* name, const QString& caption) {
     return e;
 }
 
+QLabel* ErrorLabel(const char* name, QWidget* parent) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(name);
+    l->setStyleSheet(QStringLiteral("color: #c00000;"));
+    l->setWordWrap(true);
+    l->hide();
+    return l;
+}
+
+void ShowError(QLabel* label, const QString& text) {
+    label->setText(text);
+    label->setVisible(!text.isEmpty());
+}
+
 QString PickFolder(const TDialogSeams& seams, const QString& title) {
     const QString folder = seams.ChooseFolder(title);
     if (folder.isEmpty()) return {};

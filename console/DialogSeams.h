@@ -8,6 +8,7 @@
 
 class QBoxLayout;
 class QDialog;
+class QLabel;
 class QLineEdit;
 class QWidget;
 
@@ -37,6 +38,10 @@ bool IsAnonymous(const QString& id);
 
 // A caption line above a new line edit named name, both added to box.
 QLineEdit* AddField(QBoxLayout* box, const char* name, const QString& caption);
+// A hidden red line beside a field that tells what is wrong with it; ShowError with an
+// empty text hides it again.
+QLabel* ErrorLabel(const char* name, QWidget* parent = nullptr);
+void ShowError(QLabel* label, const QString& text);
 
 // The folder chooser with its refusals: a folder that does not exist or that could not
 // be stored in a DirN value is refused with a message. Returns the folder, or an empty

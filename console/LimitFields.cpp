@@ -1,6 +1,7 @@
 #include "console/LimitFields.h"
 
 #include <QLabel>
+#include <QLocale>
 #include <QVBoxLayout>
 
 #include "console/DialogSeams.h"
@@ -14,6 +15,10 @@ std::string Text(const QLineEdit* e) {
     return e->text().toStdString();
 }
 
+// The limit fields in the order of kLimitRanges.
+constexpr const char* kErrorNames[] = {"lblMaxUserError", "lblMaxUserIPError", "lblTimeOutError", "lblMaxSpeedError",
+                                       "lblMaxUpSpeedError"};
+
 } // namespace
 
 TLimitFields::TLimitFields(const QString& caption, QWidget* parent) : QGroupBox(caption, parent) {
@@ -26,9 +31,27 @@ TLimitFields::TLimitFields(const QString& caption, QWidget* parent) : QGroupBox(
     edit_EnterMessage = AddField(box, "edit_EnterMessage", QStringLiteral("[ 접속 환영 메세지 ]"));
     edit_ExitMessage = AddField(box, "edit_ExitMessage", QStringLiteral("[ 접속 해제 메세지 ]"));
     box->addStretch();
+    const QLineEdit* limits[] = {edit_MaxUser, edit_MaxUserIP, edit_Time_Out, edit_MaxSpeed, edit_MaxUpSpeed};
+    for (size_t i = 0; i < LimitErrors.size(); ++i) {
+        LimitErrors[i] = ErrorLabel(kErrorNames[i], this);
+        box->insertWidget(box->indexOf(limits[i]) + 1, LimitErrors[i]);
+    }
     for (QLineEdit* e : {edit_MaxUser, edit_MaxUserIP, edit_Time_Out, edit_MaxSpeed, edit_MaxUpSpeed, edit_EnterMessage,
                          edit_ExitMessage})
         connect(e, &QLineEdit::textEdited, this, &TLimitFields::Edited);
+}
+
+bool TLimitFields::Check() {
+    const QLineEdit* limits[] = {edit_MaxUser, edit_MaxUserIP, edit_Time_Out, edit_MaxSpeed, edit_MaxUpSpeed};
+    bool ok = true;
+    for (size_t i = 0; i < LimitErrors.size(); ++i) {
+        const bool valid = ValidLimit(kLimitRanges[i].Key, Text(limits[i]));
+        ShowError(LimitErrors[i], valid ? QString()
+                                        : QStringLiteral("0부터 %1까지의 정수를 입력하세요.")
+                                              .arg(QLocale(QLocale::Korean).toString(qlonglong(kLimitRanges[i].Max))));
+        ok = ok && valid;
+    }
+    return ok;
 }
 
 void TLimitFields::Load(const TUserFile::TAccount& a) {
@@ -39,6 +62,7 @@ void TLimitFields::Load(const TUserFile::TAccount& a) {
     edit_MaxUpSpeed->setText(Q(a.MaxUpSpeed));
     edit_EnterMessage->setText(Q(a.EnterMessage));
     edit_ExitMessage->setText(Q(a.ExitMessage));
+    Check();
 }
 
 void TLimitFields::Store(TUserFile::TAccount& a) const {
@@ -55,6 +79,7 @@ void TLimitFields::Clear() {
     for (QLineEdit* e : {edit_MaxUser, edit_MaxUserIP, edit_Time_Out, edit_MaxSpeed, edit_MaxUpSpeed, edit_EnterMessage,
                          edit_ExitMessage})
         e->clear();
+    for (QLabel* l : LimitErrors) ShowError(l, {});
 }
 
 } // namespace nubo

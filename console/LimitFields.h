@@ -4,7 +4,9 @@
 // speed limits, and the greeting and farewell texts.
 
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <array>
 
 #include "store/UserFile.h"
 
@@ -16,9 +18,12 @@ public:
     TLimitFields(const QString& caption, QWidget* parent);
 
     void Load(const TUserFile::TAccount& a);
-    // Copies the fields as typed (no check of the values).
+    // Copies the fields as typed; Check first.
     void Store(TUserFile::TAccount& a) const;
     void Clear();
+    // Marks each limit that is not a whole number within its range beside its field;
+    // false when one is marked (nothing may then be saved).
+    bool Check();
 
     QLineEdit* edit_MaxUser;
     QLineEdit* edit_MaxUserIP;
@@ -27,6 +32,8 @@ public:
     QLineEdit* edit_MaxUpSpeed;
     QLineEdit* edit_EnterMessage;
     QLineEdit* edit_ExitMessage;
+    // The error lines under MaxUser, MaxUserIP, Time-Out, MaxSpeed and MaxUpSpeed.
+    std::array<QLabel*, 5> LimitErrors{};
 
 signals:
     // A key typed into one of the editable fields.

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QVBoxLayout>
 
+#include "console/DialogSeams.h"
 #include "console/QtText.h"
 #include "socket/TlsContext.h"
 
@@ -25,19 +26,6 @@ std::optional<int64_t> FieldNumber(const QLineEdit* field, int64_t lo, int64_t h
     const int64_t v = t.toLongLong();
     if (v < lo || v > hi) return std::nullopt;
     return v;
-}
-
-QLabel* ErrorLabel(const char* name, QWidget* parent) {
-    auto* l = new QLabel(parent);
-    l->setObjectName(name);
-    l->setStyleSheet(QStringLiteral("color: #c00000;"));
-    l->hide();
-    return l;
-}
-
-void ShowError(QLabel* label, const QString& text) {
-    label->setText(text);
-    label->setVisible(!text.isEmpty());
 }
 
 } // namespace

@@ -149,11 +149,20 @@ TEST_F(AccountDialogsTest, AddCopyEditDeleteAccounts) {
     ASSERT_EQ(dlg_->Dir_list->topLevelItemCount(), 1);
     EXPECT_EQ(dlg_->Dir_list->topLevelItem(0)->text(0), "/");
 
-    // The selected account's fields are written at every key, as typed.
+    // The selected account's fields are written at every key; a limit that is no number
+    // in its range is marked beside its field and nothing is written until it is mended.
     QTest::keyClicks(dlg_->edit_user_memo, "memo");
-    QTest::keyClicks(dlg_->Limits->edit_MaxUser, "x");
     EXPECT_EQ(Key("bob", "User_Memo"), "memo");
-    EXPECT_EQ(Key("bob", "MaxUser"), "0x");
+    QTest::keyClicks(dlg_->Limits->edit_MaxUser, "x");
+    EXPECT_EQ(Key("bob", "MaxUser"), "0");
+    EXPECT_FALSE(dlg_->Limits->LimitErrors[0]->isHidden());
+    QTest::keyClicks(dlg_->edit_user_memo, "2");
+    EXPECT_EQ(Key("bob", "User_Memo"), "memo"); // held back with the wrong limit
+    dlg_->Limits->edit_MaxUser->clear();
+    QTest::keyClicks(dlg_->Limits->edit_MaxUser, "3");
+    EXPECT_TRUE(dlg_->Limits->LimitErrors[0]->isHidden());
+    EXPECT_EQ(Key("bob", "MaxUser"), "3");
+    EXPECT_EQ(Key("bob", "User_Memo"), "memo2");
     // Both speed limits are editable and saved with the rest.
     EXPECT_EQ(Key("bob", "MaxUpSpeed"), "0");
     for (QLineEdit* e : {dlg_->Limits->edit_MaxSpeed, dlg_->Limits->edit_MaxUpSpeed}) {
@@ -175,8 +184,8 @@ TEST_F(AccountDialogsTest, AddCopyEditDeleteAccounts) {
     dlg_->bt_user_copy->click();
     EXPECT_EQ(SelectedUser(), "carol");
     EXPECT_EQ(Key("carol", "HomePath"), dir_ + "home1");
-    EXPECT_EQ(Key("carol", "User_Memo"), "memo");
-    EXPECT_EQ(Key("carol", "MaxUser"), "0x");
+    EXPECT_EQ(Key("carol", "User_Memo"), "memo2");
+    EXPECT_EQ(Key("carol", "MaxUser"), "3");
     EXPECT_EQ(Key("carol", "MaxSpeed"), "100");
     EXPECT_EQ(Key("carol", "MaxUpSpeed"), "50");
     EXPECT_EQ(Key("carol", "UserDisable"), "0");
@@ -310,6 +319,33 @@ TEST_F(AccountDialogsTest, EditDialogChecksInOrder) {
         EXPECT_EQ(e.focusWidget() ? e.focusWidget()->objectName() : QString(), c.focus);
     }
     EXPECT_EQ(users_->Accounts(), std::vector<std::string>{"anonymous"});
+}
+
+// Limits are whole numbers within their ranges; anything else is marked, not written.
+TEST_F(AccountDialogsTest, EditDialogRefusesLimitsThatAreNoNumbersInRange) {
+    const struct {
+        int field;
+        const char* text;
+        bool ok;
+    } cases[] = {{2, "601", false}, {2, "600", true}, {0, "abc", false},     {3, "-1", false},
+                 {4, "1 0", false}, {1, "", false},   {3, "100000000", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        Tfrm_user_setup_edit e(*users_, TUserEditMode::Add, {"anonymous"}, nullptr);
+        e.edit_id->setText("dave");
+        e.edit_pwd->setText("a");
+        e.edit_pwd_ok->setText("a");
+        e.edit_HomePath->setText(Folder("home1"));
+        QLineEdit* fields[] = {e.Limits->edit_MaxUser, e.Limits->edit_MaxUserIP, e.Limits->edit_Time_Out,
+                               e.Limits->edit_MaxSpeed, e.Limits->edit_MaxUpSpeed};
+        fields[c.field]->setText(c.text);
+        script_.Attach(e.Seams);
+        e.bt_ini_write->click();
+        EXPECT_EQ(e.result() == QDialog::Accepted, c.ok);
+        EXPECT_EQ(e.Limits->LimitErrors[size_t(c.field)]->isHidden(), c.ok);
+        EXPECT_EQ(users_->HasAccount("dave"), c.ok);
+        if (c.ok) users_->EraseAccount("dave");
+    }
 }
 
 TEST_F(AccountDialogsTest, FolderChooserRefusesMissingAndUnstorableFolders) {
