@@ -44,6 +44,8 @@ Tfrm_user_setup_edit::Tfrm_user_setup_edit(TUserFile users, TUserEditMode mode, 
     left->addLayout(home);
     left->addStretch();
     bt_ini_write = new QPushButton(QString::fromUtf8(title[1]));
+    bt_ini_write->setDefault(true); // Enter in any field saves
+    bt_home_dir->setAutoDefault(false);
     bt_ini_write->setObjectName("bt_ini_write");
     left->addWidget(bt_ini_write);
 

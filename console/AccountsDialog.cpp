@@ -3,6 +3,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -18,9 +19,11 @@ constexpr int kHomeRow = 0;
 // Rows ReloadUsers may select besides a row number.
 constexpr int kLastRow = -1, kNoRow = -2;
 
+// Fields save as they are typed: Enter in one must not press "추가" or "삭제".
 QPushButton* Button(const char* name, const QString& caption) {
     auto* b = new QPushButton(caption);
     b->setObjectName(name);
+    b->setAutoDefault(false);
     return b;
 }
 
@@ -77,7 +80,20 @@ Tfrm_User_Setup::Tfrm_User_Setup(TUserFile users, QWidget* parent)
     connect(chkDisable, &QCheckBox::clicked, this, &Tfrm_User_Setup::chkDisableMouseUp);
     connect(edit_user_memo, &QLineEdit::textEdited, this, &Tfrm_User_Setup::edit_user_memoKeyUp);
     connect(Limits, &TLimitFields::Edited, this, &Tfrm_User_Setup::edit_user_memoKeyUp);
+    User_List->installEventFilter(this);
+    Dir_list->installEventFilter(this);
     ShowAccount(false);
+}
+
+// Delete in a list does what its "삭제" button does (an account is asked for first).
+bool Tfrm_User_Setup::eventFilter(QObject* watched, QEvent* e) {
+    if ((watched == User_List || watched == Dir_list) && e->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(e)->key() == Qt::Key_Delete) {
+        QPushButton* del = watched == User_List ? bt_user_del : bt_dir_del;
+        if (del->isEnabled()) del->click();
+        return true;
+    }
+    return QDialog::eventFilter(watched, e);
 }
 
 QWidget* Tfrm_User_Setup::BuildUserColumn() {

@@ -22,6 +22,7 @@ TfrmBanList::TfrmBanList(TFtpHost& host, QWidget* parent) : QDialog(parent), hos
     cmdLift->setObjectName("cmdLift");
     cmdLift->setAutoDefault(false);
     cmdClose = new QPushButton(QStringLiteral("닫기"), this);
+    cmdClose->setDefault(true);
     cmdClose->setObjectName("cmdClose");
 
     auto* buttons = new QHBoxLayout;

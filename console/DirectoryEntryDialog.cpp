@@ -30,6 +30,8 @@ Tfrm_Dir_edit::Tfrm_Dir_edit(TDirEditMode mode, std::vector<TDirRow> otherRows, 
     row->addWidget(bt_select_dir);
     box->addLayout(row);
     bt_Dir_ok = new QPushButton(add ? QStringLiteral("추가하기") : QStringLiteral("수정하기"));
+    bt_Dir_ok->setDefault(true); // Enter in a field adds or changes the row
+    bt_select_dir->setAutoDefault(false);
     bt_Dir_ok->setObjectName("bt_Dir_ok");
     box->addWidget(bt_Dir_ok);
     connect(bt_select_dir, &QPushButton::clicked, this, &Tfrm_Dir_edit::bt_select_dirClick);

@@ -7,13 +7,14 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "console/DialogSeams.h"
 #include "console/QtText.h"
 #include "store/AddressLists.h"
 
 namespace nubo {
 
 TfrmIPAccess::TfrmIPAccess(std::string configPath, QWidget* parent)
-    : QDialog(parent), ShowMessage(MessageBoxOf(this)), config_(std::move(configPath)) {
+    : QDialog(parent), ShowMessage(MessageBoxOf(this)), AskYesNo(QuestionBoxOf(this)), config_(std::move(configPath)) {
     setObjectName("frmIPAccess");
     setWindowTitle(QStringLiteral("IP 별 접근제한 설정"));
 
@@ -25,6 +26,7 @@ TfrmIPAccess::TfrmIPAccess(std::string configPath, QWidget* parent)
     ListBox->setObjectName("ListBox");
     txtIP = new TIPAddressEdit(this);
     txtIP->setObjectName("txtIP");
+    lblIPError = ErrorLabel("lblIPError", this);
     auto button = [this](const char* name, const QString& caption) {
         auto* b = new QPushButton(caption, this);
         b->setObjectName(name);
@@ -35,6 +37,7 @@ TfrmIPAccess::TfrmIPAccess(std::string configPath, QWidget* parent)
     cmdModify = button("cmdModify", QStringLiteral("수정"));
     cmdDelete = button("cmdDelete", QStringLiteral("삭제"));
     cmdCancel = button("cmdCancel", QStringLiteral("저장/닫기"));
+    cmdAdd->setDefault(true); // Enter in the field adds the address
 
     auto* kinds = new QHBoxLayout;
     kinds->addWidget(RBDeny);
@@ -51,6 +54,7 @@ TfrmIPAccess::TfrmIPAccess(std::string configPath, QWidget* parent)
     layout->addWidget(new QLabel(QStringLiteral("[ 접근제한 IP 리스트 ]"), this));
     layout->addWidget(ListBox, 1);
     layout->addLayout(edits);
+    layout->addWidget(lblIPError);
     layout->addLayout(bottom);
     resize(380, 360);
 
@@ -62,6 +66,8 @@ TfrmIPAccess::TfrmIPAccess(std::string configPath, QWidget* parent)
     connect(cmdModify, &QPushButton::clicked, this, &TfrmIPAccess::cmdModifyClick);
     connect(cmdDelete, &QPushButton::clicked, this, &TfrmIPAccess::cmdDeleteClick);
     connect(cmdCancel, &QPushButton::clicked, this, &TfrmIPAccess::cmdCancelClick);
+    connect(txtIP, &QLineEdit::textEdited, this, [this] { ShowError(lblIPError, {}); });
+    ListBox->installEventFilter(this);
     FormShow();
 }
 
@@ -91,18 +97,19 @@ void TfrmIPAccess::ListBoxClick() {
     if (QListWidgetItem* item = ListBox->currentItem()) txtIP->setText(item->text());
 }
 
-// An IPv6 address or a prefix that does not parse is refused here, never stored.
-bool TfrmIPAccess::Acceptable(const QString& address) {
-    if (ValidAddressEntry(address.toStdString())) return true;
-    ShowMessage(QStringLiteral("올바른 주소가 아닙니다: ") + address, true);
-    return false;
+bool TfrmIPAccess::Acceptable(const QString& address, int skip) {
+    QString problem;
+    if (!ValidAddressEntry(address.toStdString())) problem = QStringLiteral("올바른 주소가 아닙니다: ") + address;
+    for (int i = 0; problem.isEmpty() && i < ListBox->count(); ++i)
+        if (i != skip && ListBox->item(i)->text() == address)
+            problem = QStringLiteral("이미 목록에 있는 주소입니다: ") + address;
+    ShowError(lblIPError, problem);
+    return problem.isEmpty();
 }
 
 void TfrmIPAccess::cmdAddClick() {
     const QString address = txtIP->Address();
-    if (address == QStringLiteral("0.0.0.0") || !Acceptable(address)) return;
-    if (ListHasEntry(Chosen(), address.toStdString()))
-        return ShowMessage(QStringLiteral("이미 목록에 있는 주소입니다: ") + address, true);
+    if (address.isEmpty() || !Acceptable(address)) return;
     Chosen().push_back(address.toStdString());
     ListBox->addItem(address);
     txtIP->clear();
@@ -112,7 +119,7 @@ void TfrmIPAccess::cmdModifyClick() {
     const int row = ListBox->currentRow();
     if (row < 0) return;
     const QString address = txtIP->Address();
-    if (!Acceptable(address)) return;
+    if (!Acceptable(address, row)) return;
     ListBox->item(row)->setText(address);
     Chosen()[size_t(row)] = address.toStdString();
     txtIP->clear();
@@ -143,13 +150,18 @@ void TfrmIPAccess::cmdCancelClick() {
     if (cmdOKClick()) accept();
 }
 
-// Escape saves as "저장/닫기" does; the title bar's close does not.
-void TfrmIPAccess::keyPressEvent(QKeyEvent* e) {
-    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
-        cmdCancel->click();
-        return;
+void TfrmIPAccess::reject() {
+    if (Edited() && AskYesNo(QStringLiteral("저장하지 않은 변경이 있습니다. 저장할까요?")) && !cmdOKClick()) return;
+    QDialog::reject();
+}
+
+// Delete in the list removes the chosen entry, as "삭제" does.
+bool TfrmIPAccess::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == ListBox && e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Delete) {
+        cmdDelete->click();
+        return true;
     }
-    QDialog::keyPressEvent(e);
+    return QDialog::eventFilter(watched, e);
 }
 
 } // namespace nubo

@@ -1,10 +1,11 @@
 #pragma once
 // TfrmIPAccess: the address deny and allow lists. Both lists are edited in memory
-// while the dialog is open and reach the settings file only through "저장/닫기" (or
-// Escape); closing through the title bar throws the edits away. A save applies the
+// while the dialog is open and reach the settings file through "저장/닫기"; Escape and
+// the title bar's close ask first when there are unsaved edits. A save applies the
 // edits, not the whole lists, so an address that a command added meanwhile is kept.
 
 #include <QDialog>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
@@ -24,12 +25,14 @@ public:
     explicit TfrmIPAccess(std::string configPath, QWidget* parent = nullptr);
 
     TShowMessage ShowMessage;
+    TAskYesNo AskYesNo; // on closing with unsaved edits: save them?
 
     // --- controls ---
     QRadioButton* RBDeny;
     QRadioButton* RBAllow;
     QListWidget* ListBox;
     TIPAddressEdit* txtIP;
+    QLabel* lblIPError; // why the typed address was refused
     QPushButton* cmdAdd;
     QPushButton* cmdModify;
     QPushButton* cmdDelete;
@@ -51,12 +54,19 @@ public:
 
     const std::vector<std::string>& DenyList() const { return deny_; }
     const std::vector<std::string>& AllowList() const { return allow_; }
+    bool Edited() const { return deny_ != denyRead_ || allow_ != allowRead_; }
+
+    // Escape and the title bar's close: unsaved edits are saved or dropped as the
+    // operator answers.
+    void reject() override;
 
 protected:
-    void keyPressEvent(QKeyEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
-    bool Acceptable(const QString& address);
+    // Marks beside the field why address cannot stand in the chosen list (skip: the
+    // row being modified); false then.
+    bool Acceptable(const QString& address, int skip = -1);
     std::vector<std::string>& Chosen() { return RBAllow->isChecked() ? allow_ : deny_; }
     void ShowList();
 

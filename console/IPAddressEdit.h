@@ -1,7 +1,7 @@
 #pragma once
-// An address field: up to four decimal fields of 0..255 separated by dots, whose address
-// fills missing or empty fields with 0 (an empty field reads "0.0.0.0"); or an IPv6
-// address or an address prefix ("2001:db8::/32", "10.0.0.0/8"), taken as typed.
+// An address field: an IPv4 address or pattern ("192.168.*"), an IPv6 address or an
+// address prefix ("2001:db8::/32"). It takes the text as typed; whether it can stand in
+// a list is for the dialog to say, beside the field, never by rewriting it.
 
 #include <QLineEdit>
 
@@ -11,7 +11,8 @@ class TIPAddressEdit : public QLineEdit {
     Q_OBJECT
 public:
     explicit TIPAddressEdit(QWidget* parent = nullptr);
-    QString Address() const;
+    // The text without blanks at either end.
+    QString Address() const { return text().trimmed(); }
 };
 
 } // namespace nubo

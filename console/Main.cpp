@@ -623,6 +623,7 @@ void TfrmMain::btn_ftpconfigClick() {
 void TfrmMain::btn_ipaccessClick() {
     TfrmIPAccess dlg(host_->ConfigFile().Ini().FileName(), this);
     dlg.ShowMessage = ShowMessage;
+    dlg.AskYesNo = AskYesNo;
     dlg.exec();
 }
 

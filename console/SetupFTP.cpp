@@ -123,7 +123,7 @@ TfrmSetupFTP::TfrmSetupFTP(TSettingsFile file, TSettings& memory, const TLangTex
 
     btn_save = new QPushButton(QStringLiteral("저장"), this);
     btn_save->setObjectName("btn_save");
-    btn_save->setAutoDefault(false);
+    btn_save->setDefault(true); // Enter in a field saves
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(btn_save);

@@ -428,6 +428,27 @@ TEST_F(AccountDialogsTest, DirectoriesUpToFiveAndTheirChecks) {
     EXPECT_EQ(Key("anonymous", "Dir1"), dir_ + "v2|DU_EMRYVS__|second");
     EXPECT_EQ(Key("anonymous", "Dir3"), dir_ + "v4|DU_EMRYVS__|v4");
     EXPECT_EQ(Key("anonymous", "Dir4"), "<none>");
+    // Delete in the list removes the selected row as the button does; the home row stays.
+    SelectDir(3);
+    QTest::keyClick(dlg_->Dir_list, Qt::Key_Delete);
+    EXPECT_EQ(Key("anonymous", "Dir3"), "<none>");
+    SelectDir(0);
+    QTest::keyClick(dlg_->Dir_list, Qt::Key_Delete);
+    EXPECT_EQ(dlg_->Dir_list->topLevelItemCount(), 3);
+}
+
+// Enter in a field presses the dialog's own button.
+TEST_F(AccountDialogsTest, EnterSavesTheEditDialog) {
+    Tfrm_user_setup_edit e(*users_, TUserEditMode::Add, {"anonymous"}, nullptr);
+    script_.Attach(e.Seams);
+    e.edit_id->setText("erin");
+    e.edit_pwd->setText("a");
+    e.edit_pwd_ok->setText("a");
+    e.edit_HomePath->setText(Folder("home1"));
+    e.show();
+    QTest::keyClick(e.edit_pwd_ok, Qt::Key_Return);
+    EXPECT_EQ(e.result(), QDialog::Accepted);
+    EXPECT_TRUE(users_->HasAccount("erin"));
 }
 
 TEST_F(AccountDialogsTest, PermissionBoxesBuildTheLetters) {

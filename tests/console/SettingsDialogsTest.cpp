@@ -239,13 +239,23 @@ TEST_F(IPAccessTest, EditsBothListsInMemoryAndEscapeWritesThemFromIP0) {
     EXPECT_TRUE(dlg.RBDeny->isChecked());
     EXPECT_EQ(Rows(*dlg.ListBox), QStringList({"10.0.0.1", "10.0.0.2"}));
 
-    dlg.cmdAddClick(); // empty field: "0.0.0.0"
-    dlg.txtIP->setText(QStringLiteral("0.0.0.0"));
-    dlg.cmdAdd->click();
+    dlg.cmdAddClick(); // empty field: nothing
     EXPECT_EQ(dlg.ListBox->count(), 2);
-    dlg.txtIP->setText(QStringLiteral("192.168.010"));
+    EXPECT_TRUE(dlg.lblIPError->isHidden());
+    // A typing error is refused beside the field, never rewritten into another address.
+    for (const char* bad : {"300.1.2.3", "abc10.0.0.5", "192.168.010", "10.0.0.2"}) {
+        dlg.txtIP->setText(QString::fromLatin1(bad));
+        dlg.cmdAdd->click();
+        EXPECT_FALSE(dlg.lblIPError->isHidden()) << bad;
+        EXPECT_TRUE(dlg.lblIPError->text().endsWith(QString::fromLatin1(bad))) << dlg.lblIPError->text().toStdString();
+        EXPECT_EQ(dlg.txtIP->text(), QString::fromLatin1(bad));
+    }
+    EXPECT_TRUE(dlg.lblIPError->text().startsWith(QStringLiteral("이미 목록에 있는 주소입니다")));
+    EXPECT_EQ(dlg.ListBox->count(), 2);
+    dlg.txtIP->setText(QStringLiteral("192.168.*"));
     dlg.cmdAdd->click();
-    EXPECT_EQ(Rows(*dlg.ListBox), QStringList({"10.0.0.1", "10.0.0.2", "192.168.10.0"}));
+    EXPECT_TRUE(dlg.lblIPError->isHidden());
+    EXPECT_EQ(Rows(*dlg.ListBox), QStringList({"10.0.0.1", "10.0.0.2", "192.168.*"}));
     EXPECT_TRUE(dlg.txtIP->text().isEmpty());
 
     Select(dlg, 0);
@@ -268,15 +278,21 @@ TEST_F(IPAccessTest, EditsBothListsInMemoryAndEscapeWritesThemFromIP0) {
     EXPECT_EQ(Rows(*dlg.ListBox), QStringList({"10.0.0.7", "1.2.3.4"}));
 
     dlg.RBDeny->click();
-    EXPECT_EQ(Rows(*dlg.ListBox), QStringList({"10.0.0.2", "192.168.10.0"}));
+    EXPECT_EQ(Rows(*dlg.ListBox), QStringList({"10.0.0.2", "192.168.*"}));
     const std::string before = ReadBytes(Config());
     EXPECT_NE(before.find("10.0.0.1"), std::string::npos); // nothing written yet
 
+    // Escape with edits asks whether to save them; yes writes both lists.
+    QStringList questions;
+    dlg.AskYesNo = [&](const QString& q) {
+        questions << q;
+        return true;
+    };
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(&dlg, &esc);
+    EXPECT_EQ(questions.size(), 1);
     EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(dlg.result(), QDialog::Accepted);
-    EXPECT_EQ(ReadBytes(Config()), "[Setup]\r\nPort=21\r\n[IP Deny]\r\nIP0=10.0.0.2\r\nIP1=192.168.10.0\r\n"
+    EXPECT_EQ(ReadBytes(Config()), "[Setup]\r\nPort=21\r\n[IP Deny]\r\nIP0=10.0.0.2\r\nIP1=192.168.*\r\n"
                                    "[IP Allow]\r\nIP0=10.0.0.7\r\nIP1=1.2.3.4\r\n");
 }
 
@@ -292,28 +308,58 @@ TEST_F(IPAccessTest, IPv6AddressesAndPrefixesAreTakenAndMalformedOnesRefused) {
     for (const char* bad : {"2001:db8:::1", "2001:db8::/129", "10.0.0.0/33"}) {
         dlg.txtIP->setText(QString::fromLatin1(bad));
         dlg.cmdAdd->click();
+        EXPECT_FALSE(dlg.lblIPError->isHidden()) << bad;
     }
-    EXPECT_EQ(messages.size(), 3);
     EXPECT_EQ(Rows(*dlg.ListBox), QStringList({"10.0.0.1", "10.0.0.2", "2001:db8::1", "2001:db8::/32", "10.0.0.0/8"}));
+    Select(dlg, 2);
+    dlg.txtIP->setText(QStringLiteral("2001:db8::1")); // the row itself is no duplicate
+    dlg.cmdModify->click();
+    EXPECT_TRUE(dlg.lblIPError->isHidden());
     Select(dlg, 2);
     dlg.txtIP->setText(QStringLiteral("1::2::3"));
     dlg.cmdModify->click();
-    EXPECT_EQ(messages.size(), 4);
+    EXPECT_FALSE(dlg.lblIPError->isHidden());
+    EXPECT_TRUE(messages.isEmpty());                                        // said beside the field, not in a box
     EXPECT_EQ(dlg.ListBox->item(2)->text(), QStringLiteral("2001:db8::1")); // unchanged
     dlg.cmdCancel->click();
     const std::string saved = ReadBytes(Config());
     EXPECT_NE(saved.find("IP2=2001:db8::1\r\nIP3=2001:db8::/32\r\nIP4=10.0.0.0/8\r\n"), std::string::npos) << saved;
 }
 
-TEST_F(IPAccessTest, TheTitleBarCloseSavesNothing) {
+// The title bar's close and Escape do the same: without edits they close, with edits
+// they ask, and "no" drops the edits. Delete removes the chosen entry.
+TEST_F(IPAccessTest, TheTitleBarCloseAndEscapeAskBeforeDroppingEdits) {
     const std::string before = ReadBytes(Config());
-    TfrmIPAccess dlg(Config());
-    dlg.show();
-    Select(dlg, 0);
-    dlg.cmdDeleteClick();
-    dlg.close();
-    EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(ReadBytes(Config()), before);
+    for (const bool escape : {false, true}) {
+        TfrmIPAccess dlg(Config());
+        QStringList questions;
+        dlg.AskYesNo = [&](const QString& q) {
+            questions << q;
+            return false;
+        };
+        dlg.show();
+        const auto closeIt = [&] {
+            if (escape) {
+                QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                QApplication::sendEvent(&dlg, &esc);
+            } else {
+                dlg.close();
+            }
+        };
+        closeIt(); // nothing edited: no question
+        EXPECT_TRUE(questions.isEmpty());
+        EXPECT_FALSE(dlg.isVisible());
+        dlg.show();
+        Select(dlg, 0);
+        dlg.ListBox->setFocus();
+        QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+        QApplication::sendEvent(dlg.ListBox, &del);
+        EXPECT_EQ(Rows(*dlg.ListBox), QStringList({"10.0.0.2"}));
+        closeIt();
+        EXPECT_EQ(questions.size(), 1);
+        EXPECT_FALSE(dlg.isVisible());
+        EXPECT_EQ(ReadBytes(Config()), before);
+    }
 }
 
 TEST_F(IPAccessTest, ACommandsChangeWhileTheDialogIsOpenIsKept) {
@@ -330,7 +376,7 @@ TEST_F(IPAccessTest, ACommandsChangeWhileTheDialogIsOpenIsKept) {
     dlg.ShowMessage = [&](const QString& t, bool) { messages << t; };
     dlg.txtIP->setText(QStringLiteral("192.168.1.1"));
     dlg.cmdAdd->click(); // already listed
-    EXPECT_EQ(messages.size(), 1);
+    EXPECT_FALSE(dlg.lblIPError->isHidden());
     dlg.cmdCancel->click();
     EXPECT_EQ(ReadAddressList(TIniFile(Config()), kDenySection), (std::vector<std::string>{"192.168.1.1", "10.5.5.5"}));
     EXPECT_EQ(ReadAddressList(TIniFile(Config()), kAllowSection), std::vector<std::string>{"10.0.0.*"});
