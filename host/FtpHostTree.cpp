@@ -84,12 +84,14 @@ void TFtpHost::FtpServerValidateDele(TFtpServer&, TFtpCtrlSocket& Client, TFtpSt
                  ClientLine(Client, FormatText(lang_.LangText(sFDel), {UserArg(Client), FileRun(FilePath)})));
 }
 
+// The home and the virtual folders hold the account together: removing or renaming one
+// would leave every later login without its home or its alias.
 void TFtpHost::FtpServerValidateRmd(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
-    Allowed = CheckFile(Client, FilePath, 'R');
+    Allowed = CheckFile(Client, FilePath, 'R') && !TreeOf(Client).IsRoot(FilePath);
 }
 
 void TFtpHost::FtpServerValidateRnFr(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {
-    Allowed = CheckFile(Client, FilePath, 'Y');
+    Allowed = CheckFile(Client, FilePath, 'Y') && !TreeOf(Client).IsRoot(FilePath);
 }
 
 void TFtpHost::FtpServerValidateRnTo(TFtpServer&, TFtpCtrlSocket& Client, TFtpString& FilePath, bool& Allowed) {

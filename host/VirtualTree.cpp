@@ -86,7 +86,8 @@ std::string TVirtualTree::MapVirtualPath(std::string p) const {
         if (!nubo::HasLetter(e.Letters, 'V') || e.Alias.empty()) continue;
         const size_t start = home_.empty() ? 0 : home_.size() - 1;
         const std::string tail = start < p.size() ? p.substr(start) : std::string();
-        if (FindNoCase(tail, e.Alias + "\\") == std::string::npos) continue;
+        // The alias itself names the folder too ("LIST pub"), not only what is inside it.
+        if (FindNoCase(tail, e.Alias + "\\") == std::string::npos && !SameText(tail, "\\" + e.Alias)) continue;
         p = ReplaceAllNoCase(p, home_ + e.Alias, e.Folder);
     }
     return p;
@@ -133,6 +134,13 @@ bool TVirtualTree::Contains(const std::string& t) const {
         inside = true;
     }
     return inside;
+}
+
+bool TVirtualTree::IsRoot(const std::string& t) const {
+    const std::string real = RealOrText(t);
+    for (size_t i = 0; i < entries_.size(); ++i)
+        if (SameText(real, RealOrText(WithSlash(i == 0 ? home_ : entries_[i].Folder)))) return true;
+    return false;
 }
 
 bool TVirtualTree::InTree(const std::string& dir) const {

@@ -33,6 +33,9 @@ public:
     // drive tricks, and not inside a restricted folder: whole path components of the
     // resolved paths are compared.
     bool Contains(const std::string& t) const;
+    // The home or a virtual folder itself (links followed): the account's roots, which a
+    // client may list but never remove or rename.
+    bool IsRoot(const std::string& t) const;
     // Inside the home or a V entry's folder, by text (ignoring case).
     bool InTree(const std::string& dir) const;
     // An ancestor of some alias folder that is outside the tree (where CDUP from an

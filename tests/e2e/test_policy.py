@@ -136,6 +136,19 @@ class Accounts(unittest.TestCase):
         d.close()
         self.assertEqual(c.reply(), "226 File sent ok")
         self.assertEqual(c.cmd("CWD /secret"), "501 CWD failed. No permission")
+        # The alias names the folder without a separator after it, as mirror tools send it.
+        for name in ("mp3", "/mp3"):
+            d = c.pasv()
+            self.assertEqual(c.cmd("NLST " + name)[:3], "150")
+            self.assertEqual(sorted(recv_all(d).decode().split()), sorted([name + "/albums", name + "/song.mp3"]))
+            d.close()
+            self.assertEqual(c.reply(), "226 File sent ok")
+        # The home and the virtual folder are the account's roots: never removed or renamed.
+        for cmd in ("RMD /", "RMD /mp3", "RMD /mp3/", "RMD mp3", "RNFR /mp3", "RNFR /"):
+            reply = c.cmd(cmd)
+            self.assertRegex(reply, r"^5[05]0 ", cmd)
+        self.assertTrue(os.path.isdir(os.path.join(self.root, "music")))
+        self.assertTrue(os.path.isdir(os.path.join(self.root, "home")))
         self.assertEqual(c.cmd("QUIT"), "221-bye bob\r\n221 Goodbye!")
 
     def test_letters_allow_and_refuse(self):

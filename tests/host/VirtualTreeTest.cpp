@@ -20,12 +20,14 @@ TEST(VirtualTree, MappingRestrictionAndLetters) {
     struct Case {
         std::string in, mapped;
     } maps[] = {
-        {"C:\\ftp\\mp3\\", "D:\\mp3\\"},
-        {"C:\\ftp\\MP3\\sub\\a.txt", "D:\\mp3\\sub\\a.txt"},
-        {"C:\\ftp\\mp3x\\", "C:\\ftp\\mp3x\\"},
-        {"C:\\ftp\\pub\\", "C:\\ftp\\pub\\"},
+        {"C:\\ftp\\mp3\\", "D:\\mp3\\"},        {"C:\\ftp\\MP3\\sub\\a.txt", "D:\\mp3\\sub\\a.txt"},
+        {"C:\\ftp\\mp3x\\", "C:\\ftp\\mp3x\\"}, {"C:\\ftp\\Mp3", "D:\\mp3"}, // the alias without a separator after it
+        {"C:\\ftp\\mp3x", "C:\\ftp\\mp3x"},     {"C:\\ftp\\pub\\", "C:\\ftp\\pub\\"},
     };
     for (const auto& c : maps) EXPECT_EQ(tree.MapVirtualPath(c.in), c.mapped) << c.in;
+    // Text paths here (nothing exists): the roots by their text, any case, any separator.
+    for (const char* root : {"C:\\ftp\\", "C:\\FTP", "D:\\mp3", "D:\\mp3\\"}) EXPECT_TRUE(tree.IsRoot(root)) << root;
+    for (const char* inner : {"C:\\ftp\\pub", "D:\\mp3\\sub", "C:\\"}) EXPECT_FALSE(tree.IsRoot(inner)) << inner;
 
     EXPECT_TRUE(tree.IsRestricted("C:\\ftp\\secret\\x.txt"));
     EXPECT_TRUE(tree.IsRestricted("C:\\ftp\\secret\\deep\\x.txt"));
