@@ -239,7 +239,6 @@ private:
     ResolvedAddr addrRes_;
     Resolved portRes_, protoRes_, localPortRes_;
     TInetAddress remote_;
-    int sndBufSize_ = 0, rcvBufSize_ = 0;
 };
 
 class TWSocket : public TCustomWSocket {

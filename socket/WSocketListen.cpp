@@ -147,10 +147,6 @@ void TCustomWSocket::InstallHandle(int fd) {
     closedFired_ = false;
     readCount_ = 0;
     SetNonBlocking(fd_);
-    socklen_t l = sizeof sndBufSize_;
-    getsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &sndBufSize_, &l);
-    l = sizeof rcvBufSize_;
-    getsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvBufSize_, &l);
     ApplyLinger();
     if (ComponentOptions & wsoTcpNoDelay) {
         int one = 1;
