@@ -642,9 +642,19 @@ void TFtpServer::AbortData(TFtpCtrlSocket& Client) {
     data.Close();
 }
 
+// Everything sent is in the kernel's hands by now. A clear connection with nothing unread
+// closes at once, and the reply follows without a round trip for the client's close
+// (each small file waited for it). Unread bytes would turn the close into a reset that
+// can drop what is still in flight, and TLS ends with its close alert: both still
+// half-close and wait for the client.
 void TFtpServer::CloseData(TFtpCtrlSocket& Client) {
     LeavePassive(Client);
-    Client.DataChannel->Shutdown(1);
+    TWSocket& data = *Client.DataChannel;
+    if (!data.TlsOn() && data.RcvdCount() == 0) {
+        data.Close();
+        return;
+    }
+    data.Shutdown(1);
 }
 
 // The passive connection that a command was to take had closed before the command

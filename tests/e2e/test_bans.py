@@ -92,7 +92,7 @@ class Delay(unittest.TestCase):
             for _ in range(3):
                 c, (took, reply) = fail_login(srv)
                 self.assertEqual(reply, "530 Login incorrect.")
-                self.assertLess(took, 0.5)
+                self.assertLess(took, 0.9)  # not the default second, even on a loaded machine
 
 
 class Bans(unittest.TestCase):
