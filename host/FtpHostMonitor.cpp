@@ -15,14 +15,10 @@ struct TProgress {
     double Speed = 0; // bytes per second
 };
 
-// An upload: what the file holds so far and the rate of this transfer.
-struct TUploadProgress {
-    int64_t Position = 0, Seconds = 1;
-    double Speed = 0;
-};
-
-TUploadProgress UploadProgress(const TFtpCtrlSocket& c) {
-    TUploadProgress p;
+// An upload: what the file holds so far and the rate of this transfer; its size and
+// what remains are not known.
+TProgress UploadProgress(const TFtpCtrlSocket& c) {
+    TProgress p;
     const int64_t received = c.DataChannel->ReadCount();
     p.Position = received + c.RestartOffset;
     p.Seconds = std::max<int64_t>(SecondsSince(c.XferStartTick), 1);
@@ -121,7 +117,7 @@ void TFtpHost::Timer_updownTimer() {
             row.Size = p.Size;
             row.BytesPerSecond = p.Speed;
         } else {
-            const TUploadProgress p = UploadProgress(*c);
+            const TProgress p = UploadProgress(*c);
             row.Upload = true;
             row.Status = lang_.LangText(sUP);
             row.Seconds = p.Seconds;
@@ -164,7 +160,7 @@ TClientDetail TFtpHost::ShowSelectedUser(int connectionId) const {
         d.Percent = int(std::clamp<int64_t>(p.Percent, 0, 100));
         d.Speed = FormatSpeed(p.Speed);
     } else if (c->StorInProgress) {
-        const TUploadProgress p = UploadProgress(*c);
+        const TProgress p = UploadProgress(*c);
         d.Status = lang_.LangText(sUP);
         d.Down = FormatSize(p.Position);
         d.Seconds = FormatDuration(p.Seconds);
